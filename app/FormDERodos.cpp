@@ -1,0 +1,238 @@
+#include "FormDERodos.h"
+
+#include <commctrl.h>
+
+#include "Application.h"
+
+TFormDERodos* FormDERodos = nullptr;
+
+namespace {
+
+constexpr const wchar_t* PanelClassName = L"TPanel";
+
+// The panel draws its lowered bevel and hands its buttons' commands to the form.
+LRESULT CALLBACK PanelProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
+    switch (AMsg) {
+    case WM_COMMAND:
+        return ::SendMessageW(::GetParent(AWnd), AMsg, AWParam, ALParam);
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = ::BeginPaint(AWnd, &paint);
+        RECT client;
+        ::GetClientRect(AWnd, &client);
+        ::DrawEdge(dc, &client, BDR_SUNKENOUTER, BF_RECT);
+        ::EndPaint(AWnd, &paint);
+        return 0;
+    }
+    default:
+        return ::DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
+    }
+}
+
+void RegisterClasses(HINSTANCE AInstance, WNDPROC AFormProc) {
+    WNDCLASSEXW form{};
+    form.cbSize = sizeof(form);
+    form.lpfnWndProc = AFormProc;
+    form.hInstance = AInstance;
+    form.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    form.hIcon = ::LoadIconW(AInstance, MAKEINTRESOURCEW(1));
+    form.lpszClassName = FormClassName;
+    ::RegisterClassExW(&form);
+
+    WNDCLASSEXW panel{};
+    panel.cbSize = sizeof(panel);
+    panel.style = CS_HREDRAW | CS_VREDRAW;
+    panel.lpfnWndProc = PanelProc;
+    panel.hInstance = AInstance;
+    panel.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    panel.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    panel.lpszClassName = PanelClassName;
+    ::RegisterClassExW(&panel);
+}
+
+// A font of APoints points at ADpi, as Delphi's Font.Size gives it.
+HFONT CreatePointFont(const wchar_t* AFace, int APoints, int ADpi) {
+    LOGFONTW font{};
+    font.lfHeight = -::MulDiv(APoints, ADpi, 72);
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfQuality = DEFAULT_QUALITY;
+    ::lstrcpynW(font.lfFaceName, AFace, LF_FACESIZE);
+    return ::CreateFontIndirectW(&font);
+}
+
+int ScreenDpi() {
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : DesignDpi;
+    if (screen)
+        ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : DesignDpi;
+}
+
+void MoveTo(HWND AWnd, const TRect& ARect) {
+    ::MoveWindow(AWnd, ARect.Left, ARect.Top, ARect.Width, ARect.Height, TRUE);
+}
+
+} // namespace
+
+TFormDERodos::TFormDERodos(TConsoleServices& AServices) : FServices(AServices) {
+    for (size_t i = 0; i < alSettingsOnAccess.size(); ++i)
+        alSettingsOnAccess[i].Info = ActionInfos[i];
+}
+
+TFormDERodos::~TFormDERodos() {
+    if (FHandle)
+        ::DestroyWindow(FHandle);
+}
+
+void TFormDERodos::Create(HINSTANCE AInstance) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    RegisterClasses(AInstance, &TFormDERodos::WindowProc);
+
+    FDpi = ScreenDpi();
+    FFont.reset(CreatePointFont(L"Tahoma", 8, FDpi));
+    FMemoFont.reset(CreatePointFont(L"Courier New", 8, FDpi));
+
+    const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    const DWORD exStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
+    const TRect client = DesignClientRect(FDpi);
+    RECT frame{0, 0, client.Width, client.Height};
+    ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+
+    ::CreateWindowExW(exStyle, FormClassName, FormCaption, style, CW_USEDEFAULT, CW_USEDEFAULT,
+                      frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                      AInstance, this);
+}
+
+void TFormDERodos::CreateComponents() {
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(FHandle, GWLP_HINSTANCE));
+    const auto font = reinterpret_cast<WPARAM>(FFont.get());
+
+    // Z-order is tab order: the panel first, then the log.
+    panelActions = ::CreateWindowExW(WS_EX_CONTROLPARENT, PanelClassName, L"",
+                                     WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, 0, FHandle,
+                                     reinterpret_cast<HMENU>(PanelActionsId), instance, nullptr);
+    memoDebug = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL |
+                                      ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL,
+                                  0, 0, 0, 0, FHandle, reinterpret_cast<HMENU>(MemoDebugId),
+                                  instance, nullptr);
+    ::SendMessageW(memoDebug, WM_SETFONT, reinterpret_cast<WPARAM>(FMemoFont.get()), FALSE);
+    ::SendMessageW(memoDebug, EM_SETLIMITTEXT, 0, 0);
+
+    // Inside the panel the buttons are created in their tab order; the
+    // separators carry no tab stop, so where they stand does not matter.
+    for (int tab = 0; tab < ActionCount; ++tab) {
+        for (int i = 0; i < PanelItemCount; ++i) {
+            const TPanelItem& item = PanelItems[i];
+            if (item.IsSeparator || item.TabOrder != tab)
+                continue;
+            FPanelItems[i] = ::CreateWindowExW(
+                0, L"BUTTON", Action(item.Action).Info.Caption,
+                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0, panelActions,
+                reinterpret_cast<HMENU>(static_cast<INT_PTR>(FirstPanelItemId + i)), instance,
+                nullptr);
+            ::SendMessageW(FPanelItems[i], WM_SETFONT, font, FALSE);
+        }
+    }
+    for (int i = 0; i < PanelItemCount; ++i) {
+        if (!PanelItems[i].IsSeparator)
+            continue;
+        FPanelItems[i] = ::CreateWindowExW(
+            0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ETCHEDHORZ, 0, 0, 0, 0, panelActions,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(FirstPanelItemId + i)), instance, nullptr);
+    }
+    Relayout();
+}
+
+void TFormDERodos::Relayout() {
+    RECT client;
+    ::GetClientRect(FHandle, &client);
+    const TFormLayout layout = ComputeFormLayout(client.right, client.bottom, FDpi);
+    MoveTo(panelActions, layout.Panel);
+    MoveTo(memoDebug, layout.Memo);
+    for (int i = 0; i < PanelItemCount; ++i)
+        MoveTo(FPanelItems[i], layout.Items[i]);
+}
+
+void TFormDERodos::Show() {
+    RunGuarded(FHandle, [this] { FormShow(); });
+    // The first control in tab order has the focus, as in a dialog.
+    if (HWND first = ::GetNextDlgTabItem(FHandle, nullptr, FALSE))
+        ::SetFocus(first);
+    ::ShowWindow(FHandle, SW_SHOW);
+    ::UpdateWindow(FHandle);
+}
+
+void TFormDERodos::FormShow() {}
+
+void TFormDERodos::AppendLine(const std::wstring& ALine) {
+    // Every line ends with a line break, as the lines of a memo do; the first
+    // line of a log that starts with a section is therefore empty.
+    const std::wstring text = ALine + L"\r\n";
+    const auto end = static_cast<WPARAM>(::GetWindowTextLengthW(memoDebug));
+    ::SendMessageW(memoDebug, EM_SETSEL, end, static_cast<LPARAM>(end));
+    ::SendMessageW(memoDebug, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void TFormDERodos::Execute(TActionId AId) {
+    const TAction& action = Action(AId);
+    if (action.OnExecute)
+        RunGuarded(FHandle, action.OnExecute);
+}
+
+LRESULT CALLBACK TFormDERodos::WindowProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
+    if (AMsg == WM_NCCREATE) {
+        auto* form =
+            static_cast<TFormDERodos*>(reinterpret_cast<CREATESTRUCTW*>(ALParam)->lpCreateParams);
+        form->FHandle = AWnd;
+        ::SetWindowLongPtrW(AWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<TFormDERodos*>(::GetWindowLongPtrW(AWnd, GWLP_USERDATA));
+    if (!form)
+        return ::DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
+    return form->HandleMessage(AMsg, AWParam, ALParam);
+}
+
+LRESULT TFormDERodos::HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
+    switch (AMsg) {
+    case WM_CREATE:
+        ::SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.get()), FALSE);
+        CreateComponents();
+        return 0;
+    case WM_SIZE:
+        if (panelActions)
+            Relayout();
+        return 0;
+    case WM_COMMAND: {
+        const int id = LOWORD(AWParam);
+        if (HIWORD(AWParam) == BN_CLICKED && id >= FirstPanelItemId &&
+            id < FirstPanelItemId + PanelItemCount) {
+            const TPanelItem& item = PanelItems[id - FirstPanelItemId];
+            if (!item.IsSeparator)
+                Execute(item.Action);
+            return 0;
+        }
+        break;
+    }
+    case WM_CTLCOLORSTATIC:
+        // A read-only edit asks for the static colours; the log keeps the
+        // window background so it reads like a text box.
+        if (reinterpret_cast<HWND>(ALParam) == memoDebug) {
+            HDC dc = reinterpret_cast<HDC>(AWParam);
+            ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+            ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+            return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+        }
+        break;
+    case WM_DESTROY:
+        ::SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
+        FHandle = nullptr;
+        ::PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(FHandle, AMsg, AWParam, ALParam);
+}

@@ -1,0 +1,73 @@
+// The main window: a read-only log on the left, a panel of ten buttons on the
+// right. Its show event writes the start-up report before the window becomes
+// visible; each button runs its handler to completion on the window's thread.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "ConsoleLog.h"
+#include "ConsoleServices.h"
+#include "FormLayout.h"
+#include "Handles.h"
+
+inline constexpr const wchar_t* FormCaption = L"Vexlo Live Protection Tests (v2)";
+inline constexpr const wchar_t* FormClassName = L"TFormDERodos";
+
+struct TAction {
+    TActionInfo Info;
+    // Unassigned until the Part behind the button exists: pressing then does nothing.
+    std::function<void()> OnExecute;
+};
+
+class TFormDERodos : public TConsoleLog {
+public:
+    explicit TFormDERodos(TConsoleServices& AServices);
+    TFormDERodos(const TFormDERodos&) = delete;
+    TFormDERodos& operator=(const TFormDERodos&) = delete;
+    virtual ~TFormDERodos();
+
+    // Creates the window, hidden.
+    void Create(HINSTANCE AInstance);
+    // Runs the show event, then makes the window visible. An error that ends
+    // the show event is shown in the error box; the window is shown anyway.
+    void Show();
+
+    HWND Handle() const { return FHandle; }
+    TAction& Action(TActionId AId) { return alSettingsOnAccess[static_cast<size_t>(AId)]; }
+
+protected:
+    // The show event: the start-up steps, in order.
+    virtual void FormShow();
+
+    void AppendLine(const std::wstring& ALine) override;
+
+    TConsoleServices& FServices;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam);
+    LRESULT HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam);
+    void CreateComponents();
+    void Relayout();
+    void Execute(TActionId AId);
+
+    HWND FHandle = nullptr;
+    HWND memoDebug = nullptr;
+    HWND panelActions = nullptr;
+    std::array<HWND, PanelItemCount> FPanelItems{};
+    int FDpi = DesignDpi;
+    TFontHandle FFont;
+    TFontHandle FMemoFont;
+    std::array<TAction, ActionCount> alSettingsOnAccess;
+};
+
+// The one main window of the running program.
+extern TFormDERodos* FormDERodos;
+
+// Control identifiers: the log, the panel, and the panel's items by position.
+inline constexpr int MemoDebugId = 100;
+inline constexpr int PanelActionsId = 101;
+inline constexpr int FirstPanelItemId = 1000;

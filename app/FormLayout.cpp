@@ -1,0 +1,44 @@
+#include "FormLayout.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int Margin = 6;
+constexpr int PanelWidth = 246;
+constexpr int PanelBevel = 1; // the lowered bevel takes one pixel on each side
+constexpr int ButtonHeight = 25;
+constexpr int SeparatorHeight = 2;
+
+} // namespace
+
+int ScaleToDpi(int APixels, int ADpi) {
+    return (APixels * ADpi + DesignDpi / 2) / DesignDpi;
+}
+
+TRect DesignClientRect(int ADpi) {
+    return {0, 0, ScaleToDpi(DesignClientWidth, ADpi), ScaleToDpi(DesignClientHeight, ADpi)};
+}
+
+TFormLayout ComputeFormLayout(int AClientWidth, int AClientHeight, int ADpi) {
+    const int margin = ScaleToDpi(Margin, ADpi);
+    const int panelWidth = ScaleToDpi(PanelWidth, ADpi);
+    const int bevel = PanelBevel;
+
+    TFormLayout layout{};
+    layout.Panel = {AClientWidth - margin - panelWidth, margin, panelWidth,
+                    std::max(0, AClientHeight - 2 * margin)};
+    // The panel's own left margin and the log's two margins lie between them.
+    layout.Memo = {margin, margin, std::max(0, layout.Panel.Left - 3 * margin),
+                   std::max(0, AClientHeight - 2 * margin)};
+
+    const int innerWidth = panelWidth - 2 * bevel - 2 * margin;
+    int top = bevel;
+    for (int i = 0; i < PanelItemCount; ++i) {
+        const int height =
+            ScaleToDpi(PanelItems[i].IsSeparator ? SeparatorHeight : ButtonHeight, ADpi);
+        layout.Items[i] = {bevel + margin, top + margin, innerWidth, height};
+        top += margin + height + margin;
+    }
+    return layout;
+}

@@ -1,0 +1,7 @@
+#include "LiveProtectionFiles.h"
+
+#include "ProgramPath.h"
+
+std::wstring LiveProtectionFilePath(size_t AIndex) {
+    return ProgramFolder() + LiveProtectionFiles.at(AIndex);
+}

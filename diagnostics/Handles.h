@@ -1,0 +1,71 @@
+// Move-only owners for Win32 handles. Closing keeps the thread's last error, so
+// a caller can still read the code of the call that failed after its handles
+// have been released on the way out.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+// Traits for handle kinds whose "no handle" value is null.
+template <typename T, auto CloseFunction> struct TNullHandleTraits {
+    using pointer = T;
+    static pointer Invalid() noexcept { return nullptr; }
+    static void Close(pointer h) noexcept { CloseFunction(h); }
+};
+
+// CreateFileW reports failure with INVALID_HANDLE_VALUE, not null.
+struct TFileHandleTraits {
+    using pointer = HANDLE;
+    static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(pointer h) noexcept { ::CloseHandle(h); }
+};
+
+template <typename Traits> class TUniqueHandle {
+public:
+    using pointer = typename Traits::pointer;
+
+    TUniqueHandle() noexcept = default;
+    explicit TUniqueHandle(pointer h) noexcept : FHandle(h) {}
+    TUniqueHandle(const TUniqueHandle&) = delete;
+    TUniqueHandle& operator=(const TUniqueHandle&) = delete;
+    TUniqueHandle(TUniqueHandle&& other) noexcept : FHandle(other.release()) {}
+    TUniqueHandle& operator=(TUniqueHandle&& other) noexcept {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    ~TUniqueHandle() { reset(); }
+
+    explicit operator bool() const noexcept { return FHandle != Traits::Invalid(); }
+    pointer get() const noexcept { return FHandle; }
+
+    pointer release() noexcept { return std::exchange(FHandle, Traits::Invalid()); }
+
+    void reset(pointer h = Traits::Invalid()) noexcept {
+        pointer old = std::exchange(FHandle, h);
+        if (old != Traits::Invalid()) {
+            const DWORD error = ::GetLastError();
+            Traits::Close(old);
+            ::SetLastError(error);
+        }
+    }
+
+    // For out-parameters of creating calls: releases what is held first.
+    pointer* addressof() noexcept {
+        reset();
+        return &FHandle;
+    }
+
+private:
+    pointer FHandle = Traits::Invalid();
+};
+
+using TKernelHandle = TUniqueHandle<TNullHandleTraits<HANDLE, &::CloseHandle>>;
+using TFileHandle = TUniqueHandle<TFileHandleTraits>;
+using TServiceHandle = TUniqueHandle<TNullHandleTraits<SC_HANDLE, &::CloseServiceHandle>>;
+using TRegKey = TUniqueHandle<TNullHandleTraits<HKEY, &::RegCloseKey>>;
+using TModuleHandle = TUniqueHandle<TNullHandleTraits<HMODULE, &::FreeLibrary>>;
+using TMappedView = TUniqueHandle<TNullHandleTraits<LPCVOID, &::UnmapViewOfFile>>;
+using TFontHandle = TUniqueHandle<TNullHandleTraits<HFONT, &::DeleteObject>>;
+using TLocalMemory = TUniqueHandle<TNullHandleTraits<HLOCAL, &::LocalFree>>;

@@ -1,0 +1,30 @@
+#include "ProgramPath.h"
+
+#include <windows.h>
+
+std::wstring ProgramFileName() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::wstring ExtractFilePath(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+std::wstring ExtractFileName(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\:");
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+std::wstring ProgramFolder() {
+    return ExtractFilePath(ProgramFileName());
+}

@@ -1,0 +1,14 @@
+// Where the running executable lives. Every product file is addressed as the
+// program folder followed by its bare name.
+#pragma once
+
+#include <string>
+
+// Full path of the running executable.
+std::wstring ProgramFileName();
+// Folder of the running executable, with its trailing "\".
+std::wstring ProgramFolder();
+// The folder part of a path, up to and including its last "\" (empty without one).
+std::wstring ExtractFilePath(const std::wstring& path);
+// The name part of a path: the text after its last "\" or ":".
+std::wstring ExtractFileName(const std::wstring& path);

@@ -1,0 +1,230 @@
+#include "Automation.h"
+
+#include <stdexcept>
+#include <thread>
+
+#include "ProgramPath.h"
+
+namespace {
+
+constexpr const wchar_t* MainWindowClass = L"TFormDERodos";
+constexpr const wchar_t* DialogClass = L"#32770";
+
+struct TFindData {
+    DWORD ProcessId;
+    const wchar_t* ClassName;
+    bool VisibleOnly;
+    HWND Found;
+};
+
+BOOL CALLBACK FindTopLevel(HWND AWnd, LPARAM AData) {
+    auto* data = reinterpret_cast<TFindData*>(AData);
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(AWnd, &processId);
+    if (processId != data->ProcessId)
+        return TRUE;
+    wchar_t className[64] = {};
+    ::GetClassNameW(AWnd, className, 64);
+    if (::lstrcmpW(className, data->ClassName) != 0)
+        return TRUE;
+    if (data->VisibleOnly && !::IsWindowVisible(AWnd))
+        return TRUE;
+    data->Found = AWnd;
+    return FALSE;
+}
+
+HWND FindTopLevelOf(DWORD AProcessId, const wchar_t* AClass, bool AVisibleOnly) {
+    TFindData data{AProcessId, AClass, AVisibleOnly, nullptr};
+    ::EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&data));
+    return data.Found;
+}
+
+struct TChildSearch {
+    std::wstring Caption;
+    HWND Found;
+};
+
+BOOL CALLBACK FindChild(HWND AWnd, LPARAM AData) {
+    auto* search = reinterpret_cast<TChildSearch*>(AData);
+    if (RemoteWindowText(AWnd) == search->Caption) {
+        search->Found = AWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI ClickThread(LPVOID AButton) {
+    // Blocks until the button's handler has returned, message boxes included.
+    ::SendMessageW(static_cast<HWND>(AButton), BM_CLICK, 0, 0);
+    return 0;
+}
+
+template <typename Predicate>
+bool WaitUntil(std::chrono::milliseconds ATimeout, Predicate APredicate) {
+    const auto deadline = std::chrono::steady_clock::now() + ATimeout;
+    for (;;) {
+        if (APredicate())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+} // namespace
+
+std::wstring RemoteWindowText(HWND AWindow) {
+    DWORD_PTR length = 0;
+    if (!::SendMessageTimeoutW(AWindow, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 10000, &length))
+        return {};
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    ::SendMessageTimeoutW(AWindow, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                          SMTO_ABORTIFHUNG, 10000, &copied);
+    text.resize(copied);
+    return text;
+}
+
+std::vector<std::wstring> SplitLogLines(const std::wstring& AText) {
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    while (start < AText.size()) {
+        const size_t end = AText.find(L"\r\n", start);
+        if (end == std::wstring::npos) {
+            lines.push_back(AText.substr(start));
+            break;
+        }
+        lines.push_back(AText.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::wstring TestProgramFolder() {
+    return ProgramFolder();
+}
+
+TAutomatedTool::TAutomatedTool(const std::wstring& AProgram, const std::wstring& AArguments,
+                               const std::wstring& AWorkingFolder) {
+    std::wstring commandLine = L"\"" + AProgram + L"\"";
+    if (!AArguments.empty())
+        commandLine += L" " + AArguments;
+    const std::wstring folder = AWorkingFolder.empty() ? ExtractFilePath(AProgram) : AWorkingFolder;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(AProgram.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &process))
+        throw std::runtime_error("CreateProcessW failed: " + std::to_string(::GetLastError()));
+    TKernelHandle thread(process.hThread);
+    FProcess.reset(process.hProcess);
+    FProcessId = process.dwProcessId;
+}
+
+TAutomatedTool::~TAutomatedTool() {
+    if (FProcess && ::WaitForSingleObject(FProcess.get(), 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(FProcess.get(), 255);
+        ::WaitForSingleObject(FProcess.get(), 10000);
+    }
+    if (FPressThread)
+        ::WaitForSingleObject(FPressThread.get(), 10000);
+}
+
+HWND TAutomatedTool::WaitForMainWindow(std::chrono::milliseconds ATimeout) {
+    WaitUntil(ATimeout, [&] {
+        FMainWindow = FindTopLevelOf(FProcessId, MainWindowClass, true);
+        return FMainWindow != nullptr || ::WaitForSingleObject(FProcess.get(), 0) == WAIT_OBJECT_0;
+    });
+    return FMainWindow;
+}
+
+HWND TAutomatedTool::Control(const std::wstring& ACaption) const {
+    TChildSearch search{ACaption, nullptr};
+    if (FMainWindow)
+        ::EnumChildWindows(FMainWindow, FindChild, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
+HWND TAutomatedTool::Memo() const {
+    return FMainWindow ? ::GetDlgItem(FMainWindow, 100) : nullptr;
+}
+
+std::wstring TAutomatedTool::LogText() const {
+    return RemoteWindowText(Memo());
+}
+
+std::vector<std::wstring> TAutomatedTool::LogLines() const {
+    return SplitLogLines(LogText());
+}
+
+std::optional<TMessageBoxInfo> TAutomatedTool::FindMessageBox() const {
+    HWND box = FindTopLevelOf(FProcessId, DialogClass, true);
+    if (!box)
+        return std::nullopt;
+    TMessageBoxInfo info;
+    info.Handle = box;
+    info.Caption = RemoteWindowText(box);
+    // The message text is the box's static control 0xFFFF.
+    if (HWND text = ::GetDlgItem(box, 0xFFFF))
+        info.Text = RemoteWindowText(text);
+    return info;
+}
+
+std::optional<TMessageBoxInfo>
+TAutomatedTool::WaitForMessageBox(std::chrono::milliseconds ATimeout) {
+    std::optional<TMessageBoxInfo> box;
+    WaitUntil(ATimeout, [&] {
+        box = FindMessageBox();
+        return box.has_value() || ::WaitForSingleObject(FProcess.get(), 0) == WAIT_OBJECT_0;
+    });
+    return box;
+}
+
+std::optional<TMessageBoxInfo> TAutomatedTool::WaitForPress(std::chrono::milliseconds ATimeout) {
+    std::optional<TMessageBoxInfo> box;
+    WaitUntil(ATimeout, [&] {
+        if (::WaitForSingleObject(FPressThread.get(), 0) == WAIT_OBJECT_0)
+            return true;
+        box = FindMessageBox();
+        return box.has_value();
+    });
+    if (!box && ::WaitForSingleObject(FPressThread.get(), 0) != WAIT_OBJECT_0)
+        throw std::runtime_error("the press did not complete in time");
+    return box;
+}
+
+std::optional<TMessageBoxInfo> TAutomatedTool::Press(const std::wstring& ACaption,
+                                                     std::chrono::milliseconds ATimeout) {
+    HWND button = Control(ACaption);
+    if (!button)
+        throw std::runtime_error("no such button");
+    if (FPressThread)
+        ::WaitForSingleObject(FPressThread.get(), INFINITE);
+    FPressThread.reset(::CreateThread(nullptr, 0, ClickThread, button, 0, nullptr));
+    return WaitForPress(ATimeout);
+}
+
+std::optional<TMessageBoxInfo> TAutomatedTool::Answer(const TMessageBoxInfo& ABox, int AButton,
+                                                      std::chrono::milliseconds ATimeout) {
+    ::PostMessageW(ABox.Handle, WM_COMMAND, MAKEWPARAM(AButton, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(ABox.Handle, AButton)));
+    WaitUntil(10s, [&] { return !::IsWindow(ABox.Handle); });
+    if (!FPressThread)
+        return std::nullopt;
+    return WaitForPress(ATimeout);
+}
+
+DWORD TAutomatedTool::WaitForExit(std::chrono::milliseconds ATimeout) {
+    if (::WaitForSingleObject(FProcess.get(), static_cast<DWORD>(ATimeout.count())) !=
+        WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD exitCode = STILL_ACTIVE;
+    ::GetExitCodeProcess(FProcess.get(), &exitCode);
+    return exitCode;
+}
+
+DWORD TAutomatedTool::Close(std::chrono::milliseconds ATimeout) {
+    if (FMainWindow)
+        ::PostMessageW(FMainWindow, WM_CLOSE, 0, 0);
+    return WaitForExit(ATimeout);
+}
