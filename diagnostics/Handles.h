@@ -69,3 +69,12 @@ using TModuleHandle = TUniqueHandle<TNullHandleTraits<HMODULE, &::FreeLibrary>>;
 using TMappedView = TUniqueHandle<TNullHandleTraits<LPCVOID, &::UnmapViewOfFile>>;
 using TFontHandle = TUniqueHandle<TNullHandleTraits<HFONT, &::DeleteObject>>;
 using TLocalMemory = TUniqueHandle<TNullHandleTraits<HLOCAL, &::LocalFree>>;
+using TVectoredHandler = TUniqueHandle<TNullHandleTraits<PVOID, &::RemoveVectoredExceptionHandler>>;
+
+// Memory of VirtualAlloc, released whole.
+struct TVirtualMemoryTraits {
+    using pointer = LPVOID;
+    static pointer Invalid() noexcept { return nullptr; }
+    static void Close(pointer h) noexcept { ::VirtualFree(h, 0, MEM_RELEASE); }
+};
+using TVirtualMemory = TUniqueHandle<TVirtualMemoryTraits>;

@@ -1,0 +1,29 @@
+// Files for the file identity tests: a scratch folder per test, removed with
+// everything in it, and the fixtures built beside the test programs.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class TScratchFolder {
+public:
+    TScratchFolder();
+    TScratchFolder(const TScratchFolder&) = delete;
+    TScratchFolder& operator=(const TScratchFolder&) = delete;
+    ~TScratchFolder();
+
+    // The folder, with its trailing "\".
+    const std::wstring& Path() const { return FPath; }
+    // Writes AContent into the file AName of the folder; returns its path.
+    std::wstring Write(const std::wstring& AName, std::string_view AContent) const;
+    // Copies AFrom into the folder as AName; returns the new path.
+    std::wstring Copy(const std::wstring& AFrom, const std::wstring& AName) const;
+
+private:
+    std::wstring FPath;
+};
+
+// A file built beside the test programs, by its path below the bin folder.
+std::wstring FixturePath(const std::wstring& ARelative);
+// The whole content of a file, empty when it cannot be read.
+std::string ReadWholeFile(const std::wstring& APath);
