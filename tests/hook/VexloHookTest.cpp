@@ -65,4 +65,34 @@ TEST_F(VexloHook, HookInstanceFindsTheHookLibraryWhereverItWasLoadedFrom) {
     EXPECT_TRUE(HookInstance().IsLibraryInjected());
 }
 
+TEST_F(VexloHook, TheOperationsDriveTheRealDriverAndLibrary) {
+    // The product's settings but for names of the test's own, so that nothing
+    // else in the session is touched.
+    const TTestDriver driver;
+    const TTempFolder folder;
+    const std::wstring stem = TestUniqueName(L"Hk");
+    TVexloHook hook;
+    hook.SetDriverName(driver.Name());
+    hook.SetDriverFilename32(TTestDriver::File32());
+    hook.SetDriverFilename64(TTestDriver::File64());
+    hook.SetLibraryFilename32(folder.CopyFixture(L"QVHook32.dll", stem + L"32.dll"));
+    hook.SetLibraryFilename64(folder.CopyFixture(L"QVHook64.dll", stem + L"64.dll"));
+    hook.SetIncludeMask(stem + L".exe");
+
+    EXPECT_FALSE(hook.IsInjectionDriverInstalled());
+    ASSERT_TRUE(hook.InstallInjectionDriver());
+    ASSERT_TRUE(hook.StartInjectionDriver());
+    EXPECT_TRUE(hook.IsInjectionDriverInstalled());
+    EXPECT_TRUE(hook.IsInjectionDriverRunning());
+    EXPECT_FALSE(hook.IsLibraryInjected());
+    // The 32-bit library named, its 64-bit pair loaded into this process.
+    ASSERT_TRUE(hook.InjectLibrary32());
+    EXPECT_TRUE(hook.IsLibraryInjected());
+    ASSERT_TRUE(hook.UnInjectLibrary32());
+    EXPECT_FALSE(hook.IsLibraryInjected());
+    ASSERT_TRUE(hook.StopInjectionDriver());
+    ASSERT_TRUE(hook.UninstallInjectionDriver());
+    EXPECT_FALSE(hook.IsInjectionDriverInstalled());
+}
+
 } // namespace
