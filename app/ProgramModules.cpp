@@ -3,6 +3,7 @@
 #include "CommandLineParameters.h"
 #include "DebugLogger.h"
 #include "Translate.h"
+#include "VexloHook.h"
 
 std::vector<TModuleStep> ProgramModules() {
     // Dependency order: the parameter registry, the debug logger, the Windows
@@ -15,5 +16,6 @@ std::vector<TModuleStep> ProgramModules() {
         // Windows version detection.
 
         {"language", LanguageStartUp, LanguageShutDown},
+        {"VexloHook", StartUpVexloHook, ShutDownVexloHook},
     };
 }
