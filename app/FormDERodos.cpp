@@ -165,7 +165,10 @@ void TFormDERodos::Show() {
     ::UpdateWindow(FHandle);
 }
 
-void TFormDERodos::FormShow() {}
+void TFormDERodos::FormShow() {
+    // The relocation check comes first, once it exists; the state test follows.
+    ReportInstallation();
+}
 
 void TFormDERodos::AppendLine(const std::wstring& ALine) {
     // Every line ends with a line break, as the lines of a memo do; the first

@@ -37,6 +37,11 @@ public:
     void Show();
 
     HWND Handle() const { return FHandle; }
+
+    // The start-up report: the Windows and Versions blocks and the signature
+    // of each Live Protection file. Written at start-up and again after the
+    // alternative files have been downloaded.
+    void ReportInstallation();
     TAction& Action(TActionId AId) { return alSettingsOnAccess[static_cast<size_t>(AId)]; }
 
 protected:

@@ -3,7 +3,10 @@
 #include "CommandLineParameters.h"
 #include "DebugLogger.h"
 #include "Translate.h"
+#include "TrustChecker.h"
+#include "TrustCheckerInitialized.h"
 #include "VexloHook.h"
+#include "WindowsVersion.h"
 
 std::vector<TModuleStep> ProgramModules() {
     // Dependency order: the parameter registry, the debug logger, the Windows
@@ -12,10 +15,10 @@ std::vector<TModuleStep> ProgramModules() {
     return {
         {"command-line parameters", CommandLineParametersStartUp, CommandLineParametersShutDown},
         {"debug logger", DebugLoggerStartUp, DebugLoggerShutDown},
-
-        // Windows version detection.
-
+        {"Windows version", DetectWindowsVersion, nullptr},
         {"language", LanguageStartUp, LanguageShutDown},
+        {"trust library", TrustLibraryStartUp, TrustLibraryShutDown},
+        {"trust checker", TrustCheckerStartUp, TrustCheckerShutDown},
         {"VexloHook", StartUpVexloHook, ShutDownVexloHook},
     };
 }

@@ -10,6 +10,7 @@
 //   press <caption>    press a button: "@done", or "@box <caption>: <text>"
 //   answer ok|yes|no   answer the message box that is up
 //   sync               print "@sync" and wait for a line on standard input
+//   elapsed            print "@elapsed <seconds since launch>"
 //   close              close the window: "@exit <code>"
 // The exit code is the tool's, after close; 2 when a command fails.
 #include <windows.h>
@@ -89,6 +90,10 @@ int wmain(int argc, wchar_t** argv) {
                     return Fail(L"no message box to answer");
                 box = tool->Answer(*box, ButtonOf(argv[++i]));
                 ReportBox(box);
+            } else if (command == L"elapsed") {
+                wchar_t seconds[32];
+                ::swprintf(seconds, 32, L"%.3f", tool->SecondsSinceLaunch());
+                WriteOut(std::wstring(L"@elapsed ") + seconds);
             } else if (command == L"sync") {
                 WriteOut(L"@sync");
                 ReadLineIn();

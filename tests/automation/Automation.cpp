@@ -113,6 +113,7 @@ TAutomatedTool::TAutomatedTool(const std::wstring& AProgram, const std::wstring&
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
+    FLaunchTime = std::chrono::steady_clock::now();
     if (!::CreateProcessW(AProgram.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           folder.empty() ? nullptr : folder.c_str(), &startup, &process))
         throw std::runtime_error("CreateProcessW failed: " + std::to_string(::GetLastError()));
@@ -128,6 +129,10 @@ TAutomatedTool::~TAutomatedTool() {
     }
     if (FPressThread)
         ::WaitForSingleObject(FPressThread.get(), 10000);
+}
+
+double TAutomatedTool::SecondsSinceLaunch() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - FLaunchTime).count();
 }
 
 HWND TAutomatedTool::WaitForMainWindow(std::chrono::milliseconds ATimeout) {

@@ -32,6 +32,8 @@ public:
     ~TAutomatedTool();
 
     DWORD ProcessId() const { return FProcessId; }
+    // Seconds since the tool was started.
+    double SecondsSinceLaunch() const;
 
     // Waits until the main window is visible (the start-up report is then
     // complete). Returns null on time-out or when the process ended first.
@@ -66,6 +68,7 @@ private:
     std::optional<TMessageBoxInfo> FindMessageBox() const;
     std::optional<TMessageBoxInfo> WaitForPress(std::chrono::milliseconds ATimeout);
 
+    std::chrono::steady_clock::time_point FLaunchTime;
     TKernelHandle FProcess;
     DWORD FProcessId = 0;
     HWND FMainWindow = nullptr;

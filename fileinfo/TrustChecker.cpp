@@ -1,0 +1,329 @@
+#include "TrustChecker.h"
+
+#include <wincrypt.h>
+#include <wintrust.h>
+#include <imagehlp.h>
+
+#include "DebugLogger.h"
+#include "Handles.h"
+#include "Translate.h"
+
+namespace {
+
+constexpr const wchar_t* TrustUnitName = L"vxnWinAPITrust";
+
+// WINTRUST_ACTION_GENERIC_VERIFY_V2
+const GUID GenericVerifyV2 = {
+    0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+
+constexpr DWORD WtdUiNone = 2;
+constexpr DWORD WtdRevokeNone = 1;
+constexpr DWORD WtdChoiceFile = 1;
+constexpr DWORD WtdChoiceCatalog = 2;
+constexpr DWORD WtdStateActionVerify = 1;
+constexpr DWORD WtdStateActionClose = 2;
+constexpr DWORD WtdSaferFlag = 0x100;
+constexpr DWORD CatalogHashSize = 256;
+constexpr DWORD NameBufferLength = 256;
+
+using TCryptCATAdminAcquireContext = BOOL(WINAPI*)(HANDLE*, const GUID*, DWORD);
+using TCryptCATAdminReleaseContext = BOOL(WINAPI*)(HANDLE, DWORD);
+using TCryptCATAdminCalcHashFromFileHandle = BOOL(WINAPI*)(HANDLE, DWORD*, BYTE*, DWORD);
+using TCryptCATAdminEnumCatalogFromHash = HANDLE(WINAPI*)(HANDLE, BYTE*, DWORD, DWORD, HANDLE*);
+using TCryptCATCatalogInfoFromContext = BOOL(WINAPI*)(HANDLE, TCATALOG_INFO*, DWORD);
+using TCryptCATAdminReleaseCatalogContext = BOOL(WINAPI*)(HANDLE, HANDLE, DWORD);
+using TWinVerifyTrust = LONG(WINAPI*)(HWND, GUID*, LPVOID);
+using TWTHelperProvDataFromStateData = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
+using TWTHelperGetProvSignerFromChain = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD,
+                                                                      BOOL, DWORD);
+
+// The trust library and its nine entry points, filled at start-up.
+struct TTrustLibrary {
+    TModuleHandle Module;
+    TCryptCATAdminAcquireContext CryptCATAdminAcquireContext = nullptr;
+    TCryptCATAdminReleaseContext CryptCATAdminReleaseContext = nullptr;
+    TCryptCATAdminCalcHashFromFileHandle CryptCATAdminCalcHashFromFileHandle = nullptr;
+    TCryptCATAdminEnumCatalogFromHash CryptCATAdminEnumCatalogFromHash = nullptr;
+    TCryptCATCatalogInfoFromContext CryptCATCatalogInfoFromContext = nullptr;
+    TCryptCATAdminReleaseCatalogContext CryptCATAdminReleaseCatalogContext = nullptr;
+    TWinVerifyTrust WinVerifyTrust = nullptr;
+    TWTHelperProvDataFromStateData WTHelperProvDataFromStateData = nullptr;
+    TWTHelperGetProvSignerFromChain WTHelperGetProvSignerFromChain = nullptr;
+
+    bool Complete() const {
+        return Module && CryptCATAdminAcquireContext && CryptCATAdminReleaseContext &&
+               CryptCATAdminCalcHashFromFileHandle && CryptCATAdminEnumCatalogFromHash &&
+               CryptCATCatalogInfoFromContext && CryptCATAdminReleaseCatalogContext &&
+               WinVerifyTrust && WTHelperProvDataFromStateData && WTHelperGetProvSignerFromChain;
+    }
+};
+
+TTrustLibrary GTrust;
+
+template <typename TFunction> void LookUp(const char* AName, TFunction& AFunction) {
+    AFunction = reinterpret_cast<TFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(GTrust.Module.get(), AName)));
+}
+
+void AppendHex(std::wstring& AText, BYTE AByte) {
+    static constexpr wchar_t Digits[] = L"0123456789ABCDEF";
+    AText += Digits[AByte >> 4];
+    AText += Digits[AByte & 15];
+}
+
+// One name of the certificate, cut to 255 characters; empty when it has none.
+std::wstring CertificateName(PCCERT_CONTEXT ACertificate, DWORD AType, DWORD AFlags) {
+    wchar_t buffer[NameBufferLength] = {};
+    if (::CertGetNameStringW(ACertificate, AType, AFlags, nullptr, buffer, NameBufferLength) == 0)
+        return {};
+    buffer[NameBufferLength - 1] = L'\0';
+    return buffer;
+}
+
+} // namespace
+
+TDateTime DosDateTimeToDateTime(WORD ADate, WORD ATime) {
+    TDateTime result;
+    result.Year = static_cast<std::uint16_t>(1980 + (ADate >> 9));
+    result.Month = static_cast<std::uint16_t>((ADate >> 5) & 15);
+    result.Day = static_cast<std::uint16_t>(ADate & 31);
+    result.Hour = static_cast<std::uint16_t>(ATime >> 11);
+    result.Minute = static_cast<std::uint16_t>((ATime >> 5) & 63);
+    result.Second = static_cast<std::uint16_t>(2 * (ATime & 31));
+    return result;
+}
+
+TDateTime CertificateTimeToDateTime(const FILETIME& ATime) {
+    if (ATime.dwLowDateTime == 0 && ATime.dwHighDateTime == 0)
+        return {};
+    FILETIME local;
+    SYSTEMTIME fields;
+    WORD date = 0, time = 0;
+    if (!::FileTimeToLocalFileTime(&ATime, &local) || !::FileTimeToSystemTime(&local, &fields))
+        return {};
+    // The DOS format holds the years 1980 to 2107. Windows refuses other
+    // years; Wine wraps the later ones round to 1980.
+    if (fields.wYear < 1980 || fields.wYear > 2107 ||
+        !::FileTimeToDosDateTime(&local, &date, &time))
+        return {};
+    return DosDateTimeToDateTime(date, time);
+}
+
+void TrustLibraryStartUp() {
+    TDebugUnitTrace trace(TrustUnitName, dlsUnitInitialization);
+    GTrust = TTrustLibrary();
+    GTrust.Module.reset(::LoadLibraryW(L"wintrust.dll"));
+    if (!GTrust.Module)
+        return;
+    LookUp("CryptCATAdminAcquireContext", GTrust.CryptCATAdminAcquireContext);
+    LookUp("CryptCATAdminReleaseContext", GTrust.CryptCATAdminReleaseContext);
+    LookUp("CryptCATAdminCalcHashFromFileHandle", GTrust.CryptCATAdminCalcHashFromFileHandle);
+    LookUp("CryptCATAdminEnumCatalogFromHash", GTrust.CryptCATAdminEnumCatalogFromHash);
+    LookUp("CryptCATCatalogInfoFromContext", GTrust.CryptCATCatalogInfoFromContext);
+    LookUp("CryptCATAdminReleaseCatalogContext", GTrust.CryptCATAdminReleaseCatalogContext);
+    LookUp("WinVerifyTrust", GTrust.WinVerifyTrust);
+    LookUp("WTHelperProvDataFromStateData", GTrust.WTHelperProvDataFromStateData);
+    LookUp("WTHelperGetProvSignerFromChain", GTrust.WTHelperGetProvSignerFromChain);
+}
+
+void TrustLibraryShutDown() {
+    TDebugUnitTrace trace(TrustUnitName, dlsUnitFinalization);
+    GTrust = TTrustLibrary();
+}
+
+bool TrustLibraryLoaded() {
+    return GTrust.Complete();
+}
+
+TWinTrustChecker::TWinTrustChecker() = default;
+
+TWinTrustChecker::~TWinTrustChecker() {
+    // A checker that outlives the library cannot release its context; the
+    // system does when the process ends.
+    if (FCatalogAdminContextHandle && GTrust.Complete())
+        GTrust.CryptCATAdminReleaseContext(FCatalogAdminContextHandle, 0);
+}
+
+bool TWinTrustChecker::Init() {
+    if (FAvailable)
+        return true;
+    if (!GTrust.Complete())
+        return false;
+    HANDLE context = nullptr;
+    if (GTrust.CryptCATAdminAcquireContext(&context, nullptr, 0) && context) {
+        FCatalogAdminContextHandle = context;
+        FAvailable = true;
+    }
+    return FAvailable;
+}
+
+void TWinTrustChecker::Clear() {
+    FSerialNumber.clear();
+    FSubjectName.clear();
+    FSubjectEmail.clear();
+    FIssuerName.clear();
+    FIssuerEmail.clear();
+    FValidFrom = {};
+    FValidTo = {};
+}
+
+LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
+    Clear();
+    // The library may have gone since Init; then nothing can be checked.
+    if (!FAvailable || !GTrust.Complete())
+        return -1;
+
+    BYTE hash[CatalogHashSize];
+    DWORD hashSize = CatalogHashSize;
+    bool hashed = false;
+    std::wstring memberTag;
+    {
+        TFileHandle file(::CreateFileW(AFilename.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
+            return -1;
+        hashed = GTrust.CryptCATAdminCalcHashFromFileHandle(file.get(), &hashSize, hash, 0) &&
+                 hashSize <= CatalogHashSize;
+        for (DWORD i = 0; hashed && i < hashSize; ++i)
+            AppendHex(memberTag, hash[i]);
+    }
+
+    FWTrustData.cbStruct = sizeof(TWINTRUST_DATA);
+    FWTrustData.dwUIChoice = WtdUiNone;
+    FWTrustData.fdwRevocationChecks = WtdRevokeNone;
+    FWTrustData.dwStateAction = WtdStateActionVerify;
+    FWTrustData.dwProvFlags = WtdSaferFlag;
+    // Written by the platform; cleared so that a verification that fails
+    // before writing it cannot hand the previous check's state to this one.
+    FWTrustData.hWVTStateData = nullptr;
+
+    HANDLE catalog = hashed ? GTrust.CryptCATAdminEnumCatalogFromHash(FCatalogAdminContextHandle,
+                                                                      hash, hashSize, 0, nullptr)
+                            : nullptr;
+    // The system checks the catalog record's size before it fills the record.
+    FCatalogInfo.cbStruct = sizeof(TCATALOG_INFO);
+    if (catalog && GTrust.CryptCATCatalogInfoFromContext(catalog, &FCatalogInfo, 0)) {
+        FWTCatalogInfo.cbStruct = sizeof(TWINTRUST_CATALOG_INFO);
+        FWTCatalogInfo.pcwszCatalogFilePath = FCatalogInfo.sCatalogFile;
+        FWTCatalogInfo.pcwszMemberTag = memberTag.c_str();
+        FWTCatalogInfo.pcwszMemberFilePath = AFilename.c_str();
+        FWTrustData.dwUnionChoice = WtdChoiceCatalog;
+        FWTrustData.pFile = &FWTCatalogInfo;
+    } else {
+        FWTFileInfo.cbStruct = sizeof(TWINTRUST_FILE_INFO);
+        FWTFileInfo.pcwszFilePath = AFilename.c_str();
+        FWTFileInfo.hFile = nullptr;
+        FWTFileInfo.pgKnownSubject = nullptr;
+        FWTrustData.dwUnionChoice = WtdChoiceFile;
+        FWTrustData.pFile = &FWTFileInfo;
+    }
+
+    GUID action = GenericVerifyV2;
+    const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
+    const LONG result = GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
+    if (!FRetrieveProperties.Empty() && FWTrustData.hWVTStateData)
+        RetrieveCertificateDetails();
+
+    FWTrustData.dwStateAction = WtdStateActionClose;
+    GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
+    FWTrustData.hWVTStateData = nullptr;
+    if (catalog)
+        GTrust.CryptCATAdminReleaseCatalogContext(FCatalogAdminContextHandle, catalog, 0);
+    return result;
+}
+
+void TWinTrustChecker::RetrieveCertificateDetails() {
+    CRYPT_PROVIDER_DATA* provider = GTrust.WTHelperProvDataFromStateData(FWTrustData.hWVTStateData);
+    if (!provider)
+        return;
+    CRYPT_PROVIDER_SGNR* signer = GTrust.WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+    if (!signer || !signer->pasCertChain || signer->csCertChain == 0)
+        return;
+    PCCERT_CONTEXT certificate = signer->pasCertChain[0].pCert;
+    if (!certificate || !certificate->pCertInfo)
+        return;
+    const CERT_INFO& info = *certificate->pCertInfo;
+
+    // The certificate keeps its serial number least significant byte first.
+    for (DWORD i = info.SerialNumber.cbData; i > 0; --i)
+        AppendHex(FSerialNumber, info.SerialNumber.pbData[i - 1]);
+    FValidFrom = CertificateTimeToDateTime(info.NotBefore);
+    FValidTo = CertificateTimeToDateTime(info.NotAfter);
+
+    if (FRetrieveProperties.Contains(cfSubjectName))
+        FSubjectName = CertificateName(certificate, CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0);
+    if (FRetrieveProperties.Contains(cfSubjectEmail))
+        FSubjectEmail = CertificateName(certificate, CERT_NAME_EMAIL_TYPE, 0);
+    if (FRetrieveProperties.Contains(cfIssuerName))
+        FIssuerName =
+            CertificateName(certificate, CERT_NAME_FRIENDLY_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG);
+    if (FRetrieveProperties.Contains(cfIssuerEmail))
+        FIssuerEmail = CertificateName(certificate, CERT_NAME_EMAIL_TYPE, CERT_NAME_ISSUER_FLAG);
+}
+
+TTrustStatus TWinTrustChecker::CheckFileTrust(const std::wstring& AFilename) {
+    if (!FAvailable)
+        return tsUnavailable;
+    return TrustResultToStatus(CheckFileTrustAPI(AFilename));
+}
+
+bool TWinTrustChecker::RemoveCertificate(const std::wstring& AFilename) {
+    if (!FAvailable)
+        return false;
+    TFileHandle file(::CreateFileW(AFilename.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    DWORD count = 0;
+    if (!::ImageEnumerateCertificates(file.get(), CERT_SECTION_TYPE_ANY, &count, nullptr, 0))
+        return false;
+    bool removed = false;
+    for (DWORD index = count; index > 0; --index)
+        removed = ::ImageRemoveCertificate(file.get(), index - 1) != FALSE;
+    return removed;
+}
+
+TTrustStatus TrustResultToStatus(LONG AResult) {
+    switch (static_cast<DWORD>(AResult)) {
+    case 0:
+        return tsSuccess;
+    case 0x800B0100: // TRUST_E_NOSIGNATURE
+        return tsNoSignature;
+    case 0x800B0111: // TRUST_E_EXPLICIT_DISTRUST
+        return tsExplizitDistrust;
+    case 0x800B0004: // TRUST_E_SUBJECT_NOT_TRUSTED
+        return tsSubjectNotTrusted;
+    default:
+        return tsUnknown;
+    }
+}
+
+const wchar_t* TrustStatusWords(TTrustStatus AStatus) {
+    switch (AStatus) {
+    case tsSuccess:
+        return L"success";
+    case tsNoSignature:
+        return L"no signature";
+    case tsExplizitDistrust:
+        return L"explicit distrust";
+    case tsSubjectNotTrusted:
+        return L"subject not trusted";
+    case tsSecuritySettings:
+        return L"security settings";
+    case tsUnavailable:
+        return L"unavailable";
+    case tsUnknown:
+        break;
+    }
+    return L"unknown";
+}
+
+std::wstring TrustStatusToText(TTrustStatus AStatus) {
+    return Translate(TrustStatusWords(AStatus));
+}
+
+TTrustStatus FileTrustStatus(const std::wstring& AFilename) {
+    TWinTrustChecker checker;
+    checker.Init();
+    return TrustResultToStatus(checker.CheckFileTrustAPI(AFilename));
+}

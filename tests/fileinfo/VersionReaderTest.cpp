@@ -1,0 +1,67 @@
+// The version reader against real version resources built for the purpose.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "VersionReader.h"
+
+namespace {
+
+struct TVersionCase {
+    const char* Name;
+    const wchar_t* File; // below the bin folder
+    const wchar_t* FileVersion;
+    const wchar_t* ProductVersion;
+};
+
+const std::vector<TVersionCase> VersionCases = {
+    {"secondTranslationFillsTheGaps", L"version_two_translations.exe", L"3.1.0.7 (second)",
+     L"3.1 (second)"},
+    {"firstNonEmptyValueWins", L"version_first_translation_wins.exe", L"4.0.0.1 (first)",
+     L"4.0 (first)"},
+    {"onlyEmptyValues", L"version_only_empty_values.exe", L"", L""},
+    {"noTranslationList", L"version_no_translation_list.exe", L"", L""},
+    {"noVersionResource", L"version_no_resource.exe", L"", L""},
+    {"missingFile", L"version_missing.exe", L"", L""},
+    {"productFile", L"QVHookInst32.exe", L"2.7.3.118", L"2.7.0.0"},
+};
+
+class VersionReader : public ::testing::TestWithParam<TVersionCase> {};
+
+TEST_P(VersionReader, ReadsTheFirstNonEmptyValueOfTheTranslations) {
+    const std::wstring path = FixturePath(GetParam().File);
+    EXPECT_EQ(ReadFileVersion(path), GetParam().FileVersion);
+    EXPECT_EQ(ReadProductVersion(path), GetParam().ProductVersion);
+
+    std::wstring text = L"stale";
+    EXPECT_EQ(TryReadFileVersion(path, text), *GetParam().FileVersion != L'\0');
+    EXPECT_EQ(text, GetParam().FileVersion);
+    text = L"stale";
+    EXPECT_EQ(TryReadProductVersion(path, text), *GetParam().ProductVersion != L'\0');
+    EXPECT_EQ(text, GetParam().ProductVersion);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, VersionReader, ::testing::ValuesIn(VersionCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST(VersionReaderPaths, StringPathsDoubleEverySeparator) {
+    EXPECT_EQ(VersionStringPath(0x0407, 0x04E4, L"FileVersion"),
+              L"\\\\StringFileInfo\\\\040704E4\\\\FileVersion");
+    EXPECT_EQ(VersionStringPath(0x0409, 0x04B0, L"ProductVersion"),
+              L"\\\\StringFileInfo\\\\040904B0\\\\ProductVersion");
+    EXPECT_EQ(VersionStringPath(0xABCD, 0x0001, L"X"), L"\\\\StringFileInfo\\\\ABCD0001\\\\X");
+}
+
+TEST(VersionReaderPaths, AValueNotFoundLeavesTheTextAsItWas) {
+    std::wstring text = L"kept";
+    EXPECT_FALSE(
+        ReadVersionString(FixturePath(L"version_two_translations.exe"), L"Comments", text));
+    EXPECT_EQ(text, L"kept");
+    EXPECT_TRUE(
+        ReadVersionString(FixturePath(L"version_two_translations.exe"), L"CompanyName", text));
+    EXPECT_EQ(text, L"Beispiel");
+}
+
+} // namespace
