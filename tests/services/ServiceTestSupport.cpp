@@ -54,6 +54,13 @@ bool TTestService::Start() {
     return service && ::StartServiceW(service.get(), 0, nullptr);
 }
 
+bool TTestService::Reconfigure(DWORD AStartType, DWORD AErrorControl) {
+    TServiceHandle service = OpenTestService(FName);
+    return service &&
+           ::ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, AStartType, AErrorControl,
+                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
 bool TTestService::Stop(std::chrono::milliseconds ATimeout) {
     TServiceHandle service = OpenTestService(FName);
     if (!service)

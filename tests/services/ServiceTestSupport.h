@@ -32,6 +32,8 @@ public:
     // Registers the service (own process, demand start) with ACommandLine as its image path.
     bool Create(const std::wstring& ACommandLine);
     bool Start();
+    // Changes the start type and error control, nothing else.
+    bool Reconfigure(DWORD AStartType, DWORD AErrorControl);
     // Sends STOP and waits until the service has stopped.
     bool Stop(std::chrono::milliseconds ATimeout = 20s);
     // The service's status; false when it cannot be queried.
