@@ -1,0 +1,257 @@
+#include "MadCodeHookImplementation.h"
+
+#include "Handles.h"
+#include "IniFile.h"
+#include "InjectionDriver.h"
+#include "ProgramPath.h"
+#include "WinText.h"
+
+std::array<bool, HookPrivileges.size()> HookPrivilegesEnabled = {};
+
+namespace {
+
+// The injection flag goes as a true Boolean of the layer's callers: all bits set.
+constexpr BOOL FlagTrue = -1;
+
+// An empty setting is passed as null where the layer takes a mask.
+LPCWSTR MaskOrNull(const std::wstring& AMask) {
+    return AMask.empty() ? nullptr : AMask.c_str();
+}
+
+} // namespace
+
+// --- The real layer ---
+
+BOOL TSystemHookLayer::InstallDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32,
+                                     LPCWSTR ADriverFile64, LPCWSTR ADescription) {
+    return InjInstallDriver(ADriverName, ADriverFile32, ADriverFile64, ADescription);
+}
+
+BOOL TSystemHookLayer::LoadDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32,
+                                  LPCWSTR ADriverFile64) {
+    return InjLoadDriver(ADriverName, ADriverFile32, ADriverFile64);
+}
+
+BOOL TSystemHookLayer::UninstallDriver(LPCWSTR ADriverName) {
+    return InjUninstallDriver(ADriverName);
+}
+
+BOOL TSystemHookLayer::StartDriver(LPCWSTR ADriverName) {
+    return InjStartDriver(ADriverName);
+}
+
+BOOL TSystemHookLayer::StopDriver(LPCWSTR ADriverName) {
+    return InjStopDriver(ADriverName);
+}
+
+BOOL TSystemHookLayer::IsDriverInstalled(LPCWSTR ADriverName) {
+    return InjIsDriverInstalled(ADriverName);
+}
+
+BOOL TSystemHookLayer::IsDriverRunning(LPCWSTR ADriverName) {
+    return InjIsDriverRunning(ADriverName);
+}
+
+BOOL TSystemHookLayer::InjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
+                                     BOOL AOtherProcesses, LPCWSTR AIncludeMask,
+                                     LPCWSTR AExcludeMask, const void* AReserved, DWORD ATimeout) {
+    return InjInjectLibrary(ADriverName, ALibraryFile, ATarget, AOtherProcesses, AIncludeMask,
+                            AExcludeMask, AReserved, ATimeout);
+}
+
+BOOL TSystemHookLayer::UninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
+                                       BOOL AOtherProcesses, LPCWSTR AIncludeMask,
+                                       LPCWSTR AExcludeMask, const void* AReserved,
+                                       DWORD ATimeout) {
+    return InjUninjectLibrary(ADriverName, ALibraryFile, ATarget, AOtherProcesses, AIncludeMask,
+                              AExcludeMask, AReserved, ATimeout);
+}
+
+BOOL TSystemHookLayer::UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved,
+                                            DWORD ATimeout) {
+    return InjUninjectAllLibraries(ADriverName, AReserved, ATimeout);
+}
+
+bool TSystemHookLayer::IsModuleLoaded(const std::string& AFileName) {
+    return InjFindModule(AFileName.c_str()).IsStillValid();
+}
+
+bool TSystemHookLayer::EnablePrivilege(const char* APrivilege) {
+    return EnableProcessPrivilege(APrivilege);
+}
+
+// --- Privileges ---
+
+bool EnableProcessPrivilege(const char* APrivilege) {
+    TKernelHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                            token.addressof()))
+        return false;
+    TOKEN_PRIVILEGES privileges{};
+    if (!::LookupPrivilegeValueA(nullptr, APrivilege, &privileges.Privileges[0].Luid))
+        return false;
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    TOKEN_PRIVILEGES previous{};
+    DWORD previousSize = 0;
+    ::SetLastError(ERROR_SUCCESS);
+    if (!::AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(previous), &previous,
+                                 &previousSize))
+        return false;
+    // The call succeeds for a privilege the token does not hold, and only the
+    // last error tells that nothing was enabled.
+    return ::GetLastError() != ERROR_NOT_ALL_ASSIGNED;
+}
+
+// --- Construction ---
+
+std::wstring DriverToolsFolder(HKEY ARoot, const wchar_t* ASubKey,
+                               const std::wstring& AProgramFolder) {
+    TRegKey key;
+    if (::RegOpenKeyExW(ARoot, ASubKey, 0, KEY_READ, key.addressof()) != ERROR_SUCCESS)
+        return AProgramFolder;
+    // A missing default value reads as empty text; a value that is not text
+    // leaves the program's folder.
+    std::wstring folder;
+    DWORD type = 0;
+    DWORD size = 0;
+    const LSTATUS status = ::RegQueryValueExW(key.get(), nullptr, nullptr, &type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        if (type != REG_SZ && type != REG_EXPAND_SZ)
+            return AProgramFolder;
+        folder.assign(size / sizeof(wchar_t) + 1, L'\0');
+        DWORD read = static_cast<DWORD>(folder.size() * sizeof(wchar_t));
+        if (::RegQueryValueExW(key.get(), nullptr, nullptr, &type,
+                               reinterpret_cast<BYTE*>(folder.data()), &read) != ERROR_SUCCESS)
+            return AProgramFolder;
+        folder.resize(folder.find(L'\0'));
+    } else if (status != ERROR_FILE_NOT_FOUND) {
+        return AProgramFolder;
+    }
+    if (folder.empty() || folder.back() != L'\\')
+        folder += L'\\';
+    return folder + L"madCodeHook\\Driver\\";
+}
+
+TMadCodeHookImplementation::TMadCodeHookImplementation()
+    : TMadCodeHookImplementation(std::make_unique<TSystemHookLayer>()) {}
+
+TMadCodeHookImplementation::TMadCodeHookImplementation(std::unique_ptr<THookLayer> ALayer)
+    : FLayer(std::move(ALayer)) {
+    FInjectionProcessHandle = InjAllSessions;
+    FExcludeMask = L"QVOnAccess.exe|MpCmdRun.exe";
+    FCompanyName = L"Quorvane-Tessit Ltd.";
+    FSignatureLookupString = L"Quorvane Tessit Ltd.";
+    FURL = L"http://www.vexlo.example/";
+    FDriverDescription = L"Hook Test Driver";
+    FSignToolFilename = L"C:\\Program Files\\Microsoft SDKs\\Windows\\v7.1\\Bin\\signtool.exe";
+    FMSCVVSClass3Filename = L"G:\\Tools\\MSSDK\\MSCV-VSClass3.cer";
+    FDriverPath = DriverToolsFolder(HKEY_LOCAL_MACHINE, MadCollectionKey, ProgramFolder());
+}
+
+TMadCodeHookImplementation::~TMadCodeHookImplementation() = default;
+
+// --- Driver and injection operations ---
+
+void TMadCodeHookImplementation::EnablePrivileges() {
+    for (size_t i = 0; i < HookPrivileges.size(); ++i) {
+        if (!HookPrivilegesEnabled[i])
+            HookPrivilegesEnabled[i] = FLayer->EnablePrivilege(HookPrivileges[i]);
+    }
+}
+
+bool TMadCodeHookImplementation::InstallInjectionDriver() {
+    EnablePrivileges();
+    return FLayer->InstallDriver(FDriverName.c_str(), FDriverFilename32.c_str(),
+                                 FDriverFilename64.c_str(), FDriverDescription.c_str()) != 0;
+}
+
+bool TMadCodeHookImplementation::LoadInjectionDriver() {
+    EnablePrivileges();
+    return FLayer->LoadDriver(FDriverName.c_str(), FDriverFilename32.c_str(),
+                              FDriverFilename64.c_str()) != 0;
+}
+
+bool TMadCodeHookImplementation::UninstallInjectionDriver() {
+    EnablePrivileges();
+    return FLayer->UninstallDriver(FDriverName.c_str()) != 0;
+}
+
+bool TMadCodeHookImplementation::StartInjectionDriver() {
+    EnablePrivileges();
+    return FLayer->StartDriver(FDriverName.c_str()) != 0;
+}
+
+bool TMadCodeHookImplementation::StopInjectionDriver() {
+    EnablePrivileges();
+    return FLayer->StopDriver(FDriverName.c_str()) != 0;
+}
+
+bool TMadCodeHookImplementation::IsInjectionDriverInstalled() {
+    EnablePrivileges();
+    return FLayer->IsDriverInstalled(FDriverName.c_str()) != 0;
+}
+
+bool TMadCodeHookImplementation::IsInjectionDriverRunning() {
+    EnablePrivileges();
+    return FLayer->IsDriverRunning(FDriverName.c_str()) != 0;
+}
+
+bool TMadCodeHookImplementation::InjectLibrary32() {
+    EnablePrivileges();
+    return FLayer->InjectLibrary(FDriverName.c_str(), FLibraryFilename32.c_str(),
+                                 FInjectionProcessHandle, FlagTrue, MaskOrNull(FIncludeMask),
+                                 MaskOrNull(FExcludeMask), nullptr, InjectionTimeout) != 0;
+}
+
+bool TMadCodeHookImplementation::UnInjectLibrary32() {
+    EnablePrivileges();
+    return FLayer->UninjectLibrary(FDriverName.c_str(), FLibraryFilename32.c_str(),
+                                   FInjectionProcessHandle, FlagTrue, nullptr, nullptr, nullptr,
+                                   InjectionTimeout) != 0;
+}
+
+bool TMadCodeHookImplementation::UnInjectAllLibraries32() {
+    EnablePrivileges();
+    return FLayer->UninjectAllLibraries(FDriverName.c_str(), nullptr, InjectionTimeout) != 0;
+}
+
+bool TMadCodeHookImplementation::IsLibraryInjected() {
+    return FLayer->IsModuleLoaded(WideToAnsi(ExtractFileName(FLibraryFilename32))) ||
+           FLayer->IsModuleLoaded(WideToAnsi(ExtractFileName(FLibraryFilename64)));
+}
+
+// --- Configuration file ---
+
+void TMadCodeHookImplementation::LoadFromFile(const std::wstring& AFilename) {
+    FConfigFilename = AFilename;
+    LoadFromFile(TIniFile(AFilename));
+}
+
+void TMadCodeHookImplementation::LoadFromFile(const TIniFile& AIni) {
+    FDriverName = AIni.ReadString(ConfigurationSection, L"DriverName", L"");
+    FDriverDescription = AIni.ReadString(ConfigurationSection, L"DriverDescription", L"");
+    FDriverFilename32 = AIni.ReadString(ConfigurationSection, L"DriverFilename32", L"");
+    FDriverFilename64 = AIni.ReadString(ConfigurationSection, L"DriverFilename64", L"");
+    FLibraryFilename32 = AIni.ReadString(ConfigurationSection, L"LibraryFilename32", L"");
+    FLibraryFilename64 = AIni.ReadString(ConfigurationSection, L"LibraryFilename64", L"");
+}
+
+void TMadCodeHookImplementation::SaveToFile() {
+    SaveToFile(FConfigFilename);
+}
+
+void TMadCodeHookImplementation::SaveToFile(const std::wstring& AFilename) {
+    FConfigFilename = AFilename;
+    TIniFile ini(AFilename);
+    SaveToFile(ini);
+}
+
+void TMadCodeHookImplementation::SaveToFile(TIniFile& AIni) {
+    AIni.WriteString(ConfigurationSection, L"DriverName", FDriverName);
+    AIni.WriteString(ConfigurationSection, L"DriverDescription", FDriverDescription);
+    AIni.WriteString(ConfigurationSection, L"DriverFilename32", FDriverFilename32);
+    AIni.WriteString(ConfigurationSection, L"DriverFilename64", FDriverFilename64);
+    AIni.WriteString(ConfigurationSection, L"LibraryFilename32", FLibraryFilename32);
+    AIni.WriteString(ConfigurationSection, L"LibraryFilename64", FLibraryFilename64);
+}

@@ -1,0 +1,176 @@
+// vxnMadCodeHookPreparation: the settings of one injection driver and its
+// hook library, and the operations on them. Each driver or injection
+// operation is one call of the injection layer, made after the process
+// privileges have been enabled.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TIniFile;
+
+// What the hook settings reach below them: the injection layer, its module
+// lookup and the enabling of a privilege. The product binds the real ones
+// (TSystemHookLayer); tests bind a recorder.
+class THookLayer {
+public:
+    virtual ~THookLayer() = default;
+    virtual BOOL InstallDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64,
+                               LPCWSTR ADescription) = 0;
+    virtual BOOL LoadDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64) = 0;
+    virtual BOOL UninstallDriver(LPCWSTR ADriverName) = 0;
+    virtual BOOL StartDriver(LPCWSTR ADriverName) = 0;
+    virtual BOOL StopDriver(LPCWSTR ADriverName) = 0;
+    virtual BOOL IsDriverInstalled(LPCWSTR ADriverName) = 0;
+    virtual BOOL IsDriverRunning(LPCWSTR ADriverName) = 0;
+    virtual BOOL InjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
+                               BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
+                               const void* AReserved, DWORD ATimeout) = 0;
+    virtual BOOL UninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
+                                 BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
+                                 const void* AReserved, DWORD ATimeout) = 0;
+    virtual BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved,
+                                      DWORD ATimeout) = 0;
+    // Whether a module of that file name (8-bit ANSI, no folder) is loaded in
+    // the calling process.
+    virtual bool IsModuleLoaded(const std::string& AFileName) = 0;
+    // Enables one privilege of the process's token; true when it is enabled.
+    virtual bool EnablePrivilege(const char* APrivilege) = 0;
+};
+
+class TSystemHookLayer : public THookLayer {
+public:
+    BOOL InstallDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64,
+                       LPCWSTR ADescription) override;
+    BOOL LoadDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64) override;
+    BOOL UninstallDriver(LPCWSTR ADriverName) override;
+    BOOL StartDriver(LPCWSTR ADriverName) override;
+    BOOL StopDriver(LPCWSTR ADriverName) override;
+    BOOL IsDriverInstalled(LPCWSTR ADriverName) override;
+    BOOL IsDriverRunning(LPCWSTR ADriverName) override;
+    BOOL InjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
+                       BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
+                       const void* AReserved, DWORD ATimeout) override;
+    BOOL UninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
+                         BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
+                         const void* AReserved, DWORD ATimeout) override;
+    BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) override;
+    bool IsModuleLoaded(const std::string& AFileName) override;
+    bool EnablePrivilege(const char* APrivilege) override;
+};
+
+// Enables a privilege of the process's token. A privilege the account does
+// not hold is not enabled, although AdjustTokenPrivileges then succeeds (it
+// reports ERROR_NOT_ALL_ASSIGNED), so it counts as not enabled.
+bool EnableProcessPrivilege(const char* APrivilege);
+
+// The privileges made sure of before each driver or injection operation, in
+// this order, and which of them are enabled (process-wide). One that could
+// not be enabled is tried again before the next operation.
+inline constexpr std::array<const char*, 5> HookPrivileges = {
+    "SeDebugPrivilege", "SeTcbPrivilege", "SeBackupPrivilege", "SeRestorePrivilege",
+    "SeLoadDriverPrivilege"};
+extern std::array<bool, HookPrivileges.size()> HookPrivilegesEnabled;
+
+// The hooking library's installation record, whose default value names its folder.
+inline constexpr const wchar_t* MadCollectionKey =
+    L"SOFTWARE\\Wow6432Node\\Zarvik\\madCollection\\";
+// The folder of the driver tools: below the folder the default value of
+// ASubKey names, or AProgramFolder when the key does not open or its default
+// value is not text.
+std::wstring DriverToolsFolder(HKEY ARoot, const wchar_t* ASubKey,
+                               const std::wstring& AProgramFolder);
+
+// Milliseconds an injection or uninjection may take over other processes.
+inline constexpr DWORD InjectionTimeout = 7000;
+// The INI section of the driver settings.
+inline constexpr const wchar_t* ConfigurationSection = L"Configuration";
+
+class TMadCodeHookImplementation {
+public:
+    // Bound to the real injection layer.
+    TMadCodeHookImplementation();
+    explicit TMadCodeHookImplementation(std::unique_ptr<THookLayer> ALayer);
+    TMadCodeHookImplementation(const TMadCodeHookImplementation&) = delete;
+    TMadCodeHookImplementation& operator=(const TMadCodeHookImplementation&) = delete;
+    virtual ~TMadCodeHookImplementation();
+
+    // True exactly when the injection layer answered nonzero. The cause of a
+    // failure stays the thread's last error.
+    bool InstallInjectionDriver();
+    bool LoadInjectionDriver();
+    bool UninstallInjectionDriver();
+    bool StartInjectionDriver();
+    bool StopInjectionDriver();
+    bool IsInjectionDriverInstalled();
+    bool IsInjectionDriverRunning();
+    bool InjectLibrary32();
+    bool UnInjectLibrary32();
+    bool UnInjectAllLibraries32();
+    // Whether a module named like the 32-bit or, failing that, the 64-bit
+    // library is loaded in this process, wherever it was loaded from.
+    bool IsLibraryInjected();
+
+    // The six driver settings in the section "Configuration". A missing file,
+    // section or key empties the setting. Saving keeps the file's other
+    // sections and keys; an error while writing raises std::system_error.
+    void LoadFromFile(const std::wstring& AFilename);
+    void LoadFromFile(const TIniFile& AIni);
+    void SaveToFile();
+    void SaveToFile(const std::wstring& AFilename);
+    void SaveToFile(TIniFile& AIni);
+
+    const std::wstring& CompanyName() const { return FCompanyName; }
+    void SetCompanyName(const std::wstring& AValue) { FCompanyName = AValue; }
+    const std::wstring& URL() const { return FURL; }
+    void SetURL(const std::wstring& AValue) { FURL = AValue; }
+    const std::wstring& SignatureLookupString() const { return FSignatureLookupString; }
+    void SetSignatureLookupString(const std::wstring& AValue) { FSignatureLookupString = AValue; }
+    const std::wstring& DriverPath() const { return FDriverPath; }
+    const std::wstring& DriverDescription() const { return FDriverDescription; }
+    const std::wstring& DriverName() const { return FDriverName; }
+    void SetDriverName(const std::wstring& AValue) { FDriverName = AValue; }
+    const std::wstring& DriverFilename32() const { return FDriverFilename32; }
+    void SetDriverFilename32(const std::wstring& AValue) { FDriverFilename32 = AValue; }
+    const std::wstring& DriverFilename64() const { return FDriverFilename64; }
+    void SetDriverFilename64(const std::wstring& AValue) { FDriverFilename64 = AValue; }
+    const std::wstring& LibraryFilename32() const { return FLibraryFilename32; }
+    void SetLibraryFilename32(const std::wstring& AValue) { FLibraryFilename32 = AValue; }
+    const std::wstring& LibraryFilename64() const { return FLibraryFilename64; }
+    void SetLibraryFilename64(const std::wstring& AValue) { FLibraryFilename64 = AValue; }
+    const std::vector<std::wstring>& Log() const { return FLog; }
+    DWORD InjectionProcessHandle() const { return FInjectionProcessHandle; }
+    void SetInjectionProcessHandle(DWORD AValue) { FInjectionProcessHandle = AValue; }
+    const std::wstring& IncludeMask() const { return FIncludeMask; }
+    void SetIncludeMask(const std::wstring& AValue) { FIncludeMask = AValue; }
+    const std::wstring& ExcludeMask() const { return FExcludeMask; }
+    void SetExcludeMask(const std::wstring& AValue) { FExcludeMask = AValue; }
+
+protected:
+    std::wstring FConfigFilename;
+    std::wstring FSignToolFilename;
+    std::wstring FDriverPath;
+    std::wstring FDriverName;
+    std::wstring FDriverFilename32;
+    std::wstring FDriverFilename64;
+    std::wstring FMSCVVSClass3Filename;
+    std::vector<std::wstring> FLog;
+    std::wstring FLibraryFilename32;
+    std::wstring FLibraryFilename64;
+    std::wstring FDriverDescription;
+    DWORD FInjectionProcessHandle;
+    std::wstring FCompanyName;
+    std::wstring FSignatureLookupString;
+    std::wstring FURL;
+    std::wstring FExcludeMask;
+    std::wstring FIncludeMask;
+
+private:
+    void EnablePrivileges();
+
+    std::unique_ptr<THookLayer> FLayer;
+};

@@ -1,0 +1,132 @@
+#include "HookTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+
+#include "Automation.h"
+#include "InjectionDriver.h"
+#include "WinText.h"
+
+std::wstring TestUniqueName(const std::wstring& APrefix) {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::wstring name = APrefix;
+    for (char c : std::string(test->test_suite_name()) + test->name()) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
+            name += static_cast<wchar_t>(c);
+    }
+    return name;
+}
+
+TTempFolder::TTempFolder() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    FPath = std::wstring(temp) + TestUniqueName(L"hook") +
+            std::to_wstring(::GetCurrentProcessId()) + L"\\";
+    ::CreateDirectoryW(FPath.c_str(), nullptr);
+}
+
+namespace {
+
+struct TFindHandleTraits {
+    using pointer = HANDLE;
+    static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(pointer h) noexcept { ::FindClose(h); }
+};
+using TFindHandle = TUniqueHandle<TFindHandleTraits>;
+
+} // namespace
+
+TTempFolder::~TTempFolder() {
+    WIN32_FIND_DATAW entry{};
+    const TFindHandle find(::FindFirstFileW((FPath + L"*").c_str(), &entry));
+    for (BOOL more = static_cast<bool>(find); more; more = ::FindNextFileW(find.get(), &entry))
+        ::DeleteFileW((FPath + entry.cFileName).c_str());
+    ::RemoveDirectoryW(FPath.c_str());
+}
+
+std::wstring TTempFolder::CopyFixture(const std::wstring& AFixture,
+                                      const std::wstring& ANewName) const {
+    const std::wstring target = FPath + ANewName;
+    EXPECT_TRUE(::CopyFileW((TestProgramFolder() + AFixture).c_str(), target.c_str(), FALSE))
+        << "copying " << WideToUtf8(AFixture);
+    return target;
+}
+
+std::wstring TTempFolder::WriteFile(const std::wstring& AName, const std::string& AContent) const {
+    const std::wstring path = FPath + AName;
+    const TFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    EXPECT_TRUE(file && ::WriteFile(file.get(), AContent.data(),
+                                    static_cast<DWORD>(AContent.size()), &written, nullptr));
+    return path;
+}
+
+TTestDriver::TTestDriver(const std::wstring& ASuffix)
+    : FName(TestUniqueName(L"QVTest") + ASuffix) {}
+
+TTestDriver::~TTestDriver() {
+    // A driver deleted while running goes away once it stops.
+    InjStopDriver(FName.c_str());
+    InjUninstallDriver(FName.c_str());
+}
+
+std::wstring TTestDriver::File32() {
+    return TestProgramFolder() + L"QVHookDrv32.sys";
+}
+
+std::wstring TTestDriver::File64() {
+    return TestProgramFolder() + L"QVHookDrv64.sys";
+}
+
+TTargetProcess::TTargetProcess(const TTempFolder& AFolder, const std::wstring& AExeName,
+                               bool AHoldLoaderLock) {
+    const std::wstring program = AFolder.CopyFixture(L"injectiontarget.exe", AExeName);
+    const std::wstring eventName = L"Local\\" + TestUniqueName(L"ready") + AExeName;
+    const TKernelHandle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    std::wstring commandLine = L"\"" + program + L"\" " + eventName;
+    if (AHoldLoaderLock)
+        commandLine += L" hold-loader-lock";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &info)) {
+        ADD_FAILURE() << "cannot start " << WideToUtf8(program) << ": " << ::GetLastError();
+        return;
+    }
+    FProcess.reset(info.hProcess);
+    const TKernelHandle thread(info.hThread);
+    FProcessId = info.dwProcessId;
+    const HANDLE waits[] = {ready.get(), FProcess.get()};
+    EXPECT_EQ(::WaitForMultipleObjects(2, waits, FALSE, 30000), WAIT_OBJECT_0)
+        << "the injection target did not come up";
+}
+
+TTargetProcess::~TTargetProcess() {
+    if (FProcess) {
+        ::TerminateProcess(FProcess.get(), 0);
+        ::WaitForSingleObject(FProcess.get(), 10000);
+    }
+}
+
+bool TTargetProcess::Running() const {
+    return FProcess && ::WaitForSingleObject(FProcess.get(), 0) == WAIT_TIMEOUT;
+}
+
+bool TTargetProcess::HasModule(const std::wstring& AFileName) const {
+    // Toolhelp rather than the layer's own way of looking, so that the tests
+    // do not trust what they test.
+    const TFileHandle snapshot(
+        ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, FProcessId));
+    if (!snapshot)
+        return false;
+    MODULEENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Module32FirstW(snapshot.get(), &entry); more;
+         more = ::Module32NextW(snapshot.get(), &entry)) {
+        if (::lstrcmpiW(entry.szModule, AFileName.c_str()) == 0)
+            return true;
+    }
+    return false;
+}

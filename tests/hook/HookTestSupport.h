@@ -1,0 +1,67 @@
+// What the hook tests share: names of their own, scratch folders, fixture
+// drivers under test names and processes to inject into.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "Handles.h"
+
+// A name unique to the running test: APrefix and the test's name, letters and
+// digits only (it names drivers, files and processes).
+std::wstring TestUniqueName(const std::wstring& APrefix);
+
+// An empty folder of the test's own in the temporary folder, removed at the
+// end as far as nothing in it is still in use.
+class TTempFolder {
+public:
+    TTempFolder();
+    TTempFolder(const TTempFolder&) = delete;
+    TTempFolder& operator=(const TTempFolder&) = delete;
+    ~TTempFolder();
+    // The folder with its trailing "\".
+    const std::wstring& Path() const { return FPath; }
+    // Copies a file from beside the test program into the folder as ANewName.
+    std::wstring CopyFixture(const std::wstring& AFixture, const std::wstring& ANewName) const;
+    std::wstring WriteFile(const std::wstring& AName, const std::string& AContent) const;
+
+private:
+    std::wstring FPath;
+};
+
+// A fixture driver registered under a name of the test's own: stopped and
+// removed at the end whatever the test left.
+class TTestDriver {
+public:
+    explicit TTestDriver(const std::wstring& ASuffix = L"");
+    TTestDriver(const TTestDriver&) = delete;
+    TTestDriver& operator=(const TTestDriver&) = delete;
+    ~TTestDriver();
+    const wchar_t* Name() const { return FName.c_str(); }
+    // The fixture driver files beside the test program.
+    static std::wstring File32();
+    static std::wstring File64();
+
+private:
+    std::wstring FName;
+};
+
+// A copy of injectiontarget.exe named AExeName, running until the end of the
+// test. With AHoldLoaderLock it keeps its loader lock, so nothing can load in it.
+class TTargetProcess {
+public:
+    TTargetProcess(const TTempFolder& AFolder, const std::wstring& AExeName,
+                   bool AHoldLoaderLock = false);
+    TTargetProcess(const TTargetProcess&) = delete;
+    TTargetProcess& operator=(const TTargetProcess&) = delete;
+    ~TTargetProcess();
+    DWORD ProcessId() const { return FProcessId; }
+    bool Running() const;
+    // Whether a module of that file name is loaded in the process.
+    bool HasModule(const std::wstring& AFileName) const;
+
+private:
+    TKernelHandle FProcess;
+    DWORD FProcessId = 0;
+};

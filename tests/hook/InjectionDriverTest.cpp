@@ -1,0 +1,385 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "HookTestSupport.h"
+#include "InjectionDriver.h"
+#include "WinText.h"
+
+namespace {
+
+// --- The rules ---
+
+TEST(InjectionRules, TheDriverFileFollowsTheNativeArchitecture) {
+    const struct {
+        WORD Architecture;
+        const wchar_t* Expected;
+    } cases[] = {
+        {PROCESSOR_ARCHITECTURE_INTEL, L"d32"}, {PROCESSOR_ARCHITECTURE_AMD64, L"d64"},
+        {PROCESSOR_ARCHITECTURE_ARM64, L"d64"}, {PROCESSOR_ARCHITECTURE_IA64, L"d64"},
+        {PROCESSOR_ARCHITECTURE_ARM, L"d32"},
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(DriverFileForArchitecture(c.Architecture, L"d32", L"d64"), c.Expected)
+            << c.Architecture;
+}
+
+TEST(InjectionRules, MasksAdmitProcessesByExecutableName) {
+    const struct {
+        const wchar_t* Include;
+        const wchar_t* Exclude;
+        const wchar_t* Exe;
+        bool Admitted;
+    } cases[] = {
+        {nullptr, nullptr, L"a.exe", true},
+        {L"", L"", L"a.exe", true},
+        {L"a.exe", nullptr, L"A.EXE", true},
+        {L"b.exe|a.exe", nullptr, L"a.exe", true},
+        {L"b.exe", nullptr, L"a.exe", false},
+        {L"ba.exe|a.ex", nullptr, L"a.exe", false},
+        {L"|a.exe|", nullptr, L"a.exe", true},
+        {L"b.exe| a.exe ", nullptr, L"a.exe", true},
+        {L"|", nullptr, L"a.exe", false},
+        {nullptr, L"QVOnAccess.exe|MpCmdRun.exe", L"mpcmdrun.exe", false},
+        {nullptr, L"QVOnAccess.exe|MpCmdRun.exe", L"explorer.exe", true},
+        {L"a.exe", L"a.exe", L"a.exe", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProcessAdmitted(c.Exe, c.Include, c.Exclude), c.Admitted)
+            << WideToUtf8(c.Include ? c.Include : L"(null)") << " / "
+            << WideToUtf8(c.Exclude ? c.Exclude : L"(null)") << " / " << WideToUtf8(c.Exe);
+}
+
+TEST(InjectionRules, ALibraryPairServesEachBitness) {
+    const struct {
+        const wchar_t* Library;
+        bool Is64Bit;
+        const wchar_t* Expected;
+    } cases[] = {
+        {L"C:\\P\\QVHook32.dll", true, L"C:\\P\\QVHook64.dll"},
+        {L"C:\\P\\QVHook64.dll", true, L"C:\\P\\QVHook64.dll"},
+        {L"C:\\P\\QVHook64.dll", false, L"C:\\P\\QVHook32.dll"},
+        {L"C:\\P\\QVHook32.dll", false, L"C:\\P\\QVHook32.dll"},
+        {L"C:\\P\\Hook.dll", true, L"C:\\P\\Hook.dll"},
+        {L"C:\\P32\\Hook.dll", true, L"C:\\P32\\Hook.dll"},
+        {L"C:\\v1.32\\Hook", true, L"C:\\v1.32\\Hook"},
+        {L"C:\\P\\Hook32", true, L"C:\\P\\Hook64"},
+        {L"32.dll", true, L"64.dll"},
+        {L"2.dll", true, L"2.dll"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LibraryForBitness(c.Library, c.Is64Bit), c.Expected)
+            << WideToUtf8(c.Library) << " " << c.Is64Bit;
+}
+
+// --- The driver under the service control manager ---
+
+struct TDriverConfig {
+    DWORD Type = 0;
+    DWORD StartType = 0;
+    std::wstring Image;
+    std::wstring Description;
+};
+
+TDriverConfig DriverConfig(const wchar_t* AName) {
+    TDriverConfig config;
+    const TServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const TServiceHandle service(::OpenServiceW(manager.get(), AName, SERVICE_QUERY_CONFIG));
+    std::vector<BYTE> buffer(8192);
+    DWORD needed = 0;
+    if (::QueryServiceConfigW(service.get(),
+                              reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                              static_cast<DWORD>(buffer.size()), &needed)) {
+        const auto* info = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+        config.Type = info->dwServiceType;
+        config.StartType = info->dwStartType;
+        config.Image = info->lpBinaryPathName ? info->lpBinaryPathName : L"";
+    }
+    if (::QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, buffer.data(),
+                               static_cast<DWORD>(buffer.size()), &needed)) {
+        const auto* info = reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer.data());
+        config.Description = info->lpDescription ? info->lpDescription : L"";
+    }
+    return config;
+}
+
+class InjectionDriver : public testing::Test {
+protected:
+    TTestDriver FDriver;
+    TTempFolder FFolder;
+    const std::wstring F32 = TTestDriver::File32();
+    const std::wstring F64 = TTestDriver::File64();
+};
+
+TEST_F(InjectionDriver, InstallStartStopAndUninstall) {
+    const wchar_t* name = FDriver.Name();
+    ASSERT_TRUE(InjInstallDriver(name, F32.c_str(), F64.c_str(), L"Hook Test Driver"));
+    EXPECT_TRUE(InjIsDriverInstalled(name));
+    EXPECT_FALSE(InjIsDriverRunning(name));
+    const TDriverConfig config = DriverConfig(name);
+    EXPECT_EQ(config.Type, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
+    EXPECT_EQ(config.StartType, static_cast<DWORD>(SERVICE_SYSTEM_START));
+    EXPECT_EQ(config.Image, F64) << "the 64-bit driver on 64-bit Windows";
+    EXPECT_EQ(config.Description, L"Hook Test Driver");
+
+    ASSERT_TRUE(InjStartDriver(name));
+    EXPECT_TRUE(InjIsDriverRunning(name));
+    EXPECT_TRUE(InjStartDriver(name)) << "a running driver counts as started";
+
+    ASSERT_TRUE(InjStopDriver(name));
+    EXPECT_FALSE(InjIsDriverRunning(name));
+    EXPECT_TRUE(InjIsDriverInstalled(name));
+    EXPECT_TRUE(InjStopDriver(name)) << "a stopped driver counts as stopped";
+
+    ASSERT_TRUE(InjUninstallDriver(name));
+    EXPECT_FALSE(InjIsDriverInstalled(name));
+    EXPECT_FALSE(InjUninstallDriver(name));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST_F(InjectionDriver, InstallTakesOverAnExistingRegistration) {
+    const wchar_t* name = FDriver.Name();
+    const std::wstring other = FFolder.CopyFixture(L"QVHookDrv64.sys", L"other.sys");
+    {
+        const TServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        const TServiceHandle service(::CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS,
+                                                      SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                                                      SERVICE_ERROR_IGNORE, other.c_str(), nullptr,
+                                                      nullptr, nullptr, nullptr, nullptr));
+        ASSERT_TRUE(service);
+    }
+    ASSERT_TRUE(InjInstallDriver(name, F32.c_str(), F64.c_str(), L"Second description"));
+    const TDriverConfig config = DriverConfig(name);
+    EXPECT_EQ(config.StartType, static_cast<DWORD>(SERVICE_SYSTEM_START));
+    EXPECT_EQ(config.Image, F64);
+    EXPECT_EQ(config.Description, L"Second description");
+}
+
+TEST_F(InjectionDriver, UninstallLeavesARunningDriverRunningUntilStopped) {
+    const wchar_t* name = FDriver.Name();
+    ASSERT_TRUE(InjInstallDriver(name, F32.c_str(), F64.c_str(), L""));
+    ASSERT_TRUE(InjStartDriver(name));
+    ASSERT_TRUE(InjUninstallDriver(name));
+    EXPECT_FALSE(InjIsDriverInstalled(name));
+    EXPECT_TRUE(InjIsDriverRunning(name));
+    ASSERT_TRUE(InjStopDriver(name));
+    EXPECT_FALSE(InjIsDriverRunning(name));
+}
+
+TEST_F(InjectionDriver, LoadRunsTheDriverWithoutInstallingIt) {
+    const wchar_t* name = FDriver.Name();
+    ASSERT_TRUE(InjLoadDriver(name, F32.c_str(), F64.c_str()));
+    EXPECT_FALSE(InjIsDriverInstalled(name));
+    EXPECT_TRUE(InjIsDriverRunning(name));
+    // Until it stops, the deleted registration blocks a new one.
+    EXPECT_FALSE(InjInstallDriver(name, F32.c_str(), F64.c_str(), L""));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+
+    ASSERT_TRUE(InjStopDriver(name));
+    EXPECT_FALSE(InjIsDriverRunning(name));
+    EXPECT_FALSE(InjStartDriver(name)) << "a stopped loaded driver is gone";
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST_F(InjectionDriver, FailuresLeaveTheirCauseAsLastError) {
+    const wchar_t* name = FDriver.Name();
+    const std::wstring missing = FFolder.Path() + L"missing.sys";
+    EXPECT_FALSE(InjInstallDriver(name, missing.c_str(), missing.c_str(), L""));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(InjIsDriverInstalled(name));
+    EXPECT_FALSE(InjLoadDriver(name, missing.c_str(), missing.c_str()));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    EXPECT_FALSE(InjStartDriver(name));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_FALSE(InjStopDriver(name));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+
+    // A file that is no driver registers, but does not start. The code differs
+    // between Wine and Windows.
+    const std::wstring garbage = FFolder.WriteFile(L"garbage.sys", "not a driver");
+    ASSERT_TRUE(InjInstallDriver(name, garbage.c_str(), garbage.c_str(), L""));
+    ::SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(InjStartDriver(name));
+    EXPECT_NE(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(InjIsDriverRunning(name));
+
+    // A load that fails leaves no registration of its own behind.
+    const TTestDriver loaded(L"Load");
+    ::SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(InjLoadDriver(loaded.Name(), garbage.c_str(), garbage.c_str()));
+    EXPECT_NE(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(InjIsDriverInstalled(loaded.Name()));
+    EXPECT_FALSE(InjUninstallDriver(loaded.Name()));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST_F(InjectionDriver, UnknownDriversAreNeitherInstalledNorRunning) {
+    EXPECT_FALSE(InjIsDriverInstalled(FDriver.Name()));
+    EXPECT_FALSE(InjIsDriverRunning(FDriver.Name()));
+    EXPECT_FALSE(InjIsDriverInstalled(L""));
+    EXPECT_FALSE(InjIsDriverRunning(L""));
+}
+
+// --- Injection ---
+
+bool LoadedHere(const std::wstring& AFileName) {
+    return InjFindModule(WideToAnsi(AFileName).c_str()).IsStillValid();
+}
+
+// A running test driver, a pair of hook libraries and an executable name of
+// the test's own, so that tests running side by side never see each other's
+// libraries or processes.
+class Injection : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(InjInstallDriver(FDriver.Name(), TTestDriver::File32().c_str(),
+                                     TTestDriver::File64().c_str(), L""));
+        ASSERT_TRUE(InjStartDriver(FDriver.Name()));
+        FLibrary32 = FFolder.CopyFixture(L"QVHook32.dll", FStem + L"32.dll");
+        FFolder.CopyFixture(L"QVHook64.dll", FStem + L"64.dll");
+    }
+
+    BOOL Inject(const std::wstring& AInclude, const wchar_t* AExclude = nullptr,
+                BOOL AOtherProcesses = TRUE, DWORD ATimeout = 5000) {
+        return InjInjectLibrary(FDriver.Name(), FLibrary32.c_str(), InjAllSessions, AOtherProcesses,
+                                AInclude.c_str(), AExclude, nullptr, ATimeout);
+    }
+
+    TTestDriver FDriver;
+    TTempFolder FFolder;
+    const std::wstring FStem = TestUniqueName(L"Hk");
+    const std::wstring FExe = FStem + L".exe";
+    // The library the tests name, and the one of the pair a 64-bit process gets.
+    std::wstring FLibrary32;
+    const std::wstring FLoaded = FStem + L"64.dll";
+};
+
+TEST_F(Injection, InjectAndUninjectHereAndInAnotherProcess) {
+    const TTargetProcess target(FFolder, FExe);
+    ASSERT_TRUE(Inject(L"other.exe|" + FExe, L"QVOnAccess.exe"));
+    EXPECT_TRUE(LoadedHere(FLoaded));
+    EXPECT_TRUE(target.HasModule(FLoaded));
+    ASSERT_TRUE(Inject(FExe)) << "injecting again";
+
+    ASSERT_TRUE(InjUninjectLibrary(FDriver.Name(), FLibrary32.c_str(), InjAllSessions, TRUE,
+                                   FExe.c_str(), nullptr, nullptr, 5000));
+    EXPECT_FALSE(LoadedHere(FLoaded)) << "a second injection takes no second reference";
+    EXPECT_FALSE(target.HasModule(FLoaded));
+    EXPECT_TRUE(target.Running());
+}
+
+struct TMaskCase {
+    const char* Name;
+    // "*" stands for the target's executable name, "^" for it in capitals.
+    const wchar_t* Include;
+    const wchar_t* Exclude;
+    BOOL OtherProcesses;
+    bool Reached;
+};
+
+std::wstring WithTarget(const wchar_t* AMask, const std::wstring& AExe) {
+    std::wstring mask = AMask ? AMask : L"";
+    if (const size_t star = mask.find(L'*'); star != std::wstring::npos)
+        mask.replace(star, 1, AExe);
+    if (const size_t caret = mask.find(L'^'); caret != std::wstring::npos) {
+        std::wstring upper = AExe;
+        ::CharUpperW(upper.data());
+        mask.replace(caret, 1, upper);
+    }
+    return mask;
+}
+
+class InjectionMasks : public Injection, public testing::WithParamInterface<TMaskCase> {};
+
+TEST_P(InjectionMasks, DecideWhichOtherProcessesAreReached) {
+    const TMaskCase& c = GetParam();
+    const TTargetProcess target(FFolder, FExe);
+    const std::wstring exclude = WithTarget(c.Exclude, FExe);
+    ASSERT_TRUE(Inject(WithTarget(c.Include, FExe), c.Exclude ? exclude.c_str() : nullptr,
+                       c.OtherProcesses));
+    EXPECT_TRUE(LoadedHere(FLoaded)) << "the calling process always";
+    EXPECT_EQ(target.HasModule(FLoaded), c.Reached);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InjectionMasks,
+    testing::Values(TMaskCase{"Included", L"*", nullptr, TRUE, true},
+                    TMaskCase{"IncludedInCapitals", L"^", nullptr, TRUE, true},
+                    TMaskCase{"NotIncluded", L"other.exe", nullptr, TRUE, false},
+                    TMaskCase{"Excluded", L"*", L"a.exe|^", TRUE, false},
+                    TMaskCase{"CallerOnly", L"*", nullptr, FALSE, false}),
+    [](const testing::TestParamInfo<TMaskCase>& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(Injection, FailsWhileTheDriverIsNotRunning) {
+    ASSERT_TRUE(InjStopDriver(FDriver.Name()));
+    EXPECT_FALSE(Inject(FExe));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+    EXPECT_FALSE(LoadedHere(FLoaded));
+
+    EXPECT_FALSE(InjInjectLibrary(L"QVNoSuchDriver", FLibrary32.c_str(), InjAllSessions, TRUE,
+                                  nullptr, nullptr, nullptr, 5000));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST_F(Injection, FailsWhenTheLibraryDoesNotLoadHere) {
+    const std::wstring missing = FFolder.Path() + L"Missing32.dll";
+    EXPECT_FALSE(InjInjectLibrary(FDriver.Name(), missing.c_str(), InjAllSessions, TRUE,
+                                  FExe.c_str(), nullptr, nullptr, 5000));
+    EXPECT_NE(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    // Only the 32-bit library of a pair, which a 64-bit process cannot load.
+    ::DeleteFileW((FFolder.Path() + FLoaded).c_str());
+    EXPECT_FALSE(Inject(FExe));
+    EXPECT_NE(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+TEST_F(Injection, AProcessThatCannotLoadCostsNoMoreThanTheTimeOut) {
+    const TTargetProcess blocked(FFolder, FExe, true);
+    ASSERT_TRUE(Inject(FExe, nullptr, TRUE, 300));
+    EXPECT_TRUE(LoadedHere(FLoaded));
+    EXPECT_FALSE(blocked.HasModule(FLoaded));
+}
+
+TEST_F(Injection, UninjectAllRemovesEveryLibraryOfTheDriver) {
+    const TTargetProcess target(FFolder, FExe);
+    const std::wstring second = FFolder.CopyFixture(L"QVHook64.dll", FStem + L"Second.dll");
+    ASSERT_TRUE(Inject(FExe));
+    ASSERT_TRUE(InjInjectLibrary(FDriver.Name(), second.c_str(), InjAllSessions, TRUE, FExe.c_str(),
+                                 nullptr, nullptr, 5000));
+    ASSERT_TRUE(target.HasModule(FStem + L"Second.dll"));
+
+    ASSERT_TRUE(InjUninjectAllLibraries(FDriver.Name(), nullptr, 5000));
+    for (const std::wstring& library : {FLoaded, FStem + L"Second.dll"}) {
+        EXPECT_FALSE(LoadedHere(library)) << WideToUtf8(library);
+        EXPECT_FALSE(target.HasModule(library)) << WideToUtf8(library);
+    }
+}
+
+// --- Module lookup ---
+
+TEST(ModuleLookup, FindsAModuleOfTheCallingProcessByItsFileName) {
+    EXPECT_TRUE(InjFindModule("kernel32.dll").IsStillValid());
+    EXPECT_TRUE(InjFindModule("KERNEL32.DLL").IsStillValid());
+    EXPECT_FALSE(InjFindModule("kernel32").IsStillValid());
+    EXPECT_FALSE(InjFindModule("QVNoSuchModule.dll").IsStillValid());
+    EXPECT_FALSE(InjFindModule("").IsStillValid());
+    EXPECT_FALSE(InjFindModule(nullptr).IsStillValid());
+    // Asked after a failed injection, it keeps that failure's code readable.
+    ::SetLastError(ERROR_SERVICE_NOT_ACTIVE);
+    EXPECT_FALSE(InjFindModule("QVNoSuchModule.dll").IsStillValid());
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+
+    // Wherever it was loaded from, and only while it stays loaded.
+    const TTempFolder folder;
+    const std::wstring name = TestUniqueName(L"Lookup") + L".dll";
+    const std::wstring library = folder.CopyFixture(L"QVHook64.dll", name);
+    HMODULE module = ::LoadLibraryW(library.c_str());
+    ASSERT_TRUE(module);
+    const TModuleLookup lookup = InjFindModule(WideToAnsi(name).c_str());
+    EXPECT_EQ(lookup.Module(), module);
+    EXPECT_TRUE(lookup.IsStillValid());
+    ASSERT_TRUE(::FreeLibrary(module));
+    EXPECT_FALSE(lookup.IsStillValid());
+}
+
+} // namespace
