@@ -22,7 +22,7 @@ std::vector<TModuleStep> ProgramModules() {
         // Trust library and TrustChecker.
 
         {"Taurix.Services", ServicesStartUp, nullptr},
-        {"ProductServices", ProductServicesStartUp, ProductServicesShutDown},
+        {"vxnProductServices", ProductServicesStartUp, ProductServicesShutDown},
         {"VexloHook", StartUpVexloHook, ShutDownVexloHook},
     };
 }

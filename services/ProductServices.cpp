@@ -9,6 +9,8 @@ std::array<TServiceInfo9, ProductServiceCount> ProductServices;
 
 namespace {
 
+constexpr const wchar_t* ProductServicesModule = L"vxnProductServices";
+
 struct TBuiltInService {
     const wchar_t* FileName;
     const wchar_t* ServiceName;
@@ -57,6 +59,7 @@ bool OnFileScanService(bool (*APrimitive)(const TServiceInfo9&, DWORD&), const w
 } // namespace
 
 void ProductServicesStartUp() {
+    TDebugUnitTrace trace(ProductServicesModule, dlsUnitInitialization);
     for (size_t i = 0; i < ProductServiceCount; ++i) {
         ProductServices[i].FileName = BuiltInServices[i].FileName;
         ProductServices[i].ServiceName = BuiltInServices[i].ServiceName;
@@ -69,6 +72,7 @@ void ProductServicesStartUp() {
 }
 
 void ProductServicesShutDown() {
+    TDebugUnitTrace trace(ProductServicesModule, dlsUnitFinalization);
     ProductServices = {};
 }
 

@@ -180,6 +180,7 @@ bool vxnServiceInstall(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode) {
 }
 
 void ServicesStartUp() {
+    TDebugUnitTrace trace(L"Taurix.Services", dlsUnitInitialization);
     TCLPGroup& group = CommandLineParameters().Add();
     group.SetGroupName(L"System Service related");
     group.SetDescription(L"");

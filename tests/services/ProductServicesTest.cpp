@@ -13,6 +13,7 @@
 #include "ProductServices.h"
 #include "ProgramPath.h"
 #include "ServiceTestSupport.h"
+#include "Translate.h"
 
 namespace {
 
@@ -20,8 +21,17 @@ constexpr long NoSuchService = ERROR_SERVICE_DOES_NOT_EXIST;
 
 class ProductServiceTable : public ::testing::Test {
 protected:
-    void SetUp() override { ProductServicesStartUp(); }
-    void TearDown() override { ProductServicesShutDown(); }
+    void SetUp() override {
+        UseLanguage(L"en_IE"); // no catalog: the English texts
+        ProductServicesStartUp();
+    }
+    void TearDown() override {
+        ProductServicesShutDown();
+        UseLanguage(FLanguage);
+    }
+
+private:
+    const std::wstring FLanguage = CurrentLanguage();
 };
 
 TEST_F(ProductServiceTable, SevenEntriesWithTheFileScanServiceAtOne) {
@@ -56,6 +66,24 @@ TEST_F(ProductServiceTable, SevenEntriesWithTheFileScanServiceAtOne) {
 
     ProductServicesShutDown();
     EXPECT_TRUE(ProductServices[FileScanServiceIndex].ServiceName.empty());
+}
+
+TEST_F(ProductServiceTable, TheTextsKeepTheLanguageActiveAtStartUp) {
+    UseLanguage(L"de");
+    ProductServicesStartUp();
+    UseLanguage(L"en_IE");
+    EXPECT_EQ(ProductServices[FileScanServiceIndex].DisplayName, L"Vexlo-Q&V 2 Scannerdienst");
+    EXPECT_EQ(ProductServices[6].Description,
+              L"Integration in das Windows-Sicherheitscenter des Systems.");
+    EXPECT_EQ(ProductServices[FileScanServiceIndex].ServiceName, L"QVScannerService");
+
+    // Every display text has its translation; a new start-up takes the new language.
+    const auto german = ProductServices;
+    ProductServicesStartUp();
+    for (size_t i = 0; i < ProductServices.size(); ++i) {
+        EXPECT_NE(german[i].DisplayName, ProductServices[i].DisplayName) << i;
+        EXPECT_NE(german[i].Description, ProductServices[i].Description) << i;
+    }
 }
 
 class FileScanServiceOperations : public ProductServiceTable {

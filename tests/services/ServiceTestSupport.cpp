@@ -92,13 +92,15 @@ bool TTestService::WaitForState(DWORD AState, std::chrono::milliseconds ATimeout
 }
 
 bool TTestService::SetValue(const std::wstring& AValueName, DWORD AValue) const {
-    TRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, ServiceKeyPath(FName).c_str(), 0, KEY_SET_VALUE,
-                        key.addressof()) != ERROR_SUCCESS)
-        return false;
-    return ::RegSetValueExW(key.get(), AValueName.c_str(), 0, REG_DWORD,
-                            reinterpret_cast<const BYTE*>(&AValue),
-                            sizeof(AValue)) == ERROR_SUCCESS;
+    return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, ServiceKeyPath(FName).c_str(), AValueName.c_str(),
+                             REG_DWORD, &AValue, sizeof(AValue)) == ERROR_SUCCESS;
+}
+
+bool TTestService::SetText(const std::wstring& AValueName, const std::wstring& AText) const {
+    return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, ServiceKeyPath(FName).c_str(), AValueName.c_str(),
+                             REG_SZ, AText.c_str(),
+                             static_cast<DWORD>((AText.size() + 1) * sizeof(wchar_t))) ==
+           ERROR_SUCCESS;
 }
 
 std::wstring TTestService::ReadText(const std::wstring& AValueName) const {

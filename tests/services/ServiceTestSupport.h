@@ -42,6 +42,8 @@ public:
     bool WaitForState(DWORD AState, std::chrono::milliseconds ATimeout = 20s) const;
     // Sets a REG_DWORD value under the service's key.
     bool SetValue(const std::wstring& AValueName, DWORD AValue) const;
+    // Sets a REG_SZ value under the service's key.
+    bool SetText(const std::wstring& AValueName, const std::wstring& AText) const;
     // Reads a REG_SZ or REG_EXPAND_SZ value under the service's key.
     std::wstring ReadText(const std::wstring& AValueName) const;
     DWORD ReadNumber(const std::wstring& AValueName) const;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandLineParameters.h"
 #include "DebugLogCapture.h"
 #include "Handles.h"
 #include "ProgramPath.h"
@@ -170,6 +171,19 @@ TEST_F(ServicePrimitives, TheInstallTestSwitchDeniesEveryServiceAndLeavesTheCode
         ::GetExitCodeProcess(process.hProcess, &exitCode);
         EXPECT_EQ(exitCode, expected) << arguments;
     }
+}
+
+TEST(ServicesStartUp, RegistersTheEmptyGroupSystemServiceRelated) {
+    CommandLineParametersStartUp();
+    ServicesStartUp();
+    const TCommandLineParameters& registry = CommandLineParameters();
+    ASSERT_EQ(registry.Count(), 3u);
+    const TCLPGroup& group = registry.Items(2);
+    EXPECT_EQ(group.GroupName(), L"System Service related");
+    EXPECT_EQ(group.Description(), L"");
+    EXPECT_EQ(group.Necessity(), gnAllOptional);
+    EXPECT_EQ(group.Parameters().Count(), 0u);
+    CommandLineParametersShutDown();
 }
 
 } // namespace
