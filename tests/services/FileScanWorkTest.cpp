@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,11 +19,13 @@
 
 namespace {
 
+enum TOutcome { ocDone, ocFails, ocRaises };
+
 // A driver and library that keep their state, and the operations asked of them.
 class TStatefulLayer : public THookLayer {
 public:
     bool Installed = false, Running = false, Injected = false;
-    bool Fails = false; // every changing operation fails
+    TOutcome Outcome = ocDone; // of every changing operation
     std::vector<std::string>& Trace;
 
     explicit TStatefulLayer(std::vector<std::string>& ATrace) : Trace(ATrace) {}
@@ -53,7 +56,9 @@ public:
 private:
     BOOL Change(const char* AName, bool& AState, bool AValue) {
         Trace.push_back(AName);
-        if (Fails)
+        if (Outcome == ocRaises)
+            throw std::runtime_error("layer failed");
+        if (Outcome == ocFails)
             return FALSE;
         AState = AValue;
         return TRUE;
@@ -62,35 +67,37 @@ private:
 
 struct TWorkCase {
     TFileScanCommand Command;
-    bool Installed, Running, Fails;
+    bool Installed, Running;
+    TOutcome Outcome;
     int Status;
     std::vector<std::string> Trace;
 };
 
 TEST(FileScanWork, EachCommandRunsItsOperations) {
     const TWorkCase cases[] = {
-        {fcLPActivate, false, false, false, 200, {"install", "start", "inject"}},
-        {fcLPActivate, true, false, false, 200, {"start", "inject"}},
+        {fcLPActivate, false, false, ocDone, 200, {"install", "start", "inject"}},
+        {fcLPActivate, true, false, ocDone, 200, {"start", "inject"}},
         // Loaded until reboot: running, not installed, and not installed again.
-        {fcLPActivate, false, true, false, 200, {"inject"}},
-        {fcLPActivate, true, true, false, 200, {"inject"}},
-        {fcLPActivate, false, false, true, 500, {"install"}},
-        {fcLPActivate, true, false, true, 500, {"start"}},
-        {fcInject, true, true, false, 200, {"inject"}},
-        {fcInject, true, false, false, 500, {}},
-        {fcUninject, true, true, false, 200, {"uninject"}},
-        {fcUninject, true, true, true, 500, {"uninject"}},
-        {fcNone, true, true, false, 404, {}},
+        {fcLPActivate, false, true, ocDone, 200, {"inject"}},
+        {fcLPActivate, true, true, ocDone, 200, {"inject"}},
+        {fcLPActivate, false, false, ocFails, 500, {"install"}},
+        {fcLPActivate, true, false, ocFails, 500, {"start"}},
+        {fcInject, true, true, ocDone, 200, {"inject"}},
+        {fcInject, true, false, ocDone, 500, {}},
+        {fcInject, true, true, ocRaises, 500, {"inject"}},
+        {fcUninject, true, true, ocDone, 200, {"uninject"}},
+        {fcUninject, true, true, ocFails, 500, {"uninject"}},
+        {fcNone, true, true, ocDone, 404, {}},
     };
     for (const TWorkCase& c : cases) {
         std::vector<std::string> trace;
         auto layer = std::make_unique<TStatefulLayer>(trace);
         layer->Installed = c.Installed;
         layer->Running = c.Running;
-        layer->Fails = c.Fails;
+        layer->Outcome = c.Outcome;
         TVexloHook hook(std::move(layer));
         EXPECT_EQ(RunFileScanCommand(hook, c.Command), c.Status) << c.Command;
-        EXPECT_EQ(trace, c.Trace) << c.Command << c.Installed << c.Running << c.Fails;
+        EXPECT_EQ(trace, c.Trace) << c.Command << c.Installed << c.Running << c.Outcome;
     }
 }
 

@@ -5,15 +5,19 @@
 
 #include <windows.h>
 
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DebugLogCapture.h"
+#include "DebugLogger.h"
 #include "LoopbackProbe.h"
 #include "ProductServices.h"
 #include "ProgramPath.h"
 #include "ServiceTestSupport.h"
 #include "Translate.h"
+#include "WinText.h"
 
 namespace {
 
@@ -149,6 +153,51 @@ TEST_F(FileScanServiceOperations, InstallThenExistsRunningAndStartOnTheRealServi
     EXPECT_EQ(FService.ReadText(L"Description"), ProductServices[FileScanServiceIndex].Description);
     EXPECT_TRUE(FileScanServiceStart());
     EXPECT_TRUE(FLog.Lines().empty());
+}
+
+// A debug-log handler that raises once, as a failing handler does: the error
+// passes on to the caller of the logging operation.
+enum TRaise { rsNothing, rsStandardError, rsOtherObject };
+TRaise RaiseNext = rsNothing;
+
+void RaisingHandler(const std::wstring&) {
+    const TRaise raise = std::exchange(RaiseNext, rsNothing);
+    if (raise == rsStandardError)
+        throw std::runtime_error("handler failed");
+    if (raise == rsOtherObject)
+        throw 42;
+}
+
+class FileScanServiceInstallGuard : public ProductServiceTable {
+protected:
+    void SetUp() override {
+        ProductServiceTable::SetUp();
+        // A name the service manager refuses: the install fails and logs.
+        ProductServices[FileScanServiceIndex].ServiceName = L"Derodo/Refused";
+        DebugHandlerData()->RegisterDebugLogLineHandler(&RaisingHandler);
+        FLog.Clear();
+    }
+    void TearDown() override {
+        DebugHandlerData()->RemoveDebugLogLineHandler(&RaisingHandler);
+        RaiseNext = rsNothing;
+        ProductServiceTable::TearDown();
+    }
+
+    TDebugLogCapture FLog;
+};
+
+TEST_F(FileScanServiceInstallGuard, AStandardErrorIsLoggedAsFatalAndAnsweredFalse) {
+    RaiseNext = rsStandardError;
+    EXPECT_FALSE(FileScanServiceInstall());
+    ASSERT_FALSE(FLog.Lines().empty());
+    EXPECT_NE(FLog.Lines().back().find(L"Exception installing file scan service: handler failed"),
+              std::wstring::npos)
+        << WideToUtf8(FLog.Lines().back());
+}
+
+TEST_F(FileScanServiceInstallGuard, AnyOtherRaisedObjectPassesOn) {
+    RaiseNext = rsOtherObject;
+    EXPECT_THROW(FileScanServiceInstall(), int);
 }
 
 } // namespace
