@@ -40,6 +40,10 @@ bool OpenServiceFor(const std::wstring& AServiceName, DWORD AAccess, const std::
     return true;
 }
 
+bool IsPlainServiceName(const std::wstring& AServiceName) {
+    return !AServiceName.empty() && AServiceName.find(L'\\') == std::wstring::npos;
+}
+
 // Only the description's own bytes and its terminating zero are written, so
 // an empty description writes an empty value.
 bool WriteDescription(HKEY AKey, const std::wstring& ADescription) {
@@ -151,10 +155,13 @@ bool vxnServiceInstall(const std::wstring& AFileName, const std::wstring& AServi
     }
 
     // Also after a failed step above: a service that exists keeps its
-    // description up to date. This write is neither logged nor coded.
+    // description up to date. This write is neither logged nor coded. A name
+    // that is empty or holds a "\" names no service key of its own: the write
+    // would land in the key of all services or in another service's subkey.
     TRegKey key;
-    if (::RegOpenKeyW(HKEY_LOCAL_MACHINE, (ServicesKey + AServiceName).c_str(), key.addressof()) ==
-        ERROR_SUCCESS) {
+    if (IsPlainServiceName(AServiceName) &&
+        ::RegOpenKeyW(HKEY_LOCAL_MACHINE, (ServicesKey + AServiceName).c_str(), key.addressof()) ==
+            ERROR_SUCCESS) {
         const bool written = WriteDescription(key.get(), ADescription);
         if (result)
             result = written;

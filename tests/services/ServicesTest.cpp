@@ -141,6 +141,26 @@ TEST_F(ServicePrimitives, InstallCreatesThenReconfiguresAndRewritesTheDescriptio
     EXPECT_TRUE(FLog.Lines().empty());
 }
 
+TEST_F(ServicePrimitives, InstallWritesNoDescriptionOutsideAServiceKeyOfItsOwn) {
+    ASSERT_TRUE(FService.Create(SiblingCommandLine(L"teststatesvc.exe")));
+    TRegKey parameters;
+    ASSERT_EQ(::RegCreateKeyExW(
+                  HKEY_LOCAL_MACHINE, (ServiceKeyPath(FService.Name()) + L"\\Parameters").c_str(),
+                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, parameters.addressof(), nullptr),
+              ERROR_SUCCESS);
+    for (const std::wstring& name : {std::wstring(), FService.Name() + L"\\Parameters"}) {
+        DWORD code = Untouched;
+        EXPECT_FALSE(vxnServiceInstall(L"teststatesvc.exe", name, L"Refused", L"Misplaced", code));
+        EXPECT_NE(code, 0u);
+    }
+    const auto hasDescription = [](const std::wstring& APath) {
+        return ::RegGetValueW(HKEY_LOCAL_MACHINE, APath.c_str(), L"Description", RRF_RT_ANY,
+                              nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    };
+    EXPECT_FALSE(hasDescription(L"SYSTEM\\CurrentControlSet\\services"));
+    EXPECT_FALSE(hasDescription(ServiceKeyPath(FService.Name()) + L"\\Parameters"));
+}
+
 TEST_F(ServicePrimitives, TheInstallTestSwitchDeniesEveryServiceAndLeavesTheCode) {
     ASSERT_TRUE(FService.Create(SiblingCommandLine(L"teststatesvc.exe")));
     const std::pair<const wchar_t*, DWORD> cases[] = {
