@@ -165,7 +165,9 @@ void TFormDERodos::Show() {
     ::UpdateWindow(FHandle);
 }
 
-void TFormDERodos::FormShow() {}
+void TFormDERodos::FormShow() {
+    RunStateTest();
+}
 
 void TFormDERodos::AppendLine(const std::wstring& ALine) {
     // Every line ends with a line break, as the lines of a memo do; the first

@@ -39,6 +39,9 @@ public:
     HWND Handle() const { return FHandle; }
     TAction& Action(TActionId AId) { return alSettingsOnAccess[static_cast<size_t>(AId)]; }
 
+    // The "State Test" section: file-scan service, driver and hook library, and a verdict.
+    void RunStateTest();
+
 protected:
     // The show event: the start-up steps, in order.
     virtual void FormShow();

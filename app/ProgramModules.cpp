@@ -2,6 +2,8 @@
 
 #include "CommandLineParameters.h"
 #include "DebugLogger.h"
+#include "ProductServices.h"
+#include "Services.h"
 #include "Translate.h"
 #include "VexloHook.h"
 
@@ -16,6 +18,11 @@ std::vector<TModuleStep> ProgramModules() {
         // Windows version detection.
 
         {"language", LanguageStartUp, LanguageShutDown},
+
+        // Trust library and TrustChecker.
+
+        {"Taurix.Services", ServicesStartUp, nullptr},
+        {"ProductServices", ProductServicesStartUp, ProductServicesShutDown},
         {"VexloHook", StartUpVexloHook, ShutDownVexloHook},
     };
 }

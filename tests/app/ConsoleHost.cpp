@@ -13,7 +13,14 @@
 
 namespace {
 
-class TFakeServices : public TConsoleServices {};
+class TFakeServices : public TConsoleServices {
+public:
+    bool IsInjectionDriverInstalled() override { return false; }
+    bool IsInjectionDriverRunning() override { return false; }
+    bool IsLibraryInjected() override { return false; }
+    bool FileScanServiceExists() override { return false; }
+    bool FileScanServiceRunning() override { return false; }
+};
 
 class TTestForm : public TFormDERodos {
 public:
