@@ -78,6 +78,7 @@ void MoveTo(HWND AWnd, const TRect& ARect) {
 TFormDERodos::TFormDERodos(TConsoleServices& AServices) : FServices(AServices) {
     for (size_t i = 0; i < alSettingsOnAccess.size(); ++i)
         alSettingsOnAccess[i].Info = ActionInfos[i];
+    BindLiveProtectionActions();
 }
 
 TFormDERodos::~TFormDERodos() {

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "FormDERodos.h"
+#include "FakeConsoleServices.h"
 #include "StateTest.h"
 
 namespace {
 
-class TFakeStateServices : public TConsoleServices {
+class TFakeStateServices : public TFakeConsoleServices {
 public:
     bool Installed = false, Running = false, Injected = false;
     bool ServiceExists = false, ServiceRunning = false;
@@ -27,16 +27,6 @@ private:
         Asked.push_back(AQuestion);
         return AValue;
     }
-};
-
-// The real form's writers, its lines kept instead of shown.
-class TLogForm : public TFormDERodos {
-public:
-    using TFormDERodos::TFormDERodos;
-    std::vector<std::wstring> Lines;
-
-protected:
-    void AppendLine(const std::wstring& ALine) override { Lines.push_back(ALine); }
 };
 
 struct TStateCase {

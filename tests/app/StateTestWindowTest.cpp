@@ -5,37 +5,15 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "Automation.h"
+#include "DemoCopy.h"
 #include "ServiceTestSupport.h"
 #include "StateTest.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// A copy of the demo folder of this test's own, removed at the end.
-class TDemoCopy {
-public:
-    TDemoCopy()
-        : FFolder(fs::path(TestProgramFolder()) /
-                  (L"statetest-demo-" + std::to_wstring(::GetCurrentProcessId()))) {
-        fs::remove_all(FFolder);
-        fs::copy(fs::path(TestProgramFolder()) / DERODO_DEMO_FROM_BIN, FFolder,
-                 fs::copy_options::recursive);
-    }
-    ~TDemoCopy() {
-        std::error_code ignored;
-        fs::remove_all(FFolder, ignored);
-    }
-    std::wstring File(const std::wstring& AName) const { return (FFolder / AName).wstring(); }
-
-private:
-    fs::path FFolder;
-};
 
 // The mark of an answer line, as a Boolean; fails the test on another line.
 bool Answer(const std::wstring& ALine, const std::wstring& ALabel) {
@@ -44,7 +22,7 @@ bool Answer(const std::wstring& ALine, const std::wstring& ALabel) {
 }
 
 TEST(StateTestWindow, TheStartUpLogEndsWithTheStateTest) {
-    TDemoCopy demo;
+    TDemoCopy demo(L"statetest-demo");
     TTestService service(L"QVScannerService");
     ASSERT_TRUE(service.Delete());
     ASSERT_TRUE(service.Create(L"\"" + demo.File(L"QVFSSvc.exe") + L"\""));
