@@ -13,35 +13,75 @@ class TConsoleServices {
 public:
     virtual ~TConsoleServices() = default;
 
-    // File identity and system information, for the installation report. The
-    // defaults answer as for a file that is not there, so that a fake
-    // overrides only what its test looks at.
-    virtual bool FileExists(const std::wstring&) { return false; }
-    virtual std::wstring WindowsVersionName(bool) { return {}; }
-    virtual std::wstring ReadFileVersion(const std::wstring&) { return {}; }
-    virtual std::wstring ReadProductVersion(const std::wstring&) { return {}; }
-    virtual TFileDigest DigestFile(const std::wstring&) { return {}; }
-    virtual std::wstring DigestToText(const TFileDigest& ADigest) {
-        return ::DigestToText(ADigest);
-    }
+    // The state test's questions: the injection driver and the hook library
+    // (HookInstance), the file-scan service (ProductServices).
+    virtual bool IsInjectionDriverInstalled() = 0;
+    virtual bool IsInjectionDriverRunning() = 0;
+    virtual bool IsLibraryInjected() = 0;
+    virtual bool FileScanServiceExists() = 0;
+    virtual bool FileScanServiceRunning() = 0;
+
+    // The Live Protection actions: one step each on HookInstance, true when
+    // it succeeded; the direct activation, with its message when it fails.
+    virtual bool InstallInjectionDriver() = 0;
+    virtual bool LoadInjectionDriver() = 0;
+    virtual bool StartInjectionDriver() = 0;
+    virtual bool StopInjectionDriver() = 0;
+    virtual bool UninstallInjectionDriver() = 0;
+    virtual bool InjectLibrary32() = 0;
+    virtual bool UnInjectLibrary32() = 0;
+    virtual bool InstallHook(std::wstring& AErrorMessage) = 0;
+    // The file-scan service: installed and started, and its loopback commands
+    // (true when it answered with status 200).
+    virtual bool FileScanServiceInstall() = 0;
+    virtual bool FileScanServiceStart() = 0;
+    virtual bool WebServiceLPActivate() = 0;
+    virtual bool WebServiceInject() = 0;
+    virtual bool WebServiceUninject() = 0;
+
+    // The installation report: the Windows version, and for each file its
+    // presence, versions, digest and signature.
+    virtual bool FileExists(const std::wstring& APath) = 0;
+    virtual std::wstring WindowsVersionName(bool AWithNumbers) = 0;
+    virtual std::wstring ReadFileVersion(const std::wstring& AFilename) = 0;
+    virtual std::wstring ReadProductVersion(const std::wstring& AFilename) = 0;
+    virtual TFileDigest DigestFile(const std::wstring& AFilename) = 0;
+    virtual std::wstring DigestToText(const TFileDigest& ADigest) = 0;
     // The process-wide trust checker: which details its checks retrieve, a
     // check, and the signer's subject name as the last check left it.
-    virtual void SetTrustRetrieveProperties(TCertificateFields) {}
-    virtual TTrustStatus CheckFileTrust(const std::wstring&) { return tsUnavailable; }
-    virtual std::wstring TrustSubjectName() { return {}; }
-    virtual std::wstring TrustStatusToText(TTrustStatus AStatus) {
-        return TrustStatusWords(AStatus);
-    }
+    virtual void SetTrustRetrieveProperties(TCertificateFields AFields) = 0;
+    virtual TTrustStatus CheckFileTrust(const std::wstring& AFilename) = 0;
+    virtual std::wstring TrustSubjectName() = 0;
+    virtual std::wstring TrustStatusToText(TTrustStatus AStatus) = 0;
 };
 
 // The real operations of the subsystems.
 class TSystemConsoleServices : public TConsoleServices {
 public:
+    bool IsInjectionDriverInstalled() override;
+    bool IsInjectionDriverRunning() override;
+    bool IsLibraryInjected() override;
+    bool FileScanServiceExists() override;
+    bool FileScanServiceRunning() override;
+    bool InstallInjectionDriver() override;
+    bool LoadInjectionDriver() override;
+    bool StartInjectionDriver() override;
+    bool StopInjectionDriver() override;
+    bool UninstallInjectionDriver() override;
+    bool InjectLibrary32() override;
+    bool UnInjectLibrary32() override;
+    bool InstallHook(std::wstring& AErrorMessage) override;
+    bool FileScanServiceInstall() override;
+    bool FileScanServiceStart() override;
+    bool WebServiceLPActivate() override;
+    bool WebServiceInject() override;
+    bool WebServiceUninject() override;
     bool FileExists(const std::wstring& APath) override;
     std::wstring WindowsVersionName(bool AWithNumbers) override;
     std::wstring ReadFileVersion(const std::wstring& AFilename) override;
     std::wstring ReadProductVersion(const std::wstring& AFilename) override;
     TFileDigest DigestFile(const std::wstring& AFilename) override;
+    std::wstring DigestToText(const TFileDigest& ADigest) override;
     void SetTrustRetrieveProperties(TCertificateFields AFields) override;
     TTrustStatus CheckFileTrust(const std::wstring& AFilename) override;
     std::wstring TrustSubjectName() override;

@@ -78,6 +78,7 @@ void MoveTo(HWND AWnd, const TRect& ARect) {
 TFormDERodos::TFormDERodos(TConsoleServices& AServices) : FServices(AServices) {
     for (size_t i = 0; i < alSettingsOnAccess.size(); ++i)
         alSettingsOnAccess[i].Info = ActionInfos[i];
+    BindLiveProtectionActions();
 }
 
 TFormDERodos::~TFormDERodos() {
@@ -166,8 +167,9 @@ void TFormDERodos::Show() {
 }
 
 void TFormDERodos::FormShow() {
-    // The relocation check comes first, once it exists; the state test follows.
+    // The relocation check comes first, once it exists.
     ReportInstallation();
+    RunStateTest();
 }
 
 void TFormDERodos::AppendLine(const std::wstring& ALine) {

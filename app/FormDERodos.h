@@ -44,6 +44,21 @@ public:
     void ReportInstallation();
     TAction& Action(TActionId AId) { return alSettingsOnAccess[static_cast<size_t>(AId)]; }
 
+    // The "State Test" section: file-scan service, driver and hook library, and a verdict.
+    void RunStateTest();
+
+    // The nine Live Protection buttons; each ends with the state test. The
+    // pressed action is passed and not looked at.
+    void aLPInstallExecute(const TAction& ASender);
+    void aLPLoadExecute(const TAction& ASender);
+    void aLPStartExecute(const TAction& ASender);
+    void aLPInjectExecute(const TAction& ASender);
+    void aLPUninjectExecute(const TAction& ASender);
+    void aLPStopExecute(const TAction& ASender);
+    void aLPUninstallExecute(const TAction& ASender);
+    void aTestDirectExecute(const TAction& ASender);
+    void aTestServiceExecute(const TAction& ASender);
+
 protected:
     // The show event: the start-up steps, in order.
     virtual void FormShow();
@@ -58,6 +73,7 @@ private:
     void CreateComponents();
     void Relayout();
     void Execute(TActionId AId);
+    void BindLiveProtectionActions();
 
     HWND FHandle = nullptr;
     HWND memoDebug = nullptr;

@@ -2,6 +2,8 @@
 
 #include "CommandLineParameters.h"
 #include "DebugLogger.h"
+#include "ProductServices.h"
+#include "Services.h"
 #include "Translate.h"
 #include "TrustChecker.h"
 #include "TrustCheckerInitialized.h"
@@ -19,6 +21,8 @@ std::vector<TModuleStep> ProgramModules() {
         {"language", LanguageStartUp, LanguageShutDown},
         {"trust library", TrustLibraryStartUp, TrustLibraryShutDown},
         {"trust checker", TrustCheckerStartUp, TrustCheckerShutDown},
+        {"Taurix.Services", ServicesStartUp, nullptr},
+        {"vxnProductServices", ProductServicesStartUp, ProductServicesShutDown},
         {"VexloHook", StartUpVexloHook, ShutDownVexloHook},
     };
 }

@@ -23,6 +23,10 @@ public:
     TVexloHook();
     explicit TVexloHook(std::unique_ptr<THookLayer> ALayer);
 
+    // The direct activation on this hook, with the file-scan service's inject
+    // command as its first way to get the library loaded.
+    bool InstallHook(std::wstring& AErrorMessage);
+
 private:
     void SetProductSettings();
 };

@@ -9,11 +9,9 @@
 #include <string>
 
 #include "Application.h"
-#include "FormDERodos.h"
+#include "FakeConsoleServices.h"
 
 namespace {
-
-class TFakeServices : public TConsoleServices {};
 
 class TTestForm : public TFormDERodos {
 public:
@@ -42,7 +40,7 @@ private:
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR ACommandLine, int) {
-    TFakeServices services;
+    TFakeConsoleServices services;
     TTestForm form(services, std::wstring(ACommandLine).find(L"showerror") != std::wstring::npos);
     FormDERodos = &form;
     form.Create(AInstance);

@@ -1,5 +1,7 @@
 #include "HookTestSupport.h"
 
+#include "MadCodeHookImplementation.h"
+
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
@@ -129,4 +131,14 @@ bool TTargetProcess::HasModule(const std::wstring& AFileName) const {
             return true;
     }
     return false;
+}
+
+void UseTestNames(TMadCodeHookImplementation& AHook, const TTestDriver& ADriver,
+                  const TTempFolder& AFolder, const std::wstring& AStem) {
+    AHook.SetDriverName(ADriver.Name());
+    AHook.SetDriverFilename32(TTestDriver::File32());
+    AHook.SetDriverFilename64(TTestDriver::File64());
+    AHook.SetLibraryFilename32(AFolder.CopyFixture(L"QVHook32.dll", AStem + L"32.dll"));
+    AHook.SetLibraryFilename64(AFolder.CopyFixture(L"QVHook64.dll", AStem + L"64.dll"));
+    AHook.SetIncludeMask(AStem + L".exe");
 }

@@ -8,6 +8,8 @@
 
 #include "Handles.h"
 
+class TMadCodeHookImplementation;
+
 // A name unique to the running test: APrefix and the test's name, letters and
 // digits only (it names drivers, files and processes).
 std::wstring TestUniqueName(const std::wstring& APrefix);
@@ -65,3 +67,10 @@ private:
     TKernelHandle FProcess;
     DWORD FProcessId = 0;
 };
+
+// Points AHook at ADriver and at copies of the fixture hook libraries named
+// AStem + "32.dll" / "64.dll" in AFolder, injecting only into AStem + ".exe"
+// besides the calling process: the product's settings with names of the
+// test's own, so that nothing else in the session is touched.
+void UseTestNames(TMadCodeHookImplementation& AHook, const TTestDriver& ADriver,
+                  const TTempFolder& AFolder, const std::wstring& AStem);

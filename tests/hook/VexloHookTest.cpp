@@ -66,18 +66,10 @@ TEST_F(VexloHook, HookInstanceFindsTheHookLibraryWhereverItWasLoadedFrom) {
 }
 
 TEST_F(VexloHook, TheOperationsDriveTheRealDriverAndLibrary) {
-    // The product's settings but for names of the test's own, so that nothing
-    // else in the session is touched.
     const TTestDriver driver;
     const TTempFolder folder;
-    const std::wstring stem = TestUniqueName(L"Hk");
     TVexloHook hook;
-    hook.SetDriverName(driver.Name());
-    hook.SetDriverFilename32(TTestDriver::File32());
-    hook.SetDriverFilename64(TTestDriver::File64());
-    hook.SetLibraryFilename32(folder.CopyFixture(L"QVHook32.dll", stem + L"32.dll"));
-    hook.SetLibraryFilename64(folder.CopyFixture(L"QVHook64.dll", stem + L"64.dll"));
-    hook.SetIncludeMask(stem + L".exe");
+    UseTestNames(hook, driver, folder, TestUniqueName(L"Hk"));
 
     EXPECT_FALSE(hook.IsInjectionDriverInstalled());
     ASSERT_TRUE(hook.InstallInjectionDriver());

@@ -1,0 +1,113 @@
+// The nine Live Protection buttons: seven single steps on the driver and the
+// hook library, and the two whole activation tests. Each ends with the state
+// test, so the state reached stands right below the action.
+#include <exception>
+
+#include "FormDERodos.h"
+
+void TFormDERodos::BindLiveProtectionActions() {
+    const auto bind = [this](TActionId AId, void (TFormDERodos::*AHandler)(const TAction&)) {
+        TAction& action = Action(AId);
+        action.OnExecute = [this, &action, AHandler] { (this->*AHandler)(action); };
+    };
+    bind(TActionId::aLPInstall, &TFormDERodos::aLPInstallExecute);
+    bind(TActionId::aLPLoad, &TFormDERodos::aLPLoadExecute);
+    bind(TActionId::aLPStart, &TFormDERodos::aLPStartExecute);
+    bind(TActionId::aLPInject, &TFormDERodos::aLPInjectExecute);
+    bind(TActionId::aLPUninject, &TFormDERodos::aLPUninjectExecute);
+    bind(TActionId::aLPStop, &TFormDERodos::aLPStopExecute);
+    bind(TActionId::aLPUninstall, &TFormDERodos::aLPUninstallExecute);
+    bind(TActionId::aTestDirect, &TFormDERodos::aTestDirectExecute);
+    bind(TActionId::aTestService, &TFormDERodos::aTestServiceExecute);
+}
+
+void TFormDERodos::aLPInstallExecute(const TAction&) {
+    if (!FServices.InstallInjectionDriver())
+        LogFailure(L"INSTALL: The Live Protection System Driver could not be installed.");
+    RunStateTest();
+}
+
+void TFormDERodos::aLPLoadExecute(const TAction&) {
+    if (!FServices.LoadInjectionDriver())
+        LogFailure(L"LOAD: The Live Protection System Driver could not be loaded.");
+    RunStateTest();
+}
+
+void TFormDERodos::aLPStartExecute(const TAction&) {
+    if (!FServices.StartInjectionDriver())
+        LogFailure(L"START: The Live Protection System Driver could not be started.");
+    RunStateTest();
+}
+
+void TFormDERodos::aLPInjectExecute(const TAction&) {
+    // The service is asked first and the library injected directly in any
+    // case; only whether it is loaded in the end counts.
+    FServices.WebServiceInject();
+    FServices.InjectLibrary32();
+    if (!FServices.IsLibraryInjected())
+        LogFailure(L"INJECT: The Live Protection System Driver could not be activated.");
+    RunStateTest();
+}
+
+void TFormDERodos::aLPUninjectExecute(const TAction&) {
+    // The service is only the fallback of a direct uninjection that failed.
+    if (!FServices.UnInjectLibrary32() && !FServices.WebServiceUninject()) {
+        LogFailure(L"UNINJECT: The Live Protection System Driver could not be deactivated.");
+        LogFailure(L"UNINJECT: You can uninstall and reboot to fully deactivate Live Protection.");
+    }
+    RunStateTest();
+}
+
+void TFormDERodos::aLPStopExecute(const TAction&) {
+    if (!FServices.StopInjectionDriver())
+        LogFailure(L"STOP: The Live Protection System Driver could not be stopped.");
+    RunStateTest();
+}
+
+void TFormDERodos::aLPUninstallExecute(const TAction&) {
+    if (!FServices.UninstallInjectionDriver()) {
+        LogFailure(L"UNINSTALL: The Live Protection System Driver could not be uninstalled.");
+        LogFailure(L"UNINSTALL: A reboot might be needed to completely deactive Live Protection.");
+    }
+    RunStateTest();
+}
+
+void TFormDERodos::aTestDirectExecute(const TAction&) {
+    LogSection(L"Run Test (Direct Method)");
+    // The state test runs even after an error; the error is shown after it.
+    std::exception_ptr error;
+    try {
+        std::wstring message;
+        const bool active = FServices.InstallHook(message);
+        LogResult(active, L"InstallHook");
+        if (!active)
+            LogFailure(message);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    RunStateTest();
+    if (error)
+        std::rethrow_exception(error);
+}
+
+void TFormDERodos::aTestServiceExecute(const TAction&) {
+    LogSection(L"Run Test (Service Method)");
+    if (FServices.FileScanServiceExists()) {
+        LogSuccess(L"Service installed.");
+    } else {
+        LogInfo(L"Service not installed, trying to install...");
+        LogResult(FServices.FileScanServiceInstall(), L"Service Installation");
+    }
+    // A start is tried also after a failed installation.
+    if (FServices.FileScanServiceRunning()) {
+        LogSuccess(L"Service running.");
+    } else {
+        LogInfo(L"Service not running, trying to start...");
+        LogResult(FServices.FileScanServiceStart(), L"Service Start");
+    }
+    LogResult(FServices.FileScanServiceExists(), L"SERVICE PRESENCE");
+    LogResult(FServices.FileScanServiceRunning(), L"SERVICE RUNNING");
+    // The answer is not shown: the state test below shows its effect.
+    FServices.WebServiceLPActivate();
+    RunStateTest();
+}

@@ -1,0 +1,32 @@
+// The state test: the present state of Live Protection as a "State Test"
+// section of eight lines, every question asked afresh.
+#include "StateTest.h"
+
+#include "FormDERodos.h"
+
+TStateVerdict StateVerdict(bool AInstalled, bool ARunning, bool AInjected) {
+    if (AInstalled && ARunning && AInjected)
+        return {true, L"Live Protection is active."};
+    if (AInstalled && ARunning)
+        return {false, L"Live Protection is installed, running, but not active!"};
+    if (AInstalled)
+        return {false, L"Live Protection is installed, but not running!"};
+    if (ARunning)
+        return {true, L"Live Protection is not installed, but running until reboot."};
+    return {false, L"Live Protection is not installed!"};
+}
+
+void TFormDERodos::RunStateTest() {
+    LogSection(L"State Test");
+    // The driver is asked first; its answers are written after the service's.
+    const bool installed = FServices.IsInjectionDriverInstalled();
+    const bool running = FServices.IsInjectionDriverRunning();
+    const bool injected = FServices.IsLibraryInjected();
+    LogResult(FServices.FileScanServiceExists(), L"SERVICE PRESENCE");
+    LogResult(FServices.FileScanServiceRunning(), L"SERVICE RUNNING");
+    LogResult(installed, L"INSTALLED");
+    LogResult(running, L"RUNNING");
+    LogResult(injected, L"INJECTED");
+    const TStateVerdict verdict = StateVerdict(installed, running, injected);
+    LogResult(verdict.Success, verdict.Text);
+}

@@ -1,0 +1,36 @@
+// The direct activation of Live Protection: install the driver if needed,
+// start it if needed, get the hook library loaded (asking the file-scan
+// service first, injecting directly after that) and explain the first step
+// that fails.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// What the activation asks and does, in the terms of the product hook.
+class TActivationSteps {
+public:
+    virtual ~TActivationSteps() = default;
+    virtual bool IsInjectionDriverInstalled() = 0;
+    virtual bool InstallInjectionDriver() = 0;
+    virtual bool IsInjectionDriverRunning() = 0;
+    virtual bool StartInjectionDriver() = 0;
+    virtual bool IsLibraryInjected() = 0;
+    virtual bool WebServiceInject() = 0;
+    virtual bool InjectLibrary32() = 0;
+    // The calling thread's last error, read right after a failed step.
+    virtual DWORD LastError() { return ::GetLastError(); }
+};
+
+// True when Live Protection is active at the end. Otherwise AErrorMessage is
+// the translated message of the first step that failed; on success it is
+// left as passed.
+bool InstallHook(TActivationSteps& ASteps, std::wstring& AErrorMessage);
+
+// Fills a message format's "%d" with the code as a signed number and the
+// "%s" after it with the text; "%%" is a percent sign. Any other "%" stays as
+// it is, so a translated format can never read beyond its two values.
+std::wstring FormatCodeMessage(const std::wstring& AFormat, int32_t ACode,
+                               const std::wstring& AText);

@@ -1,0 +1,195 @@
+#include "Services.h"
+
+#include "CommandLineParameters.h"
+#include "DebugLogger.h"
+#include "Handles.h"
+#include "ProgramPath.h"
+
+namespace {
+
+constexpr const wchar_t* InstallTestSwitch = L"serviceinstalltest";
+constexpr const wchar_t* ServicesKey = L"SYSTEM\\CurrentControlSet\\services\\";
+
+// The code of the call that just failed, into AErrorCode and the debug log.
+void ReportFailedCall(DWORD& AErrorCode, const std::wstring& ATag) {
+    AErrorCode = ::GetLastError();
+    if (TDebugLogger* logger = DebugLogger())
+        logger->LogError(AErrorCode, ATag, dlvError);
+}
+
+// The manager and one service, both open, or nothing.
+struct TOpenedService {
+    TServiceHandle Manager;
+    TServiceHandle Service;
+};
+
+// Opens the manager for reading and the service with AAccess; a failed open is
+// reported under ARoutine + ".OpenSCManager" or ".OpenServiceW".
+bool OpenServiceFor(const std::wstring& AServiceName, DWORD AAccess, const std::wstring& ARoutine,
+                    TOpenedService& AOpened, DWORD& AErrorCode) {
+    AOpened.Manager.reset(::OpenSCManagerW(nullptr, nullptr, GENERIC_READ));
+    if (!AOpened.Manager) {
+        ReportFailedCall(AErrorCode, ARoutine + L".OpenSCManager");
+        return false;
+    }
+    AOpened.Service.reset(::OpenServiceW(AOpened.Manager.get(), AServiceName.c_str(), AAccess));
+    if (!AOpened.Service) {
+        ReportFailedCall(AErrorCode, ARoutine + L".OpenServiceW");
+        return false;
+    }
+    return true;
+}
+
+bool IsPlainServiceName(const std::wstring& AServiceName) {
+    return !AServiceName.empty() && AServiceName.find(L'\\') == std::wstring::npos;
+}
+
+// Only the description's own bytes and its terminating zero are written, so
+// an empty description writes an empty value.
+bool WriteDescription(HKEY AKey, const std::wstring& ADescription) {
+    const auto size = static_cast<DWORD>((ADescription.size() + 1) * sizeof(wchar_t));
+    return ::RegSetValueExW(AKey, L"Description", 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(ADescription.c_str()),
+                            size) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+TServiceStartAction ServiceStartAction(DWORD ACurrentState) {
+    switch (ACurrentState) {
+    case SERVICE_STOPPED:
+    case SERVICE_STOP_PENDING:
+    case SERVICE_PAUSE_PENDING:
+    case SERVICE_PAUSED:
+        return ssaRequestStart;
+    case SERVICE_RUNNING:
+        return ssaAlreadyRunning;
+    default:
+        return ssaRefuse;
+    }
+}
+
+std::wstring ServiceImagePath(const std::wstring& AFileName, const std::wstring& AProgramFolder) {
+    if (AFileName.find(L'\\') != std::wstring::npos)
+        return L"\"" + AFileName + L"\"";
+    return L"\"" + AProgramFolder + AFileName + L"\"";
+}
+
+bool vxnServiceExists(const std::wstring& AServiceName, DWORD& AErrorCode) {
+    if (FindCmdLineSwitch(InstallTestSwitch))
+        return false;
+    TOpenedService opened;
+    return OpenServiceFor(AServiceName, SERVICE_QUERY_STATUS, L"vxnServiceExists", opened,
+                          AErrorCode);
+}
+
+bool vxnServiceRunning(const std::wstring& AServiceName, DWORD& AErrorCode) {
+    TOpenedService opened;
+    if (!OpenServiceFor(AServiceName, SERVICE_QUERY_STATUS, L"vxnServiceRunning", opened,
+                        AErrorCode))
+        return false;
+    SERVICE_STATUS status{};
+    if (!::QueryServiceStatus(opened.Service.get(), &status)) {
+        ReportFailedCall(AErrorCode, L"vxnServiceRunning.QueryServiceStatus");
+        return false;
+    }
+    return status.dwCurrentState == SERVICE_RUNNING;
+}
+
+bool vxnServiceStart(const std::wstring& AServiceName, DWORD& AErrorCode) {
+    AErrorCode = 0;
+    TOpenedService opened;
+    if (!OpenServiceFor(AServiceName, SERVICE_QUERY_STATUS | SERVICE_START, L"vxnServiceStart",
+                        opened, AErrorCode))
+        return false;
+    SERVICE_STATUS status{};
+    if (!::QueryServiceStatus(opened.Service.get(), &status)) {
+        ReportFailedCall(AErrorCode, L"vxnServiceStart.QueryServiceStatus");
+        return false;
+    }
+    switch (ServiceStartAction(status.dwCurrentState)) {
+    case ssaRequestStart:
+        if (::StartServiceW(opened.Service.get(), 0, nullptr))
+            return true;
+        ReportFailedCall(AErrorCode, L"vxnServiceStart.StartServiceW");
+        return false;
+    case ssaAlreadyRunning:
+        return true;
+    case ssaRefuse:
+    default:
+        return false;
+    }
+}
+
+bool vxnServiceInstall(const std::wstring& AFileName, const std::wstring& AServiceName,
+                       const std::wstring& ADisplayName, const std::wstring& ADescription,
+                       DWORD& AErrorCode) {
+    AErrorCode = 0;
+    TServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, GENERIC_READ | GENERIC_WRITE));
+    if (!manager) {
+        ReportFailedCall(AErrorCode, L"vxnServiceInstall.OpenSCManager");
+        return false;
+    }
+    const std::wstring imagePath = ServiceImagePath(AFileName, ProgramFolder());
+
+    bool result = false;
+    TServiceHandle service(::OpenServiceW(manager.get(), AServiceName.c_str(),
+                                          SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS));
+    if (service) {
+        // Display name, account and the rest stay as they are.
+        result =
+            ::ChangeServiceConfigW(service.get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                   SERVICE_ERROR_NORMAL, imagePath.c_str(), nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr) != FALSE;
+        if (!result)
+            ReportFailedCall(AErrorCode, L"vxnServiceInstall.ChangeServiceConfig");
+    } else {
+        // No account: the service runs as the local system account.
+        service.reset(::CreateServiceW(
+            manager.get(), AServiceName.c_str(), ADisplayName.c_str(),
+            GENERIC_READ | SERVICE_QUERY_STATUS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+            SERVICE_ERROR_NORMAL, imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        result = static_cast<bool>(service);
+        if (!result)
+            ReportFailedCall(AErrorCode, L"vxnServiceInstall.CreateServiceW");
+    }
+
+    // Also after a failed step above: a service that exists keeps its
+    // description up to date. This write is neither logged nor coded. A name
+    // that is empty or holds a "\" names no service key of its own: the write
+    // would land in the key of all services or in another service's subkey.
+    TRegKey key;
+    if (IsPlainServiceName(AServiceName) &&
+        ::RegOpenKeyW(HKEY_LOCAL_MACHINE, (ServicesKey + AServiceName).c_str(), key.addressof()) ==
+            ERROR_SUCCESS) {
+        const bool written = WriteDescription(key.get(), ADescription);
+        if (result)
+            result = written;
+    }
+    return result;
+}
+
+bool vxnServiceExists(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode) {
+    return vxnServiceExists(AServiceInfo.ServiceName, AErrorCode);
+}
+
+bool vxnServiceRunning(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode) {
+    return vxnServiceRunning(AServiceInfo.ServiceName, AErrorCode);
+}
+
+bool vxnServiceStart(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode) {
+    return vxnServiceStart(AServiceInfo.ServiceName, AErrorCode);
+}
+
+bool vxnServiceInstall(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode) {
+    return vxnServiceInstall(AServiceInfo.FileName, AServiceInfo.ServiceName,
+                             AServiceInfo.DisplayName, AServiceInfo.Description, AErrorCode);
+}
+
+void ServicesStartUp() {
+    TDebugUnitTrace trace(L"Taurix.Services", dlsUnitInitialization);
+    TCLPGroup& group = CommandLineParameters().Add();
+    group.SetGroupName(L"System Service related");
+    group.SetDescription(L"");
+    group.SetNecessity(gnAllOptional);
+}

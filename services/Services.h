@@ -1,0 +1,57 @@
+// Module Taurix.Services: whether a service exists, whether it runs, start it,
+// install it, over the Windows service control manager. Every routine answers
+// with a Boolean; a failed system call leaves its code in AErrorCode and an
+// error line "Routine.Call" in the debug log.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// One service of the product.
+struct TServiceInfo9 {
+    std::wstring FileName; // a bare name (beside the running program) or a full path
+    std::wstring ServiceName;
+    std::wstring DisplayName;
+    std::wstring Description;
+    DWORD WebPort = 0; // port of its local web interface, 0 without one
+};
+
+// False at once, AErrorCode untouched, under the switch "serviceinstalltest".
+// AErrorCode is written only when a call fails.
+bool vxnServiceExists(const std::wstring& AServiceName, DWORD& AErrorCode);
+bool vxnServiceExists(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode);
+
+// Whether the service's current state is SERVICE_RUNNING. AErrorCode is
+// written only when a call fails.
+bool vxnServiceRunning(const std::wstring& AServiceName, DWORD& AErrorCode);
+bool vxnServiceRunning(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode);
+
+// True when the service runs already or its start request was accepted; it
+// does not wait for the service to be running. AErrorCode starts at 0.
+bool vxnServiceStart(const std::wstring& AServiceName, DWORD& AErrorCode);
+bool vxnServiceStart(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode);
+
+// Creates the service, or reconfigures it when it exists (own process, auto
+// start, normal error control, the image path), then writes its description.
+// AErrorCode starts at 0.
+bool vxnServiceInstall(const std::wstring& AFileName, const std::wstring& AServiceName,
+                       const std::wstring& ADisplayName, const std::wstring& ADescription,
+                       DWORD& AErrorCode);
+bool vxnServiceInstall(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode);
+
+// What vxnServiceStart does in a service's current state.
+enum TServiceStartAction {
+    ssaRequestStart,   // stopped, stopping, pausing or paused
+    ssaAlreadyRunning, // running: nothing to do
+    ssaRefuse,         // starting, continuing or unknown: false with code 0
+};
+TServiceStartAction ServiceStartAction(DWORD ACurrentState);
+
+// The command line the service manager starts: AFileName in double quotes when
+// it holds a folder, else AProgramFolder + AFileName in double quotes.
+std::wstring ServiceImagePath(const std::wstring& AFileName, const std::wstring& AProgramFolder);
+
+// The module's start-up: its empty group "System Service related" in the
+// command-line parameter registry.
+void ServicesStartUp();

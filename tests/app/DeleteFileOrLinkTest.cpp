@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "AlternativeFiles.h"
+#include "LoopbackServer.h"
+
+namespace {
+
+bool Exists(const std::wstring& APath) {
+    return ::GetFileAttributesW(APath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void WriteFile(const std::wstring& APath) {
+    HANDLE file = ::CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ::CloseHandle(file);
+}
+
+TEST(DeleteFileOrLink, AFile) {
+    const std::wstring folder = MakeTestFolder(L"deletefile");
+    WriteFile(folder + L"a.dll");
+    EXPECT_TRUE(DeleteFileOrLink(folder + L"a.dll"));
+    EXPECT_FALSE(Exists(folder + L"a.dll"));
+}
+
+TEST(DeleteFileOrLink, AMissingFileLeavesTheDeletionsError) {
+    const std::wstring folder = MakeTestFolder(L"deletemissing");
+    ::SetLastError(0);
+    EXPECT_FALSE(DeleteFileOrLink(folder + L"missing.dll"));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(DeleteFileOrLink, AFileInUseStaysAndTellsWhy) {
+    const std::wstring folder = MakeTestFolder(L"deletelocked");
+    const std::wstring path = folder + L"locked.dll";
+    WriteFile(path);
+    HANDLE locked = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DeleteFileOrLink(path));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    ::CloseHandle(locked);
+    EXPECT_TRUE(Exists(path));
+}
+
+TEST(DeleteFileOrLink, ALinkToAFolderGoesTheFolderStays) {
+    const std::wstring folder = MakeTestFolder(L"deletelink");
+    const std::wstring target = folder + L"target";
+    ::CreateDirectoryW(target.c_str(), nullptr);
+    WriteFile(target + L"\\kept.txt");
+    const std::wstring link = folder + L"QVHook64.dll";
+    ::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    const DWORD attributes = ::GetFileAttributesW(link.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        // Wine 8 answers success but makes no link, and has no junctions either.
+        GTEST_SKIP() << "this system makes no directory links";
+
+    EXPECT_TRUE(DeleteFileOrLink(link));
+    EXPECT_FALSE(Exists(link));
+    EXPECT_TRUE(Exists(target + L"\\kept.txt"));
+
+    // A real folder is neither a file nor a link: it stays.
+    EXPECT_FALSE(DeleteFileOrLink(target));
+    EXPECT_TRUE(Exists(target));
+}
+
+} // namespace

@@ -1,0 +1,143 @@
+// A scripted fake of the console's seam: each operation answers from a script
+// and is recorded in order, so console tests read like the behaviour they pin.
+#pragma once
+
+#include <cwctype>
+#include <deque>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ConsoleServices.h"
+#include "FormDERodos.h"
+#include "ProgramPath.h"
+
+class TFakeConsoleServices : public TConsoleServices {
+public:
+    // Operations answered in order, each operation by its name.
+    std::vector<std::string> Calls;
+    // Answers used first, one per call; then the standing answer (false when
+    // none is given).
+    std::map<std::string, std::deque<bool>> Next;
+    std::map<std::string, bool> Standing;
+    // Operations that raise an error instead of answering.
+    std::set<std::string> Raising;
+    // The message InstallHook leaves when it answers false.
+    std::wstring InstallHookMessage = L"Could not activate the Live Protection.";
+
+    bool IsInjectionDriverInstalled() override { return Ask("IsInjectionDriverInstalled"); }
+    bool IsInjectionDriverRunning() override { return Ask("IsInjectionDriverRunning"); }
+    bool IsLibraryInjected() override { return Ask("IsLibraryInjected"); }
+    bool FileScanServiceExists() override { return Ask("FileScanServiceExists"); }
+    bool FileScanServiceRunning() override { return Ask("FileScanServiceRunning"); }
+    bool InstallInjectionDriver() override { return Ask("InstallInjectionDriver"); }
+    bool LoadInjectionDriver() override { return Ask("LoadInjectionDriver"); }
+    bool StartInjectionDriver() override { return Ask("StartInjectionDriver"); }
+    bool StopInjectionDriver() override { return Ask("StopInjectionDriver"); }
+    bool UninstallInjectionDriver() override { return Ask("UninstallInjectionDriver"); }
+    bool InjectLibrary32() override { return Ask("InjectLibrary32"); }
+    bool UnInjectLibrary32() override { return Ask("UnInjectLibrary32"); }
+    bool InstallHook(std::wstring& AErrorMessage) override {
+        const bool active = Ask("InstallHook");
+        if (!active)
+            AErrorMessage = InstallHookMessage;
+        return active;
+    }
+    bool FileScanServiceInstall() override { return Ask("FileScanServiceInstall"); }
+    bool FileScanServiceStart() override { return Ask("FileScanServiceStart"); }
+    bool WebServiceLPActivate() override { return Ask("WebServiceLPActivate"); }
+    bool WebServiceInject() override { return Ask("WebServiceInject"); }
+    bool WebServiceUninject() override { return Ask("WebServiceUninject"); }
+
+    // The installation report's files, by bare name: a name not listed is
+    // missing. The trust check leaves the file's subject as the subject name.
+    struct TFile {
+        std::wstring FileVersion = L"2.7.3.118";
+        std::wstring ProductVersion = L"2.7.0.0";
+        std::uint8_t DigestByte = 0; // every byte of the digest
+        TTrustStatus Status = tsSuccess;
+        std::wstring Subject = L"Quorvane Tessit Limited";
+    };
+    std::map<std::wstring, TFile> Files;
+    std::wstring WindowsName = L"Windows 10, Version 22H2 [10.0.19045]";
+
+    bool FileExists(const std::wstring& APath) override {
+        Calls.push_back("FileExists");
+        return Files.count(ExtractFileName(APath)) > 0;
+    }
+    std::wstring WindowsVersionName(bool AWithNumbers) override {
+        Calls.push_back("WindowsVersionName");
+        return AWithNumbers ? WindowsName : L"(without numbers)";
+    }
+    std::wstring ReadFileVersion(const std::wstring& APath) override {
+        Calls.push_back("ReadFileVersion");
+        return File(APath).FileVersion;
+    }
+    std::wstring ReadProductVersion(const std::wstring& APath) override {
+        Calls.push_back("ReadProductVersion");
+        return File(APath).ProductVersion;
+    }
+    TFileDigest DigestFile(const std::wstring& APath) override {
+        Calls.push_back("DigestFile");
+        TFileDigest digest;
+        digest.fill(File(APath).DigestByte);
+        return digest;
+    }
+    // In upper case: the report writes it in lower case whatever it gets.
+    std::wstring DigestToText(const TFileDigest& ADigest) override {
+        std::wstring text = ::DigestToText(ADigest);
+        for (wchar_t& c : text)
+            c = static_cast<wchar_t>(std::towupper(c));
+        return text;
+    }
+    void SetTrustRetrieveProperties(TCertificateFields AFields) override {
+        Calls.push_back("SetTrustRetrieveProperties " + std::to_string(AFields.Bits));
+    }
+    TTrustStatus CheckFileTrust(const std::wstring& APath) override {
+        Calls.push_back("CheckFileTrust");
+        FSubject = File(APath).Subject;
+        return File(APath).Status;
+    }
+    std::wstring TrustSubjectName() override { return FSubject; }
+    // Marked, to show that the words come from here.
+    std::wstring TrustStatusToText(TTrustStatus AStatus) override {
+        return std::wstring(L"<") + TrustStatusWords(AStatus) + L">";
+    }
+
+protected:
+    const TFile& File(const std::wstring& APath) const {
+        const auto file = Files.find(ExtractFileName(APath));
+        if (file == Files.end())
+            throw std::runtime_error("no such file");
+        return file->second;
+    }
+
+    bool Ask(const std::string& AOperation) {
+        Calls.push_back(AOperation);
+        if (Raising.count(AOperation))
+            throw std::runtime_error(AOperation + " failed on purpose");
+        std::deque<bool>& next = Next[AOperation];
+        if (!next.empty()) {
+            const bool answer = next.front();
+            next.pop_front();
+            return answer;
+        }
+        const auto standing = Standing.find(AOperation);
+        return standing != Standing.end() && standing->second;
+    }
+
+private:
+    std::wstring FSubject;
+};
+
+// The real form's writers, its lines kept instead of shown.
+class TLogForm : public TFormDERodos {
+public:
+    using TFormDERodos::TFormDERodos;
+    std::vector<std::wstring> Lines;
+
+protected:
+    void AppendLine(const std::wstring& ALine) override { Lines.push_back(ALine); }
+};

@@ -1,0 +1,192 @@
+// The Live Protection buttons against a scripted fake of the console's seam:
+// what each handler calls, in which order, and the lines it writes before
+// the state test that ends it.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "FakeConsoleServices.h"
+
+namespace {
+
+const std::vector<std::string> StateTestCalls = {"IsInjectionDriverInstalled",
+                                                 "IsInjectionDriverRunning", "IsLibraryInjected",
+                                                 "FileScanServiceExists", "FileScanServiceRunning"};
+
+using THandler = void (TFormDERodos::*)(const TAction&);
+
+struct TActionCase {
+    const char* Name;
+    THandler Handler;
+    std::map<std::string, std::deque<bool>> Next;
+    std::vector<std::string> Calls;  // before the state test's questions
+    std::vector<std::wstring> Lines; // before the state test's section
+};
+
+void RunAction(const TActionCase& ACase) {
+    TFakeConsoleServices services;
+    services.Next = ACase.Next;
+    TLogForm form(services);
+    TAction sender{ActionInfos[0], {}};
+    (form.*ACase.Handler)(sender);
+
+    std::vector<std::string> calls = ACase.Calls;
+    calls.insert(calls.end(), StateTestCalls.begin(), StateTestCalls.end());
+    EXPECT_EQ(services.Calls, calls) << ACase.Name;
+    ASSERT_EQ(form.Lines.size(), ACase.Lines.size() + 8) << ACase.Name;
+    EXPECT_EQ(std::vector<std::wstring>(form.Lines.begin(), form.Lines.end() - 8), ACase.Lines)
+        << ACase.Name;
+    EXPECT_EQ(form.Lines[ACase.Lines.size() + 1], L"[ State Test ]") << ACase.Name;
+}
+
+TEST(LiveProtectionActions, SingleSteps) {
+    const TActionCase cases[] = {
+        {"install succeeds: nothing but the state test",
+         &TFormDERodos::aLPInstallExecute,
+         {{"InstallInjectionDriver", {true}}},
+         {"InstallInjectionDriver"},
+         {}},
+        {"install fails",
+         &TFormDERodos::aLPInstallExecute,
+         {},
+         {"InstallInjectionDriver"},
+         {L"[-] INSTALL: The Live Protection System Driver could not be installed."}},
+        {"load fails",
+         &TFormDERodos::aLPLoadExecute,
+         {},
+         {"LoadInjectionDriver"},
+         {L"[-] LOAD: The Live Protection System Driver could not be loaded."}},
+        {"start fails",
+         &TFormDERodos::aLPStartExecute,
+         {},
+         {"StartInjectionDriver"},
+         {L"[-] START: The Live Protection System Driver could not be started."}},
+        {"stop fails",
+         &TFormDERodos::aLPStopExecute,
+         {},
+         {"StopInjectionDriver"},
+         {L"[-] STOP: The Live Protection System Driver could not be stopped."}},
+        {"uninstall fails",
+         &TFormDERodos::aLPUninstallExecute,
+         {},
+         {"UninstallInjectionDriver"},
+         {L"[-] UNINSTALL: The Live Protection System Driver could not be uninstalled.",
+          L"[-] UNINSTALL: A reboot might be needed to completely deactive Live Protection."}},
+        {"activate: the service fails silently, the direct injection loads the library",
+         &TFormDERodos::aLPInjectExecute,
+         {{"InjectLibrary32", {true}}, {"IsLibraryInjected", {true}}},
+         {"WebServiceInject", "InjectLibrary32", "IsLibraryInjected"},
+         {}},
+        {"activate: injected by the service, both are still asked and only the end counts",
+         &TFormDERodos::aLPInjectExecute,
+         {{"WebServiceInject", {true}}},
+         {"WebServiceInject", "InjectLibrary32", "IsLibraryInjected"},
+         {L"[-] INJECT: The Live Protection System Driver could not be activated."}},
+        {"deactivate directly: the service is not asked",
+         &TFormDERodos::aLPUninjectExecute,
+         {{"UnInjectLibrary32", {true}}},
+         {"UnInjectLibrary32"},
+         {}},
+        {"deactivate through the service after the direct way failed",
+         &TFormDERodos::aLPUninjectExecute,
+         {{"WebServiceUninject", {true}}},
+         {"UnInjectLibrary32", "WebServiceUninject"},
+         {}},
+        {"deactivate fails both ways",
+         &TFormDERodos::aLPUninjectExecute,
+         {},
+         {"UnInjectLibrary32", "WebServiceUninject"},
+         {L"[-] UNINJECT: The Live Protection System Driver could not be deactivated.",
+          L"[-] UNINJECT: You can uninstall and reboot to fully deactivate Live Protection."}},
+    };
+    for (const TActionCase& c : cases)
+        RunAction(c);
+}
+
+TEST(LiveProtectionActions, TestDirectMethod) {
+    const TActionCase cases[] = {
+        {"active",
+         &TFormDERodos::aTestDirectExecute,
+         {{"InstallHook", {true}}},
+         {"InstallHook"},
+         {L"", L"[ Run Test (Direct Method) ]", L"[+] InstallHook"}},
+        {"not active: the message follows",
+         &TFormDERodos::aTestDirectExecute,
+         {},
+         {"InstallHook"},
+         {L"", L"[ Run Test (Direct Method) ]", L"[-] InstallHook",
+          L"[-] Could not activate the Live Protection."}},
+    };
+    for (const TActionCase& c : cases)
+        RunAction(c);
+}
+
+TEST(LiveProtectionActions, TestServiceMethod) {
+    const TActionCase cases[] = {
+        {"service installed and running",
+         &TFormDERodos::aTestServiceExecute,
+         {{"FileScanServiceExists", {true, true}}, {"FileScanServiceRunning", {true, true}}},
+         {"FileScanServiceExists", "FileScanServiceRunning", "FileScanServiceExists",
+          "FileScanServiceRunning", "WebServiceLPActivate"},
+         {L"", L"[ Run Test (Service Method) ]", L"[+] Service installed.", L"[+] Service running.",
+          L"[+] SERVICE PRESENCE", L"[+] SERVICE RUNNING"}},
+        {"service missing and its installation failing: the start is still tried",
+         &TFormDERodos::aTestServiceExecute,
+         {},
+         {"FileScanServiceExists", "FileScanServiceInstall", "FileScanServiceRunning",
+          "FileScanServiceStart", "FileScanServiceExists", "FileScanServiceRunning",
+          "WebServiceLPActivate"},
+         {L"", L"[ Run Test (Service Method) ]", L"[i] Service not installed, trying to install...",
+          L"[-] Service Installation", L"[i] Service not running, trying to start...",
+          L"[-] Service Start", L"[-] SERVICE PRESENCE", L"[-] SERVICE RUNNING"}},
+        {"service installed and started by the test",
+         &TFormDERodos::aTestServiceExecute,
+         {{"FileScanServiceExists", {false, true}},
+          {"FileScanServiceInstall", {true}},
+          {"FileScanServiceRunning", {false, true}},
+          {"FileScanServiceStart", {true}}},
+         {"FileScanServiceExists", "FileScanServiceInstall", "FileScanServiceRunning",
+          "FileScanServiceStart", "FileScanServiceExists", "FileScanServiceRunning",
+          "WebServiceLPActivate"},
+         {L"", L"[ Run Test (Service Method) ]", L"[i] Service not installed, trying to install...",
+          L"[+] Service Installation", L"[i] Service not running, trying to start...",
+          L"[+] Service Start", L"[+] SERVICE PRESENCE", L"[+] SERVICE RUNNING"}},
+    };
+    for (const TActionCase& c : cases)
+        RunAction(c);
+}
+
+TEST(LiveProtectionActions, AnErrorEndsAHandlerButTheDirectTestStillRunsTheStateTest) {
+    TFakeConsoleServices services;
+    services.Raising = {"InstallHook", "InstallInjectionDriver"};
+    TLogForm form(services);
+    TAction sender{ActionInfos[0], {}};
+
+    EXPECT_THROW(form.aTestDirectExecute(sender), std::runtime_error);
+    ASSERT_EQ(form.Lines.size(), 2u + 8u);
+    EXPECT_EQ(form.Lines[1], L"[ Run Test (Direct Method) ]");
+    EXPECT_EQ(form.Lines[3], L"[ State Test ]");
+
+    form.Lines.clear();
+    EXPECT_THROW(form.aLPInstallExecute(sender), std::runtime_error);
+    EXPECT_TRUE(form.Lines.empty());
+}
+
+TEST(LiveProtectionActions, EveryButtonRunsItsHandler) {
+    TFakeConsoleServices services;
+    TLogForm form(services);
+    for (const TActionInfo& info : ActionInfos) {
+        if (info.Id == TActionId::aDownload27Files)
+            continue;
+        form.Lines.clear();
+        ASSERT_TRUE(form.Action(info.Id).OnExecute) << info.Caption;
+        form.Action(info.Id).OnExecute();
+        ASSERT_GE(form.Lines.size(), 8u);
+        EXPECT_EQ(form.Lines[form.Lines.size() - 7], L"[ State Test ]");
+    }
+}
+
+} // namespace

@@ -1,0 +1,29 @@
+#include "DemoCopy.h"
+
+#include <windows.h>
+
+#include "ProgramPath.h"
+
+namespace fs = std::filesystem;
+
+TDemoCopy::TDemoCopy(const std::wstring& AName)
+    : FFolder(fs::path(ProgramFolder()) /
+              (AName + L"-" + std::to_wstring(::GetCurrentProcessId()))) {
+    std::error_code ignored;
+    fs::remove_all(FFolder, ignored);
+    fs::copy(fs::path(ProgramFolder()) / DERODO_DEMO_FROM_BIN, FFolder,
+             fs::copy_options::recursive);
+}
+
+TDemoCopy::~TDemoCopy() {
+    std::error_code ignored;
+    fs::remove_all(FFolder, ignored);
+}
+
+std::wstring TDemoCopy::Folder() const {
+    return FFolder.wstring() + L"\\";
+}
+
+std::wstring TDemoCopy::File(const std::wstring& AName) const {
+    return (FFolder / AName).wstring();
+}

@@ -1,0 +1,110 @@
+#include "LoopbackServer.h"
+
+#include <winhttp.h>
+
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+#include "ProgramPath.h"
+
+namespace {
+
+using TWinHttpHandle = TUniqueHandle<TNullHandleTraits<HINTERNET, &::WinHttpCloseHandle>>;
+
+std::wstring Quoted(const std::wstring& AText) {
+    return L"\"" + AText + L"\"";
+}
+
+void RequestShutdown(uint16_t APort) {
+    TWinHttpHandle session(::WinHttpOpen(L"loopback-test", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                         WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session)
+        return;
+    ::WinHttpSetTimeouts(session.get(), 2000, 2000, 2000, 2000);
+    TWinHttpHandle connection(::WinHttpConnect(session.get(), L"127.0.0.1", APort, 0));
+    TWinHttpHandle request(connection ? ::WinHttpOpenRequest(connection.get(), L"GET", L"/shutdown",
+                                                             nullptr, WINHTTP_NO_REFERER,
+                                                             WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
+                                      : nullptr);
+    if (request && ::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                        WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+        ::WinHttpReceiveResponse(request.get(), nullptr);
+}
+
+} // namespace
+
+std::wstring UnixPathOf(const std::wstring& AWindowsPath) {
+    std::wstring path = AWindowsPath;
+    if (path.size() >= 2 && (path[0] == L'Z' || path[0] == L'z') && path[1] == L':')
+        path.erase(0, 2);
+    for (wchar_t& c : path)
+        if (c == L'\\')
+            c = L'/';
+    return path;
+}
+
+std::wstring MakeTestFolder(const std::wstring& AName) {
+    const std::wstring folder = ProgramFolder() + L"testdata\\" + AName + L"\\";
+    ::CreateDirectoryW((ProgramFolder() + L"testdata").c_str(), nullptr);
+    // Start empty: remove what an earlier run left (files only, one level).
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                ::DeleteFileW((folder + found.cFileName).c_str());
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+TLoopbackServer::TLoopbackServer(const TLoopbackServerOptions& AOptions) : FOptions(AOptions) {
+    static LONG serial = 0;
+    FPortFile = ProgramFolder() + L"loopback-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                std::to_wstring(::InterlockedIncrement(&serial)) + L".port";
+    ::DeleteFileW(FPortFile.c_str());
+
+    std::wstring commandLine = L"/usr/bin/python3 " +
+                               Quoted(UnixPathOf(ProgramFolder() + L"loopback_server.py")) +
+                               L" --lifetime 600 --port-file " + Quoted(UnixPathOf(FPortFile));
+    if (!FOptions.Root.empty())
+        commandLine += L" --root " + Quoted(UnixPathOf(FOptions.Root));
+    if (!FOptions.Log.empty())
+        commandLine += L" --log " + Quoted(UnixPathOf(FOptions.Log));
+    if (!FOptions.CertFile.empty())
+        commandLine += L" --cert " + Quoted(UnixPathOf(FOptions.CertFile)) + L" --key " +
+                       Quoted(UnixPathOf(FOptions.KeyFile));
+
+    // Wine starts a Unix program named by its Unix path.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process))
+        throw std::runtime_error("the loopback server did not start: " +
+                                 std::to_string(::GetLastError()));
+    TKernelHandle thread(process.hThread);
+    FProcess.reset(process.hProcess);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream file(FPortFile.c_str());
+        unsigned port = 0;
+        if (file >> port && port != 0) {
+            FPort = static_cast<uint16_t>(port);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    throw std::runtime_error("the loopback server did not report its port");
+}
+
+TLoopbackServer::~TLoopbackServer() {
+    if (FPort != 0)
+        RequestShutdown(FPort);
+    ::DeleteFileW(FPortFile.c_str());
+}

@@ -1,0 +1,40 @@
+// The loopback test server (fixtures/loopback/loopback_server.py), started by
+// a test under Wine through its Unix path and ended when the object goes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "Handles.h"
+
+struct TLoopbackServerOptions {
+    std::wstring Root;     // folder served below /files/ (Windows path)
+    std::wstring Log;      // request log (Windows path)
+    std::wstring CertFile; // PEM chain: serve HTTPS (Windows path)
+    std::wstring KeyFile;
+};
+
+class TLoopbackServer {
+public:
+    explicit TLoopbackServer(const TLoopbackServerOptions& AOptions = {});
+    TLoopbackServer(const TLoopbackServer&) = delete;
+    TLoopbackServer& operator=(const TLoopbackServer&) = delete;
+    // Asks the server to end (GET /shutdown).
+    ~TLoopbackServer();
+
+    uint16_t Port() const { return FPort; }
+    bool Https() const { return !FOptions.CertFile.empty(); }
+
+private:
+    TLoopbackServerOptions FOptions;
+    std::wstring FPortFile;
+    uint16_t FPort = 0;
+    TKernelHandle FProcess;
+};
+
+// Wine maps drive Z: to the Unix root: Z:\a\b is /a/b.
+std::wstring UnixPathOf(const std::wstring& AWindowsPath);
+// A fresh empty folder beside the test programs, for one test's files.
+std::wstring MakeTestFolder(const std::wstring& AName);

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "DirectActivation.h"
+#include "Handles.h"
+#include "HookTestSupport.h"
+#include "SystemMessage.h"
+#include "Translate.h"
+#include "VexloHook.h"
+
+namespace {
+
+// Answers each question with the next scripted answer (false when none is
+// left) and records the order of the calls.
+class TScriptedSteps : public TActivationSteps {
+public:
+    std::map<std::string, std::deque<bool>> Answers;
+    std::vector<std::string> Calls;
+    DWORD Error = 0;
+
+    bool IsInjectionDriverInstalled() override { return Next("installed?"); }
+    bool InstallInjectionDriver() override { return Next("install"); }
+    bool IsInjectionDriverRunning() override { return Next("running?"); }
+    bool StartInjectionDriver() override { return Next("start"); }
+    bool IsLibraryInjected() override { return Next("injected?"); }
+    bool WebServiceInject() override { return Next("web inject"); }
+    bool InjectLibrary32() override { return Next("inject"); }
+    DWORD LastError() override { return Error; }
+
+private:
+    bool Next(const std::string& AName) {
+        Calls.push_back(AName);
+        std::deque<bool>& answers = Answers[AName];
+        if (answers.empty())
+            return false;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+std::wstring WithCode(const std::wstring& AFormat, DWORD ACode) {
+    return FormatCodeMessage(AFormat, static_cast<int32_t>(ACode), SystemMessage(ACode));
+}
+
+TEST(DirectActivation, EveryBranchInItsOrder) {
+    UseLanguage(L"en_IE");
+    struct TCase {
+        const char* Name;
+        std::map<std::string, std::deque<bool>> Answers;
+        DWORD Error;
+        bool Result;
+        std::vector<std::string> Calls;
+        std::wstring Message;
+    };
+    const std::wstring untouched = L"as passed";
+    const TCase cases[] = {
+        {"active already: nothing done, message untouched",
+         {{"installed?", {true, true}}, {"running?", {true, true}}, {"injected?", {true, true}}},
+         0,
+         true,
+         {"installed?", "installed?", "running?", "running?", "injected?", "injected?"},
+         untouched},
+        {"install fails with 5",
+         {},
+         5,
+         false,
+         {"installed?", "install"},
+         WithCode(L"Could not install the Live Protection driver; error code is %d (%s).", 5)},
+        {"installed, yet still not installed",
+         {{"install", {true}}},
+         0,
+         false,
+         {"installed?", "install", "installed?"},
+         L"Could not install the Live Protection driver."},
+        {"start fails",
+         {{"installed?", {true, true}}},
+         1058,
+         false,
+         {"installed?", "installed?", "running?", "start"},
+         WithCode(L"Could not start the Live Protection driver; error code is %d (%s).", 1058)},
+        {"started, yet still not running",
+         {{"installed?", {true, true}}, {"start", {true}}},
+         0,
+         false,
+         {"installed?", "installed?", "running?", "start", "running?"},
+         L"Could not start the Live Protection driver."},
+        {"the service injects, yet the library is not loaded: no direct injection",
+         {{"installed?", {true, true}}, {"running?", {true, true}}, {"web inject", {true}}},
+         0,
+         false,
+         {"installed?", "installed?", "running?", "running?", "injected?", "web inject",
+          "injected?"},
+         L"Could not activate the Live Protection."},
+        {"every activation attempt fails, with the last error of them",
+         {{"installed?", {true, true}}, {"running?", {true, true}}},
+         0x80070005,
+         false,
+         {"installed?", "installed?", "running?", "running?", "injected?", "web inject", "inject",
+          "injected?"},
+         WithCode(L"Could not activate the Live Protection driver; error code is %d (%s).",
+                  0x80070005)},
+        {"from nothing to active, the direct injection after the service failed",
+         {{"installed?", {false, true}},
+          {"install", {true}},
+          {"running?", {false, true}},
+          {"start", {true}},
+          {"injected?", {false, true}},
+          {"inject", {true}}},
+         0,
+         true,
+         {"installed?", "install", "installed?", "running?", "start", "running?", "injected?",
+          "web inject", "inject", "injected?"},
+         untouched},
+    };
+    for (const TCase& c : cases) {
+        TScriptedSteps steps;
+        steps.Answers = c.Answers;
+        steps.Error = c.Error;
+        std::wstring message = untouched;
+        EXPECT_EQ(InstallHook(steps, message), c.Result) << c.Name;
+        EXPECT_EQ(steps.Calls, c.Calls) << c.Name;
+        EXPECT_EQ(message, c.Message) << c.Name;
+    }
+}
+
+TEST(DirectActivation, CodesAreSignedAndTheTranslatedFormatIsUsed) {
+    EXPECT_EQ(WithCode(L"%d (%s).", 0x80070005).substr(0, 12), L"-2147024891 ");
+
+    UseLanguage(L"de");
+    TScriptedSteps steps;
+    steps.Error = 5;
+    std::wstring message;
+    EXPECT_FALSE(InstallHook(steps, message));
+    EXPECT_EQ(message, L"Der Treiber des Echtzeitschutzes konnte nicht installiert werden; "
+                       L"Fehlercode 5 (" +
+                           SystemMessage(5) + L").");
+    UseLanguage(L"en_IE");
+}
+
+TEST(DirectActivation, FormatFillsOnlyItsTwoValues) {
+    struct TCase {
+        std::wstring Format;
+        std::wstring Expected;
+    };
+    const TCase cases[] = {
+        {L"code %d (%s).", L"code -5 (text)."},
+        {L"%s before %d", L"%s before -5"}, // a text before the code is not filled
+        {L"%d %d %s %s", L"-5 %d text %s"},
+        {L"100%% %d", L"100% -5"},
+        {L"%x %n %", L"%x %n %"},
+        {L"", L""},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(FormatCodeMessage(c.Format, -5, L"text"), c.Expected) << c.Format;
+}
+
+// Points the file-scan service's port at a port where nothing listens, so the
+// service cannot answer the inject request; puts the value back afterwards.
+class TNoFileScanService {
+public:
+    TNoFileScanService() {
+        DWORD disposition = 0;
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, Key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          FKey.addressof(), &disposition);
+        FCreated = disposition == REG_CREATED_NEW_KEY;
+        DWORD size = sizeof(FSaved);
+        FHadValue = ::RegQueryValueExW(FKey.get(), Value, nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(&FSaved), &size) == ERROR_SUCCESS;
+        const DWORD port = 1;
+        ::RegSetValueExW(FKey.get(), Value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&port),
+                         sizeof(port));
+    }
+    ~TNoFileScanService() {
+        if (FHadValue)
+            ::RegSetValueExW(FKey.get(), Value, 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&FSaved), sizeof(FSaved));
+        else
+            ::RegDeleteValueW(FKey.get(), Value);
+        FKey.reset();
+        if (FCreated)
+            ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, Key);
+    }
+
+private:
+    static constexpr const wchar_t* Key = L"SYSTEM\\CurrentControlSet\\services\\QVScannerService";
+    static constexpr const wchar_t* Value = L"ServiceWebPortFileScanner";
+    TRegKey FKey;
+    bool FCreated = false;
+    bool FHadValue = false;
+    DWORD FSaved = 0;
+};
+
+TEST(DirectActivation, FromNothingInstalledToActiveForReal) {
+    const TNoFileScanService noService;
+    const TTestDriver driver;
+    const TTempFolder folder;
+    TVexloHook hook;
+    UseTestNames(hook, driver, folder, TestUniqueName(L"Act"));
+    ASSERT_FALSE(hook.IsInjectionDriverInstalled());
+
+    std::wstring message;
+    EXPECT_TRUE(hook.InstallHook(message)) << message;
+    EXPECT_EQ(message, L"");
+    EXPECT_TRUE(hook.IsInjectionDriverInstalled());
+    EXPECT_TRUE(hook.IsInjectionDriverRunning());
+    EXPECT_TRUE(hook.IsLibraryInjected());
+
+    // Active already: a second run changes nothing and succeeds.
+    EXPECT_TRUE(hook.InstallHook(message));
+
+    EXPECT_TRUE(hook.UnInjectLibrary32());
+    EXPECT_TRUE(hook.StopInjectionDriver());
+    EXPECT_TRUE(hook.UninstallInjectionDriver());
+}
+
+} // namespace

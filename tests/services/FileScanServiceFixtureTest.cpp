@@ -1,0 +1,98 @@
+// QVFSSvc.exe, our file-scan service, run by the real service control manager
+// under a name and port of this test's own.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "LoopbackProbe.h"
+#include "ProgramPath.h"
+#include "ServiceTestSupport.h"
+#include "SocketHandle.h"
+
+namespace {
+
+class FileScanServiceFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(FService.Create(SiblingCommandLine(L"QVFSSvc.exe")));
+        ASSERT_TRUE(FService.SetValue(L"ServiceWebPortFileScanner", FPort));
+    }
+
+    void StartRunning() {
+        ASSERT_TRUE(FService.Start()) << ::GetLastError();
+        ASSERT_TRUE(FService.WaitForState(SERVICE_RUNNING));
+    }
+
+    TTestService FService{UniqueServiceName(L"DerodoFileScan")};
+    const unsigned short FPort = UniqueTestPort();
+};
+
+TEST_F(FileScanServiceFixture, ListensOnLoopbackOnlyAndAnswersOtherRequestsWith404) {
+    StartRunning();
+    EXPECT_EQ(ListeningAddresses(FPort), std::vector<std::string>{"127.0.0.1"});
+    EXPECT_EQ(LoopbackGet(FPort, "/"), 404);
+    EXPECT_EQ(LoopbackGet(FPort, "/asscan?filename=a"), 404);
+    EXPECT_EQ(LoopbackStatus(FPort, "POST /inject HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), 404);
+    // A client that gives up half-way does not keep the service from the next one.
+    EXPECT_EQ(LoopbackStatus(FPort, "GET /inj"), 0);
+    EXPECT_EQ(LoopbackGet(FPort, "/nothing"), 404);
+}
+
+TEST_F(FileScanServiceFixture, StopsCleanlyAndFreesItsPort) {
+    StartRunning();
+    ASSERT_TRUE(FService.Stop());
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(FService.Query(status));
+    EXPECT_EQ(status.dwWin32ExitCode, 0u);
+    EXPECT_EQ(LoopbackGet(FPort, "/"), -1);
+    EXPECT_TRUE(ListeningAddresses(FPort).empty());
+}
+
+TEST_F(FileScanServiceFixture, APortTakenByAnotherProgramStopsItWithTheSocketError) {
+    WSADATA data;
+    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+    {
+        TSocket taken(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = ::htons(FPort);
+        address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::bind(taken.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)),
+                  0);
+        ASSERT_EQ(::listen(taken.get(), 1), 0);
+
+        FService.Start();
+        ASSERT_TRUE(FService.WaitForState(SERVICE_STOPPED));
+        SERVICE_STATUS status{};
+        ASSERT_TRUE(FService.Query(status));
+        EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(WSAEADDRINUSE));
+    }
+    ::WSACleanup();
+}
+
+TEST(FileScanServiceFile, CarriesAVersionResourceLikeAProductFile) {
+    const std::wstring file = ProgramFolder() + L"QVFSSvc.exe";
+    DWORD handle = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(::GetFileVersionInfoW(file.c_str(), 0, size, block.data()));
+    auto text = [&](const wchar_t* AName) {
+        wchar_t* value = nullptr;
+        UINT length = 0;
+        const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + AName;
+        if (!::VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&value),
+                              &length))
+            return std::wstring();
+        return std::wstring(value);
+    };
+    EXPECT_EQ(text(L"CompanyName"), L"Quorvane-Tessit Ltd.");
+    EXPECT_EQ(text(L"OriginalFilename"), L"QVFSSvc.exe");
+    EXPECT_FALSE(text(L"FileVersion").empty());
+    EXPECT_FALSE(text(L"ProductVersion").empty());
+}
+
+} // namespace

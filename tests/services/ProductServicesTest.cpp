@@ -1,0 +1,203 @@
+// The product's service table, and the file-scan service operations on the
+// real "QVScannerService" run by QVFSSvc.exe beside the test. These tests hold
+// the lock of that service's name: no other test may use it meanwhile.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DebugLogCapture.h"
+#include "DebugLogger.h"
+#include "LoopbackProbe.h"
+#include "ProductServices.h"
+#include "ProgramPath.h"
+#include "ServiceTestSupport.h"
+#include "Translate.h"
+#include "WinText.h"
+
+namespace {
+
+constexpr long NoSuchService = ERROR_SERVICE_DOES_NOT_EXIST;
+
+class ProductServiceTable : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UseLanguage(L"en_IE"); // no catalog: the English texts
+        ProductServicesStartUp();
+    }
+    void TearDown() override {
+        ProductServicesShutDown();
+        UseLanguage(FLanguage);
+    }
+
+private:
+    const std::wstring FLanguage = CurrentLanguage();
+};
+
+TEST_F(ProductServiceTable, SevenEntriesWithTheFileScanServiceAtOne) {
+    struct TEntry {
+        const wchar_t* FileName;
+        const wchar_t* ServiceName;
+        const wchar_t* DisplayName;
+        DWORD WebPort;
+    };
+    const TEntry expected[] = {
+        {L"QVFSSvc.exe", L"QVScannerService", L"Vexlo-Q&V 2 Scanner Service", 21322},
+        {L"QVFSSvc.exe", L"QVScannerService", L"Vexlo-Q&V 2 Scanner Service", 21323},
+        {L"QVMonSvc.exe", L"QVMonitorService", L"Vexlo-Q&V 2 Monitoring Service", 21325},
+        {L"QVSODSvc.exe", L"QVScanOnDemandService", L"Vexlo-Q&V 2 Scan On Demand Service", 21326},
+        {L"QVUpdSvc.exe", L"QVUpdateService", L"Vexlo-Q&V 2 Updating Service", 21321},
+        {L"QVHookSvc.exe", L"QVHookService", L"Vexlo-Q&V 2 Live Protection Background Service", 0},
+        {L"QVWSCSvc.exe", L"QVWSCService", L"Vexlo-Q&V 2 Security Center Service", 0},
+    };
+    ASSERT_EQ(ProductServices.size(), std::size(expected));
+    for (size_t i = 0; i < ProductServices.size(); ++i) {
+        EXPECT_EQ(ProductServices[i].FileName, expected[i].FileName) << i;
+        EXPECT_EQ(ProductServices[i].ServiceName, expected[i].ServiceName) << i;
+        EXPECT_EQ(ProductServices[i].DisplayName, expected[i].DisplayName) << i;
+        EXPECT_FALSE(ProductServices[i].Description.empty()) << i;
+        EXPECT_EQ(ProductServices[i].WebPort, expected[i].WebPort) << i;
+    }
+    EXPECT_EQ(ProductServices[FileScanServiceIndex].Description,
+              L"System service responsible for scanning single files during on-access or custom "
+              L"demand scans, as well as internet connections.");
+    EXPECT_EQ(ProductServices[6].Description,
+              L"Integration into the systems Windows Security Center.");
+
+    ProductServicesShutDown();
+    EXPECT_TRUE(ProductServices[FileScanServiceIndex].ServiceName.empty());
+}
+
+TEST_F(ProductServiceTable, TheTextsKeepTheLanguageActiveAtStartUp) {
+    UseLanguage(L"de");
+    ProductServicesStartUp();
+    UseLanguage(L"en_IE");
+    EXPECT_EQ(ProductServices[FileScanServiceIndex].DisplayName, L"Vexlo-Q&V 2 Scannerdienst");
+    EXPECT_EQ(ProductServices[6].Description,
+              L"Integration in das Windows-Sicherheitscenter des Systems.");
+    EXPECT_EQ(ProductServices[FileScanServiceIndex].ServiceName, L"QVScannerService");
+
+    // Every display text has its translation; a new start-up takes the new language.
+    const auto german = ProductServices;
+    ProductServicesStartUp();
+    for (size_t i = 0; i < ProductServices.size(); ++i) {
+        EXPECT_NE(german[i].DisplayName, ProductServices[i].DisplayName) << i;
+        EXPECT_NE(german[i].Description, ProductServices[i].Description) << i;
+    }
+}
+
+class FileScanServiceOperations : public ProductServiceTable {
+protected:
+    void SetUp() override {
+        ProductServiceTable::SetUp();
+        // A run that was cut short may have left the service behind.
+        ASSERT_TRUE(FService.Delete());
+        FLog.Clear();
+    }
+
+    TTestService FService{L"QVScannerService"};
+    TDebugLogCapture FLog;
+};
+
+TEST_F(FileScanServiceOperations, AMissingServiceLogsThePrimitiveThenTheOperation) {
+    struct TCase {
+        bool (*Operation)();
+        std::vector<TLoggedError> Errors;
+    };
+    const TCase cases[] = {
+        {&FileScanServiceExists,
+         {{L"vxnServiceExists.OpenServiceW", NoSuchService},
+          {L"FileScanServiceExists", NoSuchService}}},
+        {&FileScanServiceRunning,
+         {{L"vxnServiceRunning.OpenServiceW", NoSuchService},
+          {L"FileScanServiceRunning", NoSuchService}}},
+        {&FileScanServiceStart,
+         {{L"vxnServiceStart.OpenServiceW", NoSuchService},
+          {L"FileScanServiceStart", NoSuchService}}},
+    };
+    for (const TCase& c : cases) {
+        FLog.Clear();
+        EXPECT_FALSE(c.Operation());
+        EXPECT_EQ(FLog.Errors(), c.Errors);
+    }
+}
+
+TEST_F(FileScanServiceOperations, InstallThenExistsRunningAndStartOnTheRealService) {
+    ASSERT_TRUE(FileScanServiceInstall());
+    EXPECT_EQ(FService.ReadText(L"ImagePath"), L"\"" + ProgramFolder() + L"QVFSSvc.exe\"");
+    EXPECT_EQ(FService.ReadText(L"DisplayName"), ProductServices[FileScanServiceIndex].DisplayName);
+    EXPECT_EQ(FService.ReadText(L"Description"), ProductServices[FileScanServiceIndex].Description);
+    EXPECT_TRUE(FileScanServiceExists());
+    EXPECT_TRUE(FLog.Lines().empty());
+
+    // Installed but stopped: the primitive logs nothing, the operation code 0.
+    EXPECT_FALSE(FileScanServiceRunning());
+    EXPECT_EQ(FLog.Errors(), (std::vector<TLoggedError>{{L"FileScanServiceRunning", 0}}));
+    FLog.Clear();
+
+    EXPECT_TRUE(FileScanServiceStart());
+    ASSERT_TRUE(FService.WaitForState(SERVICE_RUNNING));
+    EXPECT_TRUE(FileScanServiceRunning());
+    // No port value under its key: the product's default.
+    EXPECT_EQ(LoopbackGet(21323, "/status"), 404);
+
+    // A second install reconfigures the service and rewrites its description.
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, ServiceKeyPath(FService.Name()).c_str(),
+                                L"Description", REG_SZ, L"stale", 12),
+              ERROR_SUCCESS);
+    EXPECT_TRUE(FileScanServiceInstall());
+    EXPECT_EQ(FService.ReadText(L"Description"), ProductServices[FileScanServiceIndex].Description);
+    EXPECT_TRUE(FileScanServiceStart());
+    EXPECT_TRUE(FLog.Lines().empty());
+}
+
+// A debug-log handler that raises once, as a failing handler does: the error
+// passes on to the caller of the logging operation.
+enum TRaise { rsNothing, rsStandardError, rsOtherObject };
+TRaise RaiseNext = rsNothing;
+
+void RaisingHandler(const std::wstring&) {
+    const TRaise raise = std::exchange(RaiseNext, rsNothing);
+    if (raise == rsStandardError)
+        throw std::runtime_error("handler failed");
+    if (raise == rsOtherObject)
+        throw 42;
+}
+
+class FileScanServiceInstallGuard : public ProductServiceTable {
+protected:
+    void SetUp() override {
+        ProductServiceTable::SetUp();
+        // A name the service manager refuses: the install fails and logs.
+        ProductServices[FileScanServiceIndex].ServiceName = L"Derodo/Refused";
+        DebugHandlerData()->RegisterDebugLogLineHandler(&RaisingHandler);
+        FLog.Clear();
+    }
+    void TearDown() override {
+        DebugHandlerData()->RemoveDebugLogLineHandler(&RaisingHandler);
+        RaiseNext = rsNothing;
+        ProductServiceTable::TearDown();
+    }
+
+    TDebugLogCapture FLog;
+};
+
+TEST_F(FileScanServiceInstallGuard, AStandardErrorIsLoggedAsFatalAndAnsweredFalse) {
+    RaiseNext = rsStandardError;
+    EXPECT_FALSE(FileScanServiceInstall());
+    ASSERT_FALSE(FLog.Lines().empty());
+    EXPECT_NE(FLog.Lines().back().find(L"Exception installing file scan service: handler failed"),
+              std::wstring::npos)
+        << WideToUtf8(FLog.Lines().back());
+}
+
+TEST_F(FileScanServiceInstallGuard, AnyOtherRaisedObjectPassesOn) {
+    RaiseNext = rsOtherObject;
+    EXPECT_THROW(FileScanServiceInstall(), int);
+}
+
+} // namespace

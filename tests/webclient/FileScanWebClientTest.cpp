@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "FileScanWebClient.h"
+#include "Handles.h"
+#include "LoopbackServer.h"
+
+namespace {
+
+const wchar_t* const ServiceKey = L"SYSTEM\\CurrentControlSet\\services\\QVScannerService";
+
+TEST(URLEncode, ByteSet) {
+    struct TCase {
+        std::string In;
+        std::string Out;
+    };
+    const TCase cases[] = {
+        {"", ""},
+        {"C:\\a b.txt", "C%3A%5Ca%20b.txt"},
+        {"%", "%25"},
+        {"%41", "%2541"}, // an existing escape is encoded again, once
+        {std::string("\x00\x01\x1F\x7F", 4), "%00%01%1F%7F"},
+        {"\x80\xC3\xA4\xFF", "%80%C3%A4%FF"},
+        {"$&+,/:;=?@", "%24%26%2B%2C%2F%3A%3B%3D%3F%40"},
+        {" \"#<>[]\\^`{}|~", "%20%22%23%3C%3E%5B%5D%5C%5E%60%7B%7D%7C%7E"},
+        {"azAZ09-._!'()*", "azAZ09-._!'()*"},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(URLEncode(c.In), c.Out) << c.In;
+}
+
+TEST(FileScanURL, FilenameAndProcessParameters) {
+    TFileScanURL url;
+    url.SetPath("scan");
+    url.SetFilename(L"C:\\x&y=z\u00e4.exe");
+    url.AddProcessID(42);
+    std::string value;
+    EXPECT_EQ(url.FindParameter("filename", value), 0);
+    EXPECT_EQ(value, "C%3A%5Cx%26y%3Dz%C3%A4.exe");
+    EXPECT_EQ(url.FindParameter("pid", value), 1);
+    EXPECT_EQ(value, "42");
+
+    url.SetFilename(std::wstring(1, wchar_t(0xD800))); // a lone surrogate cannot be converted
+    url.SetFilename(L"");
+    EXPECT_EQ(url.FindParameter("filename", value), 0);
+    EXPECT_EQ(value, "");
+
+    url.AddCurrentProcessID();
+    url.FindParameter("pid", value);
+    EXPECT_EQ(value, std::to_string(::GetCurrentProcessId()));
+}
+
+// The port value lives in the file-scan service's key; the test writes it and
+// puts back what was there.
+class FileScanPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, ServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          FKey.addressof(), nullptr);
+        ASSERT_TRUE(FKey);
+        ::RegDeleteValueW(FKey.get(), L"ServiceWebPortFileScanner");
+    }
+    void TearDown() override { ::RegDeleteValueW(FKey.get(), L"ServiceWebPortFileScanner"); }
+
+    void SetDword(DWORD AValue) {
+        ::RegSetValueExW(FKey.get(), L"ServiceWebPortFileScanner", 0, REG_DWORD,
+                         reinterpret_cast<const BYTE*>(&AValue), sizeof(AValue));
+    }
+
+    TRegKey FKey;
+};
+
+TEST_F(FileScanPort, FromTheRegistryOrTheDefault) {
+    EXPECT_EQ(FileScanServicePort(), 21323);
+
+    SetDword(8080);
+    EXPECT_EQ(FileScanServicePort(), 8080);
+    TFileScanURL url;
+    url.SetPath("inject");
+    EXPECT_EQ(url.ConstructURL(), "http://127.0.0.1:8080/inject");
+
+    const wchar_t text[] = L"8080";
+    ::RegSetValueExW(FKey.get(), L"ServiceWebPortFileScanner", 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(text), sizeof(text));
+    EXPECT_EQ(FileScanServicePort(), 21323);
+}
+
+TEST_F(FileScanPort, CommandsSucceedOnlyWithStatus200) {
+    // The loopback server answers /status/<code>; the commands' own paths get
+    // 404 from it, so the commands must fail there.
+    TLoopbackServer server;
+    SetDword(server.Port());
+    EXPECT_FALSE(WebServiceLPActivate());
+    EXPECT_FALSE(WebServiceInject());
+    EXPECT_FALSE(WebServiceUninject());
+
+    SetDword(1); // nothing listens
+    EXPECT_FALSE(WebServiceInject());
+}
+
+} // namespace

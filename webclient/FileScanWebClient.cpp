@@ -1,0 +1,102 @@
+#include "FileScanWebClient.h"
+
+#include <windows.h>
+
+#include "Handles.h"
+
+namespace {
+
+constexpr int32_t DefaultFileScanServicePort = 21323;
+
+bool MustEncode(unsigned char AByte) {
+    if (AByte <= 0x1F || AByte >= 0x7F)
+        return true;
+    constexpr std::string_view reservedAndUnsafe = "%$&+,/:;=?@ \"#<>[]\\^`{}|~";
+    return reservedAndUnsafe.find(static_cast<char>(AByte)) != std::string_view::npos;
+}
+
+// UTF-16 to UTF-8, refusing text that is not valid UTF-16 (a lone surrogate).
+std::string StrictUtf8(const std::wstring& AText) {
+    if (AText.empty())
+        return {};
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, AText.data(),
+                              static_cast<int>(AText.size()), nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return {};
+    std::string result(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, AText.data(),
+                          static_cast<int>(AText.size()), result.data(), size, nullptr, nullptr);
+    return result;
+}
+
+bool SendCommand(const char* APath) {
+    TFileScanURL url;
+    url.SetPath(APath);
+    std::string body;
+    uint32_t status = 0;
+    return url.RetrieveSynapse(body, status) && status == 200;
+}
+
+} // namespace
+
+int32_t FileScanServicePort() {
+    TRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                        L"SYSTEM\\CurrentControlSet\\services\\QVScannerService", 0, KEY_READ,
+                        key.addressof()) != ERROR_SUCCESS)
+        return DefaultFileScanServicePort;
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (::RegQueryValueExW(key.get(), L"ServiceWebPortFileScanner", nullptr, &type,
+                           reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof(value))
+        return DefaultFileScanServicePort;
+    return static_cast<int32_t>(value);
+}
+
+std::string URLEncode(std::string_view AText) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(AText.size());
+    for (const char c : AText) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (MustEncode(byte)) {
+            encoded += '%';
+            encoded += Hex[byte >> 4];
+            encoded += Hex[byte & 0x0F];
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
+}
+
+uint32_t TFileScanURL::GetDefaultPort() const {
+    return static_cast<uint32_t>(FileScanServicePort());
+}
+
+void TFileScanURL::SetFilename(const std::wstring& AFilename) {
+    SetParameter("filename", URLEncode(StrictUtf8(AFilename)));
+}
+
+void TFileScanURL::AddProcessID(uint32_t AID) {
+    SetParameter("pid", std::to_string(AID));
+}
+
+void TFileScanURL::AddCurrentProcessID() {
+    AddProcessID(::GetCurrentProcessId());
+}
+
+bool WebServiceLPActivate() {
+    return SendCommand("lpactivate");
+}
+
+bool WebServiceInject() {
+    return SendCommand("inject");
+}
+
+bool WebServiceUninject() {
+    return SendCommand("uninject");
+}

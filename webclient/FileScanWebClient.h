@@ -1,0 +1,34 @@
+// The file-scan service's loopback web interface: its URL class, its port and
+// the three commands the tool sends to it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "WebClient.h"
+
+// The service's port, from its service key; 21323 when it cannot be read as
+// a REG_DWORD.
+int32_t FileScanServicePort();
+
+// Percent-encodes every byte outside the unreserved set: "%", controls,
+// bytes from 0x80, the reserved and the unsafe characters, as "%XX".
+std::string URLEncode(std::string_view AText);
+
+class TFileScanURL : public TLocalWebServiceURL {
+public:
+    // Sets "filename": the name as UTF-8, percent-encoded (empty when the name
+    // cannot be converted).
+    void SetFilename(const std::wstring& AFilename);
+    void AddProcessID(uint32_t AID);
+    void AddCurrentProcessID();
+
+protected:
+    uint32_t GetDefaultPort() const override;
+};
+
+// True only when the service answered the command with status 200.
+bool WebServiceLPActivate();
+bool WebServiceInject();
+bool WebServiceUninject();

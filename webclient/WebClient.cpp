@@ -1,0 +1,5 @@
+#include "WebClient.h"
+
+TLocalWebServiceURL::TLocalWebServiceURL() {
+    SetHost("127.0.0.1");
+}
