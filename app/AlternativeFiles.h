@@ -1,4 +1,6 @@
-// Replacing Live Protection files with alternative builds, with backups.
+// Replacing Live Protection files with alternative builds, with backups. The
+// window's operations (the button, the download, backup, replacement and
+// restore) are members of TFormDERodos; the routines here stand alone.
 #pragma once
 
 #include <string>
@@ -7,3 +9,10 @@
 // (not the folder it points to). On failure the thread's last error is the
 // deletion's, so the caller's message describes it.
 bool DeleteFileOrLink(const std::wstring& APath);
+
+// The folder of the alternative files on the download server AHost, ending in "/".
+std::wstring AlternativeFilesBaseAddress(const std::wstring& AHost);
+
+// The folder below the program folder where the installed files are kept
+// before their first replacement.
+inline constexpr const wchar_t* BackupFolderName = L"LPBackup\\";

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "FileDigest.h"
+#include "MemoryStream.h"
 #include "TrustChecker.h"
 
 class TConsoleServices {
@@ -53,6 +54,11 @@ public:
     virtual TTrustStatus CheckFileTrust(const std::wstring& AFilename) = 0;
     virtual std::wstring TrustSubjectName() = 0;
     virtual std::wstring TrustStatusToText(TTrustStatus AStatus) = 0;
+
+    // The alternative files' download: true when AStream holds the whole
+    // file; false with the error code, which the log shows.
+    virtual bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
+                                  int32_t& AErrorCode) = 0;
 };
 
 // The real operations of the subsystems.
@@ -86,4 +92,6 @@ public:
     TTrustStatus CheckFileTrust(const std::wstring& AFilename) override;
     std::wstring TrustSubjectName() override;
     std::wstring TrustStatusToText(TTrustStatus AStatus) override;
+    bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
+                          int32_t& AErrorCode) override;
 };

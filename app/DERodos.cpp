@@ -2,6 +2,7 @@
 // message loop, the modules shut down in reverse order.
 #include <windows.h>
 
+#include "AlternativeFiles.h"
 #include "Application.h"
 #include "ConsoleServices.h"
 #include "FormDERodos.h"
@@ -16,6 +17,8 @@ int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     {
         TSystemConsoleServices services;
         TFormDERodos form(services);
+        // The download server is chosen when the program is built.
+        form.SetDownloadBaseAddress(AlternativeFilesBaseAddress(DERODO_DOWNLOAD_HOST));
         FormDERodos = &form;
         form.Create(AInstance);
         form.Show();

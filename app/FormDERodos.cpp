@@ -79,6 +79,12 @@ TFormDERodos::TFormDERodos(TConsoleServices& AServices) : FServices(AServices) {
     for (size_t i = 0; i < alSettingsOnAccess.size(); ++i)
         alSettingsOnAccess[i].Info = ActionInfos[i];
     BindLiveProtectionActions();
+    BindAlternativeFilesAction();
+}
+
+void TFormDERodos::Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAction&)) {
+    TAction& action = Action(AId);
+    action.OnExecute = [this, &action, AHandler] { (this->*AHandler)(action); };
 }
 
 TFormDERodos::~TFormDERodos() {

@@ -13,6 +13,7 @@
 #include "ConsoleServices.h"
 #include "FormLayout.h"
 #include "Handles.h"
+#include "MemoryStream.h"
 
 inline constexpr const wchar_t* FormCaption = L"Vexlo Live Protection Tests (v2)";
 inline constexpr const wchar_t* FormClassName = L"TFormDERodos";
@@ -59,11 +60,31 @@ public:
     void aTestDirectExecute(const TAction& ASender);
     void aTestServiceExecute(const TAction& ASender);
 
+    // The alternative files. The download server's folder of them is given
+    // by the program's entry, which has it fixed when it is built.
+    const std::wstring& DownloadBaseAddress() const { return FDownloadBaseAddress; }
+    void SetDownloadBaseAddress(std::wstring AValue) { FDownloadBaseAddress = std::move(AValue); }
+    // The button: DownloadAlternativeFiles with the download base address.
+    void aDownload27FilesExecute(const TAction& ASender);
+    // Replaces the alternative Live Protection files, one by one, with the
+    // builds below ABaseAddress, then writes the installation report again.
+    void DownloadAlternativeFiles(const std::wstring& ABaseAddress);
+    // True when the file of AIndex has a backup afterwards.
+    bool BackupFile(size_t AIndex);
+    // Backs up, downloads and replaces the file of AIndex; puts the backup
+    // back when the old file went and no new one took its place. An error
+    // raised on the way passes on after that.
+    void ReplaceFile(const std::wstring& ABaseAddress, size_t AIndex);
+    // True when the backup of the file of AIndex was copied back.
+    bool RestoreBackup(size_t AIndex);
+
 protected:
     // The show event: the start-up steps, in order.
     virtual void FormShow();
 
     void AppendLine(const std::wstring& ALine) override;
+    // Creates or overwrites APath with every byte of AStream; raises when it cannot.
+    virtual void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath);
 
     TConsoleServices& FServices;
 
@@ -73,7 +94,9 @@ private:
     void CreateComponents();
     void Relayout();
     void Execute(TActionId AId);
+    void Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAction&));
     void BindLiveProtectionActions();
+    void BindAlternativeFilesAction();
 
     HWND FHandle = nullptr;
     HWND memoDebug = nullptr;
@@ -83,6 +106,7 @@ private:
     TFontHandle FFont;
     TFontHandle FMemoFont;
     std::array<TAction, ActionCount> alSettingsOnAccess;
+    std::wstring FDownloadBaseAddress;
 };
 
 // The one main window of the running program.

@@ -6,19 +6,15 @@
 #include "FormDERodos.h"
 
 void TFormDERodos::BindLiveProtectionActions() {
-    const auto bind = [this](TActionId AId, void (TFormDERodos::*AHandler)(const TAction&)) {
-        TAction& action = Action(AId);
-        action.OnExecute = [this, &action, AHandler] { (this->*AHandler)(action); };
-    };
-    bind(TActionId::aLPInstall, &TFormDERodos::aLPInstallExecute);
-    bind(TActionId::aLPLoad, &TFormDERodos::aLPLoadExecute);
-    bind(TActionId::aLPStart, &TFormDERodos::aLPStartExecute);
-    bind(TActionId::aLPInject, &TFormDERodos::aLPInjectExecute);
-    bind(TActionId::aLPUninject, &TFormDERodos::aLPUninjectExecute);
-    bind(TActionId::aLPStop, &TFormDERodos::aLPStopExecute);
-    bind(TActionId::aLPUninstall, &TFormDERodos::aLPUninstallExecute);
-    bind(TActionId::aTestDirect, &TFormDERodos::aTestDirectExecute);
-    bind(TActionId::aTestService, &TFormDERodos::aTestServiceExecute);
+    Bind(TActionId::aLPInstall, &TFormDERodos::aLPInstallExecute);
+    Bind(TActionId::aLPLoad, &TFormDERodos::aLPLoadExecute);
+    Bind(TActionId::aLPStart, &TFormDERodos::aLPStartExecute);
+    Bind(TActionId::aLPInject, &TFormDERodos::aLPInjectExecute);
+    Bind(TActionId::aLPUninject, &TFormDERodos::aLPUninjectExecute);
+    Bind(TActionId::aLPStop, &TFormDERodos::aLPStopExecute);
+    Bind(TActionId::aLPUninstall, &TFormDERodos::aLPUninstallExecute);
+    Bind(TActionId::aTestDirect, &TFormDERodos::aTestDirectExecute);
+    Bind(TActionId::aTestService, &TFormDERodos::aTestServiceExecute);
 }
 
 void TFormDERodos::aLPInstallExecute(const TAction&) {

@@ -8,12 +8,14 @@
 #include "TrustChecker.h"
 #include "TrustCheckerInitialized.h"
 #include "VexloHook.h"
+#include "WinINet.h"
 #include "WindowsVersion.h"
 
 std::vector<TModuleStep> ProgramModules() {
     // Dependency order: the parameter registry, the debug logger, the Windows
     // version, the language, the trust library, the service module, the
-    // product's file paths and service texts, then the product hook.
+    // product's file paths and service texts, the product hook, then the
+    // download client's user agent.
     return {
         {"command-line parameters", CommandLineParametersStartUp, CommandLineParametersShutDown},
         {"debug logger", DebugLoggerStartUp, DebugLoggerShutDown},
@@ -24,5 +26,6 @@ std::vector<TModuleStep> ProgramModules() {
         {"Taurix.Services", ServicesStartUp, nullptr},
         {"vxnProductServices", ProductServicesStartUp, ProductServicesShutDown},
         {"VexloHook", StartUpVexloHook, ShutDownVexloHook},
+        {"vxnWinAPIWinINet", WinINetStartUp, nullptr},
     };
 }

@@ -1,5 +1,5 @@
 // The console's operations bound to the product hook, the file-scan service
-// and its loopback commands, and the file identity operations.
+// and its loopback commands, the file identity operations and the download client.
 #include "ConsoleServices.h"
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include "TrustCheckerInitialized.h"
 #include "VersionReader.h"
 #include "VexloHook.h"
+#include "WinINet.h"
 #include "WindowsVersion.h"
 
 bool TSystemConsoleServices::IsInjectionDriverInstalled() {
@@ -129,4 +130,9 @@ std::wstring TSystemConsoleServices::TrustSubjectName() {
 
 std::wstring TSystemConsoleServices::TrustStatusToText(TTrustStatus AStatus) {
     return ::TrustStatusToText(AStatus);
+}
+
+bool TSystemConsoleServices::DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
+                                              int32_t& AErrorCode) {
+    return ::DownloadToStream(AURL, AStream, AErrorCode);
 }

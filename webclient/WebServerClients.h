@@ -59,6 +59,11 @@ public:
     // AStatusCode gets the response's status (0 without one) and AReturnInfo
     // the body received.
     bool RetrieveSynapse(std::string& AReturnInfo, uint32_t& AStatusCode) const;
+    // The second retrieval, through the download client on the system's
+    // internet settings (their proxy applies): AReturnInfo gets the body,
+    // AStatusCode the status. Defined with the download client (derodo_download),
+    // which only its callers link.
+    bool Retrieve(std::string& AReturnInfo, uint32_t& AStatusCode) const;
 
 protected:
     // The port a new object of the class starts with.

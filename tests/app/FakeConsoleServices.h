@@ -106,6 +106,31 @@ public:
         return std::wstring(L"<") + TrustStatusWords(AStatus) + L">";
     }
 
+    // Downloads by URL: the bytes put into the stream and the answer. A URL
+    // not listed fails with 18, as a file the server does not have.
+    struct TDownload {
+        std::string Body;
+        bool Ok = true;
+        int32_t ErrorCode = 0;
+    };
+    std::map<std::wstring, TDownload> Downloads;
+    // The URLs asked for, in order.
+    std::vector<std::wstring> DownloadedURLs;
+
+    bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
+                          int32_t& AErrorCode) override {
+        DownloadedURLs.push_back(AURL);
+        Ask("DownloadToStream");
+        const auto download = Downloads.find(AURL);
+        if (download == Downloads.end()) {
+            AErrorCode = 18;
+            return false;
+        }
+        AStream.WriteBuffer(download->second.Body.data(), download->second.Body.size());
+        AErrorCode = download->second.ErrorCode;
+        return download->second.Ok;
+    }
+
 protected:
     const TFile& File(const std::wstring& APath) const {
         const auto file = Files.find(ExtractFileName(APath));

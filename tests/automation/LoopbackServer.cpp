@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ProgramPath.h"
+#include "WinText.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ std::wstring Quoted(const std::wstring& AText) {
     return L"\"" + AText + L"\"";
 }
 
-void RequestShutdown(uint16_t APort) {
+void RequestShutdown(uint16_t APort, bool ASecure) {
     TWinHttpHandle session(::WinHttpOpen(L"loopback-test", WINHTTP_ACCESS_TYPE_NO_PROXY,
                                          WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session)
@@ -26,7 +27,8 @@ void RequestShutdown(uint16_t APort) {
     TWinHttpHandle connection(::WinHttpConnect(session.get(), L"127.0.0.1", APort, 0));
     TWinHttpHandle request(connection ? ::WinHttpOpenRequest(connection.get(), L"GET", L"/shutdown",
                                                              nullptr, WINHTTP_NO_REFERER,
-                                                             WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
+                                                             WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                             ASecure ? WINHTTP_FLAG_SECURE : 0)
                                       : nullptr);
     if (request && ::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                                         WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
@@ -75,6 +77,10 @@ TLoopbackServer::TLoopbackServer(const TLoopbackServerOptions& AOptions) : FOpti
         commandLine += L" --root " + Quoted(UnixPathOf(FOptions.Root));
     if (!FOptions.Log.empty())
         commandLine += L" --log " + Quoted(UnixPathOf(FOptions.Log));
+    if (!FOptions.FilesPath.empty())
+        commandLine += L" --files-path " + Quoted(AnsiToWide(FOptions.FilesPath));
+    if (FOptions.Port != 0)
+        commandLine += L" --port " + std::to_wstring(FOptions.Port);
     if (!FOptions.CertFile.empty())
         commandLine += L" --cert " + Quoted(UnixPathOf(FOptions.CertFile)) + L" --key " +
                        Quoted(UnixPathOf(FOptions.KeyFile));
@@ -105,6 +111,6 @@ TLoopbackServer::TLoopbackServer(const TLoopbackServerOptions& AOptions) : FOpti
 
 TLoopbackServer::~TLoopbackServer() {
     if (FPort != 0)
-        RequestShutdown(FPort);
+        RequestShutdown(FPort, Https());
     ::DeleteFileW(FPortFile.c_str());
 }

@@ -14,6 +14,8 @@ struct TLoopbackServerOptions {
     std::wstring Log;      // request log (Windows path)
     std::wstring CertFile; // PEM chain: serve HTTPS (Windows path)
     std::wstring KeyFile;
+    std::string FilesPath; // a URL path prefix that also serves Root's files
+    uint16_t Port = 0;     // 0: any free port
 };
 
 class TLoopbackServer {

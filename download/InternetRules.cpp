@@ -1,0 +1,136 @@
+#include "InternetRules.h"
+
+#include <cmath>
+#include <limits>
+
+#include "WinText.h"
+
+void ApplyURLScheme(std::string_view AURL, uint32_t& APort, bool& ASSL) {
+    if (AURL.substr(0, 8) == "https://") {
+        APort = 443;
+        ASSL = true;
+    } else if (AURL.substr(0, 7) == "http://") {
+        APort = 80;
+        ASSL = false;
+    }
+}
+
+bool SplitURL(std::string_view AURL, std::string& AServer, std::string& APath) {
+    const size_t scheme = AURL.find("://");
+    if (scheme == std::string_view::npos)
+        return false;
+    const std::string_view rest = AURL.substr(scheme + 3);
+    const size_t slash = rest.find('/');
+    if (slash == std::string_view::npos) {
+        AServer.assign(rest);
+        APath = "/";
+    } else {
+        AServer.assign(rest.substr(0, slash));
+        APath.assign(rest.substr(slash));
+    }
+    return true;
+}
+
+THostPort ServerHostPort(const std::string& AServer, uint32_t ADefaultPort) {
+    const size_t colon = AServer.find(':');
+    if (colon == std::string::npos)
+        return {AServer, static_cast<uint16_t>(ADefaultPort & 0xFFFF)};
+    // A port text that is no number within 32 bits counts as none; a number
+    // too large for a port keeps its low 16 bits, as the platform's port type does.
+    const TDecimal port = ParseDecimal(std::string_view(AServer).substr(colon + 1));
+    const bool usable = port.Valid && port.Value >= std::numeric_limits<int32_t>::min() &&
+                        port.Value <= std::numeric_limits<int32_t>::max();
+    return {AServer.substr(0, colon),
+            static_cast<uint16_t>(usable ? static_cast<uint32_t>(port.Value) & 0xFFFF : 80)};
+}
+
+TDecimal ParseDecimal(std::string_view AText) {
+    TDecimal result;
+    size_t i = 0;
+    const bool negative = !AText.empty() && AText[0] == '-';
+    if (!AText.empty() && (AText[0] == '-' || AText[0] == '+'))
+        ++i;
+    if (i == AText.size()) {
+        result.BadPosition = i + 1;
+        return result;
+    }
+    // Accumulated as a negative number, which reaches the smallest value too.
+    int64_t value = 0;
+    constexpr int64_t lowest = std::numeric_limits<int64_t>::min();
+    for (; i < AText.size(); ++i) {
+        const char c = AText[i];
+        const int digit = c - '0';
+        if (c < '0' || c > '9' || value < (lowest + digit) / 10) {
+            result.BadPosition = i + 1;
+            return result;
+        }
+        value = value * 10 - digit;
+    }
+    if (!negative && value == lowest) {
+        result.BadPosition = AText.size();
+        return result;
+    }
+    result.Valid = true;
+    result.Value = negative ? value : -value;
+    return result;
+}
+
+uint8_t ProgressPercentage(int64_t ACurrent, int64_t ATotal) {
+    if (ATotal <= 0)
+        return 0;
+    if (ACurrent == ATotal)
+        return 100;
+    const double share =
+        std::nearbyint(static_cast<double>(ACurrent) * 100.0 / static_cast<double>(ATotal));
+    return share >= 100.0 ? 100 : share <= 0.0 ? 0 : static_cast<uint8_t>(share);
+}
+
+TStringList TextToLines(std::string_view ABytes) {
+    const bool utf8 = ABytes.substr(0, 3) == "\xEF\xBB\xBF";
+    if (utf8)
+        ABytes.remove_prefix(3);
+    TStringList lines;
+    size_t start = 0;
+    while (start < ABytes.size()) {
+        size_t end = start;
+        while (end < ABytes.size() && ABytes[end] != '\r' && ABytes[end] != '\n')
+            ++end;
+        const std::string_view line = ABytes.substr(start, end - start);
+        lines.push_back(utf8 ? Utf8ToWide(line) : AnsiToWide(line));
+        if (end < ABytes.size() && ABytes[end] == '\r' && end + 1 < ABytes.size() &&
+            ABytes[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string LinesToText(const TStringList& ALines) {
+    std::string text;
+    for (const std::wstring& line : ALines)
+        text += WideToAnsi(line) + "\r\n";
+    return text;
+}
+
+std::string DelimitedText(const TStringList& ALines, char ADelimiter) {
+    if (ALines.size() == 1 && ALines[0].empty())
+        return "\"\"";
+    std::string text;
+    for (size_t i = 0; i < ALines.size(); ++i) {
+        const std::string line = WideToAnsi(ALines[i]);
+        if (i > 0)
+            text += ADelimiter;
+        if (line.find_first_of(std::string{'"', ADelimiter}) == std::string::npos) {
+            text += line;
+            continue;
+        }
+        text += '"';
+        for (const char c : line) {
+            if (c == '"')
+                text += '"';
+            text += c;
+        }
+        text += '"';
+    }
+    return text;
+}

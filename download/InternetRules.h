@@ -1,0 +1,56 @@
+// The download client's rules on texts, apart from the platform calls: how a
+// URL is split, how the answer's status and length are read, the progress
+// percentage, and string lists as text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A list of text lines, as the text forms of the download and post operations use it.
+using TStringList = std::vector<std::wstring>;
+
+// "https://" (letter case counts) selects port 443 with TLS, "http://" port
+// 80 without; any other beginning leaves both as they are.
+void ApplyURLScheme(std::string_view AURL, uint32_t& APort, bool& ASSL);
+
+// Everything after the first "://" up to its first "/" is the server, the
+// rest from that "/" on the path ("/" when there is none). A port stays in the
+// server; query and fragment stay in the path; nothing is escaped. False, and
+// both left as they are, when the URL has no "://".
+bool SplitURL(std::string_view AURL, std::string& AServer, std::string& APath);
+
+struct THostPort {
+    std::string Host;
+    uint16_t Port = 0;
+};
+// The host and port to connect to: a server text "host:port" names its port
+// (80 when what follows the first ":" is not a decimal number); otherwise the
+// low 16 bits of ADefaultPort.
+THostPort ServerHostPort(const std::string& AServer, uint32_t ADefaultPort);
+
+// A whole decimal number: an optional sign and digits, nothing else, within
+// 64 bits. When it is not, BadPosition is the 1-based position of the first
+// character that spoils it (1 for an empty text).
+struct TDecimal {
+    bool Valid = false;
+    int64_t Value = 0;
+    size_t BadPosition = 0;
+};
+TDecimal ParseDecimal(std::string_view AText);
+
+// 0 when no length was announced (ATotal 0 or less); 100 when all arrived;
+// otherwise the share rounded to the nearest whole number, never over 100.
+uint8_t ProgressPercentage(int64_t ACurrent, int64_t ATotal);
+
+// Bytes as lines of text in the system's ANSI code page (UTF-8 after a UTF-8
+// byte-order mark). Lines end at CR LF, LF or CR; a final line break ends the
+// last line and starts no new one.
+TStringList TextToLines(std::string_view ABytes);
+// Every line ended by CR LF, in the system's ANSI code page.
+std::string LinesToText(const TStringList& ALines);
+// The lines joined by ADelimiter, as a list's strict delimited text: a line
+// holding the delimiter or a double quote is quoted, its quotes doubled; a
+// list of one empty line gives two quotes.
+std::string DelimitedText(const TStringList& ALines, char ADelimiter);

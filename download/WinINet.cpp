@@ -1,0 +1,334 @@
+#include "WinINet.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <memory>
+
+#include "DebugLogger.h"
+#include "WebServerClients.h"
+#include "WinText.h"
+
+namespace {
+
+// INTERNET_FLAG_RELOAD: never from the cache. INTERNET_FLAG_TRANSFER_ASCII
+// means nothing to HTTP; it is part of the flags the server has always seen.
+constexpr DWORD RequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII;
+
+void LogFailedCall(const char* ACall, DWORD AErrorCode) {
+    if (TDebugLogger* logger = DebugLogger())
+        logger->LogError(AErrorCode, L"TtxInternetHTTP.Transfer." + AnsiToWide(ACall), dlvError);
+}
+
+} // namespace
+
+std::string WinINetUserAgent;
+
+void WinINetStartUp() {
+    TDebugUnitTrace trace(L"vxnWinAPIWinINet", dlsUnitInitialization);
+    WinINetUserAgent = "vxnWinAPIWinINet";
+}
+
+void TInternetHandleTraits::Close(pointer h) noexcept {
+    ::InternetCloseHandle(h);
+}
+
+TtxInternet::TtxInternet(const TProxyParameters* AProxy) : FUserAgent(WinINetUserAgent) {
+    DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG;
+    std::string proxy;
+    if (AProxy && !AProxy->UseIEImported()) {
+        if (AProxy->UseProxy()) {
+            accessType = INTERNET_OPEN_TYPE_PROXY;
+            proxy = AProxy->GetCERNSyntax();
+        } else {
+            accessType = INTERNET_OPEN_TYPE_DIRECT;
+        }
+    }
+    FInternetHandle.reset(::InternetOpenA(FUserAgent.c_str(), accessType,
+                                          proxy.empty() ? nullptr : proxy.c_str(), nullptr, 0));
+    if (!FInternetHandle) {
+        FErrorCode = ::GetLastError();
+        LogFailedCall("InternetOpenA", FErrorCode);
+    }
+}
+
+TtxInternet::~TtxInternet() = default;
+
+void TtxInternet::NotifyProgress() {
+    if (FOnProgress)
+        FOnProgress(FCurrentBytes, FTotalBytes, ProgressPercentage(FCurrentBytes, FTotalBytes));
+}
+
+void TtxInternet::NotifyDebug(const std::string& AText) {
+    if (TDebugLogger* logger = DebugLogger())
+        logger->LogMessage(AText, dlvDefault);
+    if (FOnDebug)
+        FOnDebug(AText);
+}
+
+struct TtxInternetHTTP::TRequest {
+    const char* Verb = nullptr; // the platform's default, GET
+    std::string Path;
+    DWORD Flags = RequestFlags;
+    std::string Headers;
+    std::string Body;
+    bool RetryUnauthorized = false;
+};
+
+TtxInternetHTTP::TtxInternetHTTP(const TProxyParameters* AProxy) : TtxInternet(AProxy) {}
+
+bool TtxInternetHTTP::Failed(const char* ACall) {
+    FErrorCode = ::GetLastError();
+    LogFailedCall(ACall, FErrorCode);
+    return false;
+}
+
+bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort,
+                               const TRequest& ARequest, TStream& AStream) {
+    FCurrentBytes = 0;
+    FTotalBytes = 0;
+    FErrorCode = 0;
+    const THostPort target = ServerHostPort(AServer, ADefaultPort);
+
+    TInternetHandle connection(::InternetConnectA(InternetHandle(), target.Host.c_str(),
+                                                  target.Port, nullptr, nullptr,
+                                                  INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection)
+        return Failed("InternetConnectA");
+    TInternetHandle request(::HttpOpenRequestA(connection.get(), ARequest.Verb,
+                                               ARequest.Path.c_str(), nullptr, nullptr, nullptr,
+                                               ARequest.Flags, 0));
+    if (!request)
+        return Failed("HttpOpenRequestA");
+
+    const auto send = [&](const std::string& AHeaders) {
+        return ::HttpSendRequestA(request.get(), AHeaders.empty() ? nullptr : AHeaders.c_str(),
+                                  static_cast<DWORD>(AHeaders.size()),
+                                  ARequest.Body.empty() ? nullptr
+                                                        : const_cast<char*>(ARequest.Body.data()),
+                                  static_cast<DWORD>(ARequest.Body.size())) != FALSE;
+    };
+    if (!send(ARequest.Headers)) {
+        Failed("HttpSendRequestA");
+        request.reset();
+        connection.reset();
+        AStream.SetPosition(0);
+        return false;
+    }
+    ReadStatus(request.get());
+    if (ARequest.RetryUnauthorized && FStatusCode == 401) {
+        // The lengths count the terminating zero.
+        ::InternetSetOptionA(request.get(), INTERNET_OPTION_USERNAME,
+                             const_cast<char*>(PostUserName),
+                             static_cast<DWORD>(std::char_traits<char>::length(PostUserName) + 1));
+        ::InternetSetOptionA(request.get(), INTERNET_OPTION_PASSWORD,
+                             const_cast<char*>(PostPassword),
+                             static_cast<DWORD>(std::char_traits<char>::length(PostPassword) + 1));
+        if (!send(std::string())) {
+            Failed("HttpSendRequestA");
+            request.reset();
+            connection.reset();
+            AStream.SetPosition(0);
+            return false;
+        }
+        ReadStatus(request.get());
+    }
+    NotifyDebug("+ HttpQueryInfo status=" + std::to_string(FStatusCode));
+    if (FStatusCode == 404) {
+        FErrorCode = 18;
+        return false;
+    }
+
+    char lengthText[32] = {};
+    DWORD lengthSize = sizeof(lengthText);
+    if (::HttpQueryInfoA(request.get(), HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthSize,
+                         nullptr)) {
+        const TDecimal length = ParseDecimal(std::string_view(lengthText, lengthSize));
+        FTotalBytes = length.Valid ? length.Value : 0;
+    }
+    const bool received = ReceiveBody(request.get(), AStream);
+    request.reset();
+    connection.reset();
+    AStream.SetPosition(0);
+    return received;
+}
+
+bool TtxInternetHTTP::ReadStatus(void* ARequest) {
+    char text[32] = {};
+    DWORD size = sizeof(text);
+    FStatusCode = 0;
+    if (!::HttpQueryInfoA(ARequest, HTTP_QUERY_STATUS_CODE, text, &size, nullptr)) {
+        NotifyDebug("- HttpQueryInfo (" + InternetErrorText(::GetLastError()) + ")");
+        return false;
+    }
+    const std::string received(text, size);
+    const TDecimal status = ParseDecimal(received);
+    if (!status.Valid || status.Value < 0 || status.Value > 0xFFFF) {
+        // A number too large for a status is spoilt by its last digit.
+        const size_t position = status.Valid ? received.size() : status.BadPosition;
+        NotifyDebug("- HttpQueryInfo val error at @" + std::to_string(position) + " of >" +
+                    received + "<");
+        return false;
+    }
+    FStatusCode = static_cast<uint16_t>(status.Value);
+    return true;
+}
+
+bool TtxInternetHTTP::ReceiveBody(void* ARequest, TStream& AStream) {
+    AStream.Expect(FTotalBytes);
+    const size_t blockSize = FBlockSize > 0 ? static_cast<size_t>(FBlockSize) : 0;
+    const std::unique_ptr<char[]> buffer(new char[blockSize + 1]);
+    DWORD readError = ERROR_SUCCESS;
+    for (;;) {
+        DWORD read = 0;
+        if (!::InternetReadFile(ARequest, buffer.get(), static_cast<DWORD>(blockSize), &read)) {
+            readError = ::GetLastError();
+            LogFailedCall("InternetReadFile", readError);
+            break;
+        }
+        AStream.WriteBuffer(buffer.get(), read);
+        FCurrentBytes += read;
+        NotifyProgress();
+        if (read == 0)
+            break;
+    }
+    // The final state is reported twice more: a listener that only looks at
+    // the last notification sees it, whatever it did with the others.
+    NotifyProgress();
+    NotifyProgress();
+
+    // A body cut short must never pass for a whole one: it may be written
+    // over a file.
+    if (readError != ERROR_SUCCESS) {
+        FErrorCode = readError;
+        return false;
+    }
+    if (FTotalBytes > 0 && FCurrentBytes < FTotalBytes) {
+        FErrorCode = ERROR_INTERNET_CONNECTION_RESET;
+        LogFailedCall("InternetReadFile", FErrorCode);
+        return false;
+    }
+    return true;
+}
+
+bool TtxInternetHTTP::Download(const std::string& AServer, const std::string& APath,
+                               TStream& AStream) {
+    TRequest request;
+    request.Path = APath;
+    if (bSSL)
+        request.Flags |= INTERNET_FLAG_SECURE;
+    return Transfer(AServer, static_cast<uint16_t>(FPort & 0xFFFF), request, AStream);
+}
+
+bool TtxInternetHTTP::Download(const std::string& AURL, TStream& AStream) {
+    ApplyURLScheme(AURL, FPort, bSSL);
+    std::string server, path;
+    if (!SplitURL(AURL, server, path)) {
+        FErrorCode = 1;
+        return false;
+    }
+    return Download(server, path, AStream);
+}
+
+bool TtxInternetHTTP::Download(const std::wstring& AURL, TStream& AStream) {
+    return Download(WideToAnsi(AURL), AStream);
+}
+
+bool TtxInternetHTTP::Download(const std::string& AURL, std::string& ALine) {
+    TMemoryStream stream;
+    const bool received = Download(AURL, stream);
+    ALine = stream.Bytes();
+    return received;
+}
+
+bool TtxInternetHTTP::Download(const std::string& AServer, const std::string& APath,
+                               TStringList& AStrings) {
+    TMemoryStream stream;
+    const bool received = Download(AServer, APath, stream);
+    AStrings = TextToLines(stream.Bytes());
+    return received;
+}
+
+bool TtxInternetHTTP::Download(const std::string& AURL, TStringList& AStrings) {
+    TMemoryStream stream;
+    const bool received = Download(AURL, stream);
+    AStrings = TextToLines(stream.Bytes());
+    return received;
+}
+
+bool TtxInternetHTTP::Post(const std::string& AServer, const std::string& APath,
+                           const TMemoryStream& AHeaderStream, const TMemoryStream& AInStream,
+                           TStream& AOutStream) {
+    TRequest request;
+    request.Verb = "POST";
+    request.Path = APath;
+    request.Headers = AHeaderStream.Bytes();
+    request.Body = AInStream.Bytes();
+    request.RetryUnauthorized = true;
+    return Transfer(AServer, 80, request, AOutStream);
+}
+
+bool TtxInternetHTTP::Post(const std::string& AURL, const TMemoryStream& AHeaderStream,
+                           const TMemoryStream& AInStream, TStream& AOutStream) {
+    std::string server, path;
+    if (!SplitURL(AURL, server, path)) {
+        FErrorCode = 1;
+        return false;
+    }
+    return Post(server, path, AHeaderStream, AInStream, AOutStream);
+}
+
+bool TtxInternetHTTP::Post(const std::string& AURL, const TStringList& AHeaderStrings,
+                           const TStringList& AInStrings, TStringList& AOutStrings) {
+    TMemoryStream headers, body, answer;
+    const std::string headerText = LinesToText(AHeaderStrings);
+    const std::string bodyText = DelimitedText(AInStrings, '&');
+    headers.WriteBuffer(headerText.data(), headerText.size());
+    body.WriteBuffer(bodyText.data(), bodyText.size());
+    const bool received = Post(AURL, headers, body, answer);
+    AOutStrings = TextToLines(answer.Bytes());
+    return received;
+}
+
+bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode) {
+    TtxInternetHTTP client;
+    bool received = client.Download(AURL, AStream);
+    AErrorCode = static_cast<int32_t>(client.ErrorCode());
+    // Only a file the server had is a download: an error page is not, nor an
+    // answer without a readable status.
+    if (received && client.StatusCode() != 200) {
+        received = false;
+        AErrorCode =
+            client.StatusCode() != 0 ? client.StatusCode() : ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    }
+    return received;
+}
+
+std::string InternetErrorText(uint32_t AErrorCode) {
+    switch (AErrorCode) {
+    case 18:
+        return "File not found on server!";
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+        return "Could not find server!";
+    case ERROR_INTERNET_CANNOT_CONNECT:
+        return "Could not connect to server!";
+    default:
+        break;
+    }
+    char text[2048];
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                         AErrorCode, 0, text, sizeof(text), nullptr);
+    if (length == 0)
+        return "Unknown error #" + std::to_string(AErrorCode);
+    return std::to_string(AErrorCode) + ": " + std::string(text, length);
+}
+
+bool TURL::Retrieve(std::string& AReturnInfo, uint32_t& AStatusCode) const {
+    TtxInternetHTTP client;
+    std::string text;
+    const bool received = client.Download(ConstructURL(), text);
+    AReturnInfo = text;
+    AStatusCode = client.StatusCode();
+    return received;
+}

@@ -1,0 +1,171 @@
+// The download client's text rules, as tables.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "InternetRules.h"
+#include "MemoryStream.h"
+
+namespace {
+
+TEST(InternetRules, SplittingURLs) {
+    struct TCase {
+        std::string URL;
+        uint32_t PortBefore;
+        bool SSLBefore;
+        bool Split;
+        std::string Server, Path;
+        uint32_t Port;
+        bool SSL;
+    };
+    const TCase cases[] = {
+        {"noscheme.example/file", 80, false, false, "", "", 80, false},
+        {"https://host", 80, false, true, "host", "/", 443, true},
+        {"https://host:8443/f", 80, false, true, "host:8443", "/f", 443, true},
+        {"http://host/a?b=1&c=%20#top", 443, true, true, "host", "/a?b=1&c=%20#top", 80, false},
+        // Another scheme keeps what the object had.
+        {"ftp://host/x", 80, false, true, "host", "/x", 80, false},
+        {"ftp://host/x", 443, true, true, "host", "/x", 443, true},
+        // Letter case counts: no scheme that switches anything.
+        {"HTTPS://host/", 80, false, true, "host", "/", 80, false},
+        {"http://user@host:81/p/q://r", 443, true, true, "user@host:81", "/p/q://r", 80, false},
+        {"http://", 443, true, true, "", "/", 80, false},
+    };
+    for (const TCase& c : cases) {
+        uint32_t port = c.PortBefore;
+        bool ssl = c.SSLBefore;
+        ApplyURLScheme(c.URL, port, ssl);
+        std::string server = "unchanged", path = "unchanged";
+        EXPECT_EQ(SplitURL(c.URL, server, path), c.Split) << c.URL;
+        if (c.Split) {
+            EXPECT_EQ(server, c.Server) << c.URL;
+            EXPECT_EQ(path, c.Path) << c.URL;
+        } else {
+            EXPECT_EQ(server, "unchanged") << c.URL;
+        }
+        EXPECT_EQ(port, c.Port) << c.URL;
+        EXPECT_EQ(ssl, c.SSL) << c.URL;
+    }
+}
+
+TEST(InternetRules, ServerTextNamesThePort) {
+    struct TCase {
+        std::string Server;
+        uint32_t DefaultPort;
+        std::string Host;
+        uint16_t Port;
+    };
+    const TCase cases[] = {
+        {"host", 443, "host", 443},
+        {"host", 0x10050, "host", 80}, // the low 16 bits
+        {"host:8443", 80, "host", 8443},
+        {"host:", 443, "host", 80},
+        {"host:abc", 443, "host", 80},
+        {"host:1:2", 443, "host", 80},
+        {"host:70000", 443, "host", 70000 - 65536},
+        {"host:99999999999", 443, "host", 80},
+        {":81", 443, "", 81},
+    };
+    for (const TCase& c : cases) {
+        const THostPort target = ServerHostPort(c.Server, c.DefaultPort);
+        EXPECT_EQ(target.Host, c.Host) << c.Server;
+        EXPECT_EQ(target.Port, c.Port) << c.Server;
+    }
+}
+
+TEST(InternetRules, WholeDecimalNumbers) {
+    struct TCase {
+        std::string Text;
+        bool Valid;
+        int64_t Value;
+        size_t BadPosition;
+    };
+    const TCase cases[] = {
+        {"200", true, 200, 0},
+        {"+7", true, 7, 0},
+        {"-5", true, -5, 0},
+        {"9223372036854775807", true, INT64_MAX, 0},
+        {"-9223372036854775808", true, INT64_MIN, 0},
+        {"9223372036854775808", false, 0, 19},
+        {"99999999999999999999", false, 0, 19},
+        {"", false, 0, 1},
+        {"-", false, 0, 2},
+        {"20a", false, 0, 3},
+        {" 200", false, 0, 1},
+        {"200 OK", false, 0, 4},
+    };
+    for (const TCase& c : cases) {
+        const TDecimal number = ParseDecimal(c.Text);
+        EXPECT_EQ(number.Valid, c.Valid) << c.Text;
+        if (c.Valid) {
+            EXPECT_EQ(number.Value, c.Value) << c.Text;
+        } else {
+            EXPECT_EQ(number.BadPosition, c.BadPosition) << c.Text;
+        }
+    }
+}
+
+TEST(InternetRules, ProgressPercentages) {
+    struct TCase {
+        int64_t Current, Total;
+        int Percentage;
+    };
+    const TCase cases[] = {
+        {0, 1000, 0},
+        {333, 1000, 33},
+        {666, 1000, 67},
+        {994, 1000, 99},
+        {1000, 1000, 100},
+        {1200, 1000, 100}, // more than announced: never over 100
+        {0, 0, 0},
+        {4096, 0, 0},
+        {10, -1, 0}, // no length announced
+        {INT64_MAX / 2, INT64_MAX, 50},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(ProgressPercentage(c.Current, c.Total), c.Percentage)
+            << c.Current << " of " << c.Total;
+}
+
+TEST(InternetRules, StringListsAsText) {
+    const std::vector<std::pair<std::string, TStringList>> loads = {
+        {"", {}},
+        {"a\r\nb\nc\rd", {L"a", L"b", L"c", L"d"}},
+        {"a\r\n", {L"a"}},
+        {"a\n\nb\r\n\r\n", {L"a", L"", L"b", L""}},
+        {"\xEF\xBB\xBF\xC3\xA4rger", {L"\u00E4rger"}},
+    };
+    for (const auto& [text, lines] : loads)
+        EXPECT_EQ(TextToLines(text), lines) << text;
+
+    EXPECT_EQ(LinesToText({L"X-Echo: hi", L""}), "X-Echo: hi\r\n\r\n");
+    EXPECT_EQ(LinesToText({}), "");
+
+    EXPECT_EQ(DelimitedText({L"a=1", L"b=2"}, '&'), "a=1&b=2");
+    EXPECT_EQ(DelimitedText({L"x&y", L"q\"r", L"a b"}, '&'), "\"x&y\"&\"q\"\"r\"&a b");
+    EXPECT_EQ(DelimitedText({L""}, '&'), "\"\"");
+    EXPECT_EQ(DelimitedText({L"", L""}, '&'), "&");
+    EXPECT_EQ(DelimitedText({}, '&'), "");
+}
+
+TEST(MemoryStream, WritesAtItsPosition) {
+    TMemoryStream stream;
+    stream.WriteBuffer("abcdef", 6);
+    stream.SetPosition(2);
+    stream.Expect(1000);
+    stream.WriteBuffer("XY", 2);
+    EXPECT_EQ(stream.Bytes(), "abXYef");
+    EXPECT_EQ(stream.Position(), 4);
+    stream.SetPosition(8);
+    stream.WriteBuffer("Z", 1);
+    EXPECT_EQ(stream.Bytes(), std::string("abXYef\0\0Z", 9));
+    EXPECT_EQ(stream.Size(), 9);
+    // An absurd length is no reason to fail.
+    stream.Expect(INT64_MAX);
+    stream.Clear();
+    EXPECT_EQ(stream.Size(), 0);
+    EXPECT_EQ(stream.Position(), 0);
+}
+
+} // namespace
