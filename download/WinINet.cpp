@@ -108,13 +108,15 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
                                                         : const_cast<char*>(ARequest.Body.data()),
                                   static_cast<DWORD>(ARequest.Body.size())) != FALSE;
     };
-    if (!send(ARequest.Headers)) {
+    const auto sendFailed = [&] {
         Failed("HttpSendRequestA");
         request.reset();
         connection.reset();
         AStream.SetPosition(0);
         return false;
-    }
+    };
+    if (!send(ARequest.Headers))
+        return sendFailed();
     ReadStatus(request.get());
     if (ARequest.RetryUnauthorized && FStatusCode == 401) {
         // The lengths count the terminating zero.
@@ -124,13 +126,8 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
         ::InternetSetOptionA(request.get(), INTERNET_OPTION_PASSWORD,
                              const_cast<char*>(PostPassword),
                              static_cast<DWORD>(std::char_traits<char>::length(PostPassword) + 1));
-        if (!send(std::string())) {
-            Failed("HttpSendRequestA");
-            request.reset();
-            connection.reset();
-            AStream.SetPosition(0);
-            return false;
-        }
+        if (!send(std::string()))
+            return sendFailed();
         ReadStatus(request.get());
     }
     NotifyDebug("+ HttpQueryInfo status=" + std::to_string(FStatusCode));

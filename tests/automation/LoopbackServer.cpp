@@ -35,6 +35,14 @@ void RequestShutdown(uint16_t APort, bool ASecure) {
         ::WinHttpReceiveResponse(request.get(), nullptr);
 }
 
+// The Unix process id of this Wine process: the first field of its
+// /proc/self/stat, which Wine opens in the process itself. 0 when unknown.
+unsigned long UnixProcessId() {
+    std::ifstream stat("Z:\\proc\\self\\stat");
+    unsigned long pid = 0;
+    return stat >> pid ? pid : 0;
+}
+
 } // namespace
 
 std::wstring UnixPathOf(const std::wstring& AWindowsPath) {
@@ -77,6 +85,8 @@ TLoopbackServer::TLoopbackServer(const TLoopbackServerOptions& AOptions) : FOpti
         commandLine += L" --root " + Quoted(UnixPathOf(FOptions.Root));
     if (!FOptions.Log.empty())
         commandLine += L" --log " + Quoted(UnixPathOf(FOptions.Log));
+    if (const unsigned long pid = UnixProcessId())
+        commandLine += L" --parent-pid " + std::to_wstring(pid);
     if (!FOptions.FilesPath.empty())
         commandLine += L" --files-path " + Quoted(AnsiToWide(FOptions.FilesPath));
     if (FOptions.Port != 0)

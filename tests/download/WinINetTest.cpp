@@ -6,16 +6,16 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "DebugLogCapture.h"
 #include "LoopbackServer.h"
 #include "ProgramPath.h"
 #include "TestCA.h"
+#include "TestFiles.h"
 #include "WebServerClients.h"
 #include "WinINet.h"
 #include "WinText.h"
@@ -28,13 +28,6 @@ std::string Pattern(size_t ACount) {
     for (size_t i = 0; i < ACount; ++i)
         bytes[i] = static_cast<char>(i % 256);
     return bytes;
-}
-
-std::string ReadLog(const std::wstring& APath) {
-    std::ifstream file(APath.c_str(), std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 // A port nothing listens on: one the system just handed out and took back.
@@ -50,6 +43,17 @@ uint16_t UnusedPort() {
     ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
     ::closesocket(s);
     return ntohs(address.sin_port);
+}
+
+TEST(WinINetModule, StartUpSetsTheUserAgentBetweenItsTraceLines) {
+    TDebugLogCapture capture;
+    WinINetUserAgent.clear();
+    WinINetStartUp();
+    EXPECT_EQ(WinINetUserAgent, "vxnWinAPIWinINet");
+    ASSERT_EQ(capture.Lines().size(), 2u);
+    for (const std::wstring& line : capture.Lines())
+        EXPECT_NE(line.find(L"vxnWinAPIWinINet"), std::wstring::npos) << WideToUtf8(line);
+    EXPECT_EQ(TtxInternetHTTP().UserAgent(), "vxnWinAPIWinINet");
 }
 
 class Download : public ::testing::Test {
@@ -70,7 +74,7 @@ protected:
     std::string Url(const std::string& APath) const {
         return "http://127.0.0.1:" + std::to_string(FServer->Port()) + APath;
     }
-    std::string Log() const { return ReadLog(FLogFile); }
+    std::string Log() const { return ReadWholeFile(FLogFile); }
 
     std::wstring FFolder;
     std::wstring FLogFile;
@@ -177,6 +181,7 @@ TEST_F(Download, NoServerToTalkTo) {
          "Could not connect to server!"},
         {"127.0.0.1/file", 1, ""}, // no "://": nothing is sent
     };
+    TDebugLogCapture capture;
     for (const TCase& c : cases) {
         TMemoryStream stream;
         int32_t code = 0;
@@ -187,6 +192,11 @@ TEST_F(Download, NoServerToTalkTo) {
         }
     }
     EXPECT_EQ(Log().find("/file"), std::string::npos);
+    // The failed calls are in the debug log; the URL without "://" made none.
+    const std::vector<TLoggedError> errors = {
+        {L"TtxInternetHTTP.Transfer.HttpSendRequestA", 12007},
+        {L"TtxInternetHTTP.Transfer.HttpSendRequestA", 12029}};
+    EXPECT_EQ(capture.Errors(), errors);
     EXPECT_EQ(InternetErrorText(18), "File not found on server!");
     EXPECT_EQ(InternetErrorText(0x7FFFFFFF), "Unknown error #2147483647");
     EXPECT_EQ(InternetErrorText(5).rfind("5: ", 0), 0u);
@@ -204,6 +214,7 @@ TEST_F(Download, ProgressAndDebugNotifications) {
             progress.emplace_back(ACurrent, ATotal, APercentage);
         });
         client.SetOnDebug([&](const std::string& AText) { debug.push_back(AText); });
+        TDebugLogCapture capture;
         TMemoryStream stream;
         ASSERT_TRUE(
             client.Download(Url(withLength ? "/bytes/1000" : "/bytes/1000?nolength"), stream));
@@ -221,6 +232,9 @@ TEST_F(Download, ProgressAndDebugNotifications) {
         EXPECT_EQ(std::vector<TNotification>(progress.end() - 3, progress.end()),
                   std::vector<TNotification>(3, end));
         EXPECT_EQ(debug, std::vector<std::string>{"+ HttpQueryInfo status=200"});
+        // The same text went to the debug log first.
+        ASSERT_EQ(capture.Lines().size(), 1u);
+        EXPECT_NE(capture.Lines()[0].find(L"+ HttpQueryInfo status=200"), std::wstring::npos);
     }
 }
 
@@ -346,7 +360,8 @@ TEST_F(SecureDownload, OverTLSAndBackToPlainOnOneObject) {
     TtxInternetHTTP fresh;
     EXPECT_TRUE(
         fresh.Download("ftp://127.0.0.1:" + std::to_string(FServer->Port()) + "/bytes/10", stream));
-    EXPECT_FALSE(fresh.Download("ftp://" + SecureServer() + "/bytes/10", stream));
+    EXPECT_FALSE(fresh.SSL());
+    EXPECT_EQ(fresh.Port(), 80u);
 }
 
 TEST_F(SecureDownload, CutShortOverTLS) {

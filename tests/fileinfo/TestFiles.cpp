@@ -50,14 +50,7 @@ TScratchFolder::~TScratchFolder() {
 
 std::wstring TScratchFolder::Write(const std::wstring& AName, std::string_view AContent) const {
     const std::wstring path = FPath + AName;
-    TFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (!file ||
-        !::WriteFile(file.get(), AContent.data(), static_cast<DWORD>(AContent.size()), &written,
-                     nullptr) ||
-        written != AContent.size())
-        throw std::runtime_error("cannot write a scratch file");
+    WriteWholeFile(path, AContent);
     return path;
 }
 
@@ -83,4 +76,15 @@ std::string ReadWholeFile(const std::wstring& APath) {
     while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
         content.append(buffer, read);
     return content;
+}
+
+void WriteWholeFile(const std::wstring& APath, std::string_view AContent) {
+    TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (!file ||
+        !::WriteFile(file.get(), AContent.data(), static_cast<DWORD>(AContent.size()), &written,
+                     nullptr) ||
+        written != AContent.size())
+        throw std::runtime_error("cannot write a test file");
 }

@@ -27,3 +27,5 @@ private:
 std::wstring FixturePath(const std::wstring& ARelative);
 // The whole content of a file, empty when it cannot be read.
 std::string ReadWholeFile(const std::wstring& APath);
+// Creates or overwrites APath with AContent; raises when it cannot.
+void WriteWholeFile(const std::wstring& APath, std::string_view AContent);

@@ -1,0 +1,370 @@
+// The alternative files against the real file system and the loopback test
+// server. This program lives in a folder of its own (the program folder the
+// console works in), with the seven files beside it made anew for each test.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "AlternativeFiles.h"
+#include "FakeConsoleServices.h"
+#include "LiveProtectionFiles.h"
+#include "LoopbackServer.h"
+#include "ProgramPath.h"
+#include "SystemMessage.h"
+#include "TestFiles.h"
+#include "WinINet.h"
+#include "WinText.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string FilesPath = "/Vexlo2/special-purpose-test-versions/RodeVadudazovi/files-2.7/";
+
+bool Exists(const std::wstring& APath) {
+    return ::GetFileAttributesW(APath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Distinct bytes per file and version, large enough to take many reads.
+std::string Content(const std::wstring& AName, const std::string& AVersion) {
+    std::string bytes = AVersion + " " + WideToUtf8(AName) + "\n";
+    while (bytes.size() < 40000)
+        bytes += bytes.substr(0, 997);
+    return bytes;
+}
+
+std::wstring Installed(size_t AIndex) {
+    return LiveProtectionFilePath(AIndex);
+}
+
+std::wstring Backup(size_t AIndex) {
+    return ProgramFolder() + BackupFolderName + LiveProtectionFiles[AIndex];
+}
+
+// The window's writers and operations, its lines kept; the writing of one
+// file can be made to fail half-way, as on a full disk.
+class TAlternativeFilesForm : public TLogForm {
+public:
+    using TLogForm::TLogForm;
+    std::wstring FailingWrite;
+
+    // The lines the alternative files wrote, without the closing report.
+    std::vector<std::wstring> DownloadLines() const {
+        std::vector<std::wstring> lines;
+        for (const std::wstring& line : Lines) {
+            if (line == L"[ Windows ]") {
+                lines.pop_back(); // the report's empty first line
+                break;
+            }
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    bool ReportWritten() const {
+        return std::find(Lines.begin(), Lines.end(), L"[ Windows ]") != Lines.end();
+    }
+
+protected:
+    void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath) override {
+        if (ExtractFileName(APath) != FailingWrite)
+            return TLogForm::WriteStreamToFile(AStream, APath);
+        const std::string& bytes = AStream.Bytes();
+        WriteWholeFile(APath, bytes.substr(0, bytes.size() / 2));
+        throw std::runtime_error(
+            WideToUtf8(L"Cannot write file \"" + APath + L"\". " + SystemMessage(ERROR_DISK_FULL)));
+    }
+};
+
+class AlternativeFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { WinINetStartUp(); }
+
+    void SetUp() override {
+        std::error_code ignored;
+        fs::remove_all(ProgramFolder() + BackupFolderName, ignored);
+        fs::remove(ProgramFolder() + L"LPBackup", ignored);
+        fs::remove_all(ServerRoot(), ignored);
+        fs::create_directories(ServerRoot());
+        ::DeleteFileW(LogFile().c_str());
+        for (size_t i = 0; i < LiveProtectionFiles.size(); ++i)
+            ::DeleteFileW(Installed(i).c_str());
+        // The file-scan service's program is not there: nothing may name it.
+        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+            WriteWholeFile(Installed(i), Content(LiveProtectionFiles[i], "original"));
+            WriteWholeFile(ServerRoot() + LiveProtectionFiles[i],
+                           Content(LiveProtectionFiles[i], "alternative"));
+        }
+        TLoopbackServerOptions options;
+        options.Root = ServerRoot();
+        options.Log = LogFile();
+        options.FilesPath = FilesPath;
+        FServer = std::make_unique<TLoopbackServer>(options);
+    }
+
+    static std::wstring ServerRoot() { return ProgramFolder() + L"server\\"; }
+    static std::wstring LogFile() { return ProgramFolder() + L"requests.log"; }
+    std::wstring Base(const std::string& APath = FilesPath) const {
+        return L"http://127.0.0.1:" + std::to_wstring(FServer->Port()) + AnsiToWide(APath);
+    }
+
+    // What must hold after any run: each installed file is the original or
+    // the whole alternative build (or missing, when it was missing before),
+    // and a backup, where there is one, holds the original.
+    static void ExpectNothingLost() {
+        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+            const std::wstring name = LiveProtectionFiles[i];
+            const std::string original = Content(name, "original");
+            if (Exists(Installed(i))) {
+                const std::string installed = ReadWholeFile(Installed(i));
+                EXPECT_TRUE(installed == original || installed == Content(name, "alternative"))
+                    << WideToUtf8(name) << " holds " << installed.size() << " other bytes";
+            }
+            if (Exists(Backup(i))) {
+                EXPECT_EQ(ReadWholeFile(Backup(i)), original) << WideToUtf8(name);
+            }
+        }
+        EXPECT_FALSE(Exists(Installed(0)));
+    }
+    static void ExpectOriginal(size_t AIndex) {
+        EXPECT_EQ(ReadWholeFile(Installed(AIndex)),
+                  Content(LiveProtectionFiles[AIndex], "original"))
+            << WideToUtf8(LiveProtectionFiles[AIndex]);
+    }
+    static void ExpectAlternative(size_t AIndex) {
+        EXPECT_EQ(ReadWholeFile(Installed(AIndex)),
+                  Content(LiveProtectionFiles[AIndex], "alternative"))
+            << WideToUtf8(LiveProtectionFiles[AIndex]);
+    }
+
+    // The lines of a run in which every file gets ALine, after its backup line.
+    std::vector<std::wstring> Expected(const std::wstring& ABase,
+                                       const std::vector<std::wstring>& APerFile) const {
+        std::vector<std::wstring> lines = {L"", L"[ File Download ]", L"[i] " + ABase};
+        for (const std::wstring& line : APerFile)
+            lines.push_back(line);
+        return lines;
+    }
+    static std::vector<std::wstring> EachFile(const std::wstring& AFormat) {
+        std::vector<std::wstring> lines;
+        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+            std::wstring line = AFormat;
+            line.replace(line.find(L"%s"), 2, LiveProtectionFiles[i]);
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    std::string RequestLog() const { return ReadWholeFile(LogFile()); }
+
+    TSystemConsoleServices FServices;
+    std::unique_ptr<TLoopbackServer> FServer;
+};
+
+TEST_F(AlternativeFiles, EveryFileReplacedThenASecondRunKeepsTheFirstBackups) {
+    TAlternativeFilesForm form(FServices);
+    form.DownloadAlternativeFiles(Base());
+    EXPECT_EQ(form.DownloadLines(), Expected(Base(), EachFile(L"[+] Backup for %s created.")));
+    EXPECT_TRUE(form.ReportWritten());
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        ExpectAlternative(i);
+    ExpectNothingLost();
+    for (const std::wstring& line : form.DownloadLines())
+        EXPECT_EQ(line.find(L"QVFSSvc.exe"), std::wstring::npos);
+
+    TAlternativeFilesForm again(FServices);
+    again.DownloadAlternativeFiles(Base());
+    EXPECT_EQ(again.DownloadLines(), Expected(Base(), EachFile(L"[i] Backup for %s exists.")));
+    ExpectNothingLost();
+}
+
+TEST_F(AlternativeFiles, AMissingFileIsNotDownloaded) {
+    ::DeleteFileW(Installed(2).c_str());
+    TAlternativeFilesForm form(FServices);
+    form.DownloadAlternativeFiles(Base());
+    std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
+    perFile[1] = L"[-] File QVHook64.dll missing, cannot create backup.";
+    EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
+    EXPECT_FALSE(Exists(Installed(2)));
+    EXPECT_EQ(RequestLog().find("QVHook64.dll"), std::string::npos);
+    ExpectAlternative(1);
+    ExpectAlternative(3);
+    ExpectNothingLost();
+}
+
+TEST_F(AlternativeFiles, AFileTheServerDoesNotHaveStaysAsItWas) {
+    ::DeleteFileW((ServerRoot() + L"QVHookDrv32.sys").c_str());
+    TAlternativeFilesForm form(FServices);
+    form.DownloadAlternativeFiles(Base());
+    std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
+    perFile.insert(perFile.begin() + 3, L"[-] Unable to download: 18");
+    EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
+    ExpectOriginal(3);
+    ExpectAlternative(4);
+    ExpectNothingLost();
+}
+
+// An error page, a body cut short of its length, a connection reset in the
+// middle: no file is written, every installed file stays as it was.
+TEST_F(AlternativeFiles, NoBodyButAWholeOneIsWritten) {
+    struct TCase {
+        std::string Folder;
+        std::wstring Line;
+    };
+    const TCase cases[] = {
+        {"/status/500/", L"[-] Unable to download: 500"},
+        {"/status/403/", L"[-] Unable to download: 403"},
+        {"/truncated/40000/12000/", L"[-] Unable to download: 12031"},
+        {"/reset/40000/20000/", L""}, // the platform's error of the failed read
+    };
+    bool first = true;
+    for (const TCase& c : cases) {
+        TAlternativeFilesForm form(FServices);
+        form.DownloadAlternativeFiles(Base(c.Folder));
+        const std::vector<std::wstring> lines = form.DownloadLines();
+        ASSERT_EQ(lines.size(), 3u + 2 * 7) << c.Folder;
+        for (size_t i = 0; i < 7; ++i) {
+            EXPECT_EQ(lines[3 + 2 * i], first ? EachFile(L"[+] Backup for %s created.")[i]
+                                              : EachFile(L"[i] Backup for %s exists.")[i]);
+            if (!c.Line.empty()) {
+                EXPECT_EQ(lines[4 + 2 * i], c.Line) << c.Folder;
+            } else {
+                EXPECT_EQ(lines[4 + 2 * i].rfind(L"[-] Unable to download: ", 0), 0u);
+                EXPECT_NE(lines[4 + 2 * i], L"[-] Unable to download: 0");
+            }
+        }
+        first = false;
+        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+            ExpectOriginal(i);
+        ExpectNothingLost();
+    }
+}
+
+TEST_F(AlternativeFiles, AFileInUseIsNotReplaced) {
+    // Open as a running program is: readable, so it can be backed up, but
+    // not deletable.
+    TFileHandle inUse(::CreateFileW(Installed(1).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(inUse);
+    TAlternativeFilesForm form(FServices);
+    form.DownloadAlternativeFiles(Base());
+    std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
+    perFile.insert(perFile.begin() + 1, L"[-] Unable to delete for replacement: " + Installed(1));
+    EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
+    inUse.reset();
+    ExpectOriginal(1);
+    ExpectAlternative(2);
+    ExpectNothingLost();
+}
+
+TEST_F(AlternativeFiles, AWriteThatFailsAfterTheDeletionPutsTheBackupBack) {
+    TAlternativeFilesForm form(FServices);
+    form.FailingWrite = L"QVHookDrv64.sys";
+    try {
+        form.DownloadAlternativeFiles(Base());
+        ADD_FAILURE() << "the write error did not pass on";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(Utf8ToWide(error.what()), L"Cannot write file \"" + Installed(4) + L"\". " +
+                                                SystemMessage(ERROR_DISK_FULL));
+    }
+    std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
+    perFile.resize(4);
+    perFile.push_back(L"[+] Backup for QVHookDrv64.sys restore.");
+    // The run ends there: the remaining files are not handled, no report.
+    EXPECT_EQ(form.Lines, Expected(Base(), perFile));
+    for (size_t i = 1; i <= 3; ++i)
+        ExpectAlternative(i);
+    for (size_t i = 4; i <= 7; ++i)
+        ExpectOriginal(i);
+    EXPECT_FALSE(Exists(Backup(5)));
+    ExpectNothingLost();
+}
+
+TEST_F(AlternativeFiles, NoBackupFolderNoReplacement) {
+    WriteWholeFile(ProgramFolder() + L"LPBackup", "a file where the folder should be");
+    TAlternativeFilesForm form(FServices);
+    form.DownloadAlternativeFiles(Base());
+    const std::vector<std::wstring> lines = form.DownloadLines();
+    ASSERT_EQ(lines.size(), 3u + 7);
+    for (size_t i = 0; i < 7; ++i) {
+        const std::wstring prefix = EachFile(L"[-] Backup for %s failed: ")[i];
+        EXPECT_EQ(lines[3 + i].rfind(prefix, 0), 0u) << WideToUtf8(lines[3 + i]);
+        EXPECT_GT(lines[3 + i].size(), prefix.size());
+    }
+    EXPECT_EQ(RequestLog().find(FilesPath), std::string::npos);
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        ExpectOriginal(i);
+}
+
+TEST_F(AlternativeFiles, ALinkToAFolderGivesWayToTheFile) {
+    // The installed name is a link to a folder; its backup was made earlier.
+    fs::create_directories(ProgramFolder() + BackupFolderName);
+    WriteWholeFile(Backup(2), Content(L"QVHook64.dll", "original"));
+    const std::wstring target = ProgramFolder() + L"linktarget";
+    fs::create_directories(target);
+    WriteWholeFile(target + L"\\kept.txt", "kept");
+    ::DeleteFileW(Installed(2).c_str());
+    ::CreateSymbolicLinkW(Installed(2).c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    const DWORD attributes = ::GetFileAttributesW(Installed(2).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        // Wine 8 answers success but makes no link, and has no junctions either.
+        GTEST_SKIP() << "this system makes no directory links";
+
+    TAlternativeFilesForm form(FServices);
+    form.DownloadAlternativeFiles(Base());
+    std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
+    perFile[1] = L"[i] Backup for QVHook64.dll exists.";
+    EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
+    ExpectAlternative(2);
+    EXPECT_EQ(ReadWholeFile(target + L"\\kept.txt"), "kept");
+    ExpectNothingLost();
+}
+
+// The button, with the download behind the console's seam.
+TEST_F(AlternativeFiles, TheButtonAsksForEachFileBelowItsAddress) {
+    TFakeConsoleServices services;
+    TAlternativeFilesForm form(services);
+    form.SetDownloadBaseAddress(AlternativeFilesBaseAddress(L"download.vexlo.example"));
+    const std::wstring base = L"https://download.vexlo.example" + AnsiToWide(FilesPath);
+    EXPECT_EQ(form.DownloadBaseAddress(), base);
+    services.Downloads[base + L"QVHook32.dll"] = {"new"};
+    services.Downloads[base + L"QVHookHelper.exe"] = {"error page", false, 500};
+
+    form.Action(TActionId::aDownload27Files).OnExecute();
+    std::vector<std::wstring> urls;
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        urls.push_back(base + LiveProtectionFiles[i]);
+    EXPECT_EQ(services.DownloadedURLs, urls);
+    const std::vector<std::wstring> perFile = {
+        L"[+] Backup for QVHook32.dll created.", L"[+] Backup for QVHook64.dll created.",
+        L"[-] Unable to download: 18",           L"[+] Backup for QVHookDrv32.sys created.",
+        L"[-] Unable to download: 18",           L"[+] Backup for QVHookDrv64.sys created.",
+        L"[-] Unable to download: 18",           L"[+] Backup for QVHookHelper.exe created.",
+        L"[-] Unable to download: 500",          L"[+] Backup for QVHookInst32.exe created.",
+        L"[-] Unable to download: 18",           L"[+] Backup for QVHookInst64.exe created.",
+        L"[-] Unable to download: 18",
+    };
+    EXPECT_EQ(form.DownloadLines(), Expected(base, perFile));
+    EXPECT_EQ(ReadWholeFile(Installed(1)), "new");
+    // The state test is not run.
+    EXPECT_EQ(
+        std::count(services.Calls.begin(), services.Calls.end(), "IsInjectionDriverInstalled"), 0);
+}
+
+TEST_F(AlternativeFiles, AnErrorInTheDownloadEndsTheRun) {
+    TFakeConsoleServices services;
+    services.Raising.insert("DownloadToStream");
+    TAlternativeFilesForm form(services);
+    EXPECT_THROW(form.DownloadAlternativeFiles(Base()), std::runtime_error);
+    EXPECT_EQ(form.Lines, Expected(Base(), {L"[+] Backup for QVHook32.dll created."}));
+    EXPECT_EQ(services.DownloadedURLs.size(), 1u);
+    ExpectOriginal(1);
+    ExpectNothingLost();
+}
+
+} // namespace
