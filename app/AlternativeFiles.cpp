@@ -17,7 +17,7 @@ namespace {
 
 // Something that is not a plain folder is there: a file, or a link in the
 // place of one, which only DeleteFileOrLink can take away.
-bool FileExists(const std::wstring& APath) {
+bool FileOrLinkExists(const std::wstring& APath) {
     const DWORD attributes = ::GetFileAttributesW(APath.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (!(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
                                                      (attributes & FILE_ATTRIBUTE_REPARSE_POINT));
@@ -71,12 +71,12 @@ bool TFormDERodos::BackupFile(size_t AIndex) {
     const std::wstring name = LiveProtectionFiles.at(AIndex);
     const std::wstring backup = BackupFilePath(AIndex);
     // A backup is made once, before the first replacement, and never refreshed.
-    if (FileExists(backup)) {
+    if (FileOrLinkExists(backup)) {
         LogInfo(L"Backup for " + name + L" exists.");
         return true;
     }
     const std::wstring installed = LiveProtectionFilePath(AIndex);
-    if (!FileExists(installed)) {
+    if (!FileOrLinkExists(installed)) {
         LogFailure(L"File " + name + L" missing, cannot create backup.");
         return false;
     }
@@ -107,15 +107,15 @@ void TFormDERodos::ReplaceFile(const std::wstring& ABaseAddress, size_t AIndex) 
             LogFailure(L"Unable to download: " + std::to_wstring(code));
         } else {
             stream.SetPosition(0);
-            if (FileExists(installed) && DeleteFileOrLink(installed))
+            if (FileOrLinkExists(installed) && DeleteFileOrLink(installed))
                 restore = true;
             // A deletion can report success and leave the file in place (it
             // goes when its last user closes it): that is no place to write to.
-            if (FileExists(installed)) {
+            if (FileOrLinkExists(installed)) {
                 LogFailure(L"Unable to delete for replacement: " + installed);
             } else {
                 WriteStreamToFile(stream, installed);
-                if (FileExists(installed))
+                if (FileOrLinkExists(installed))
                     restore = false;
             }
         }
@@ -133,12 +133,12 @@ void TFormDERodos::ReplaceFile(const std::wstring& ABaseAddress, size_t AIndex) 
 bool TFormDERodos::RestoreBackup(size_t AIndex) {
     const std::wstring name = LiveProtectionFiles.at(AIndex);
     const std::wstring backup = BackupFilePath(AIndex);
-    if (!FileExists(backup)) {
+    if (!FileOrLinkExists(backup)) {
         LogFailure(L"Backup for " + name + L" missing!");
         return false;
     }
     const std::wstring installed = LiveProtectionFilePath(AIndex);
-    if (FileExists(installed) && !DeleteFileOrLink(installed)) {
+    if (FileOrLinkExists(installed) && !DeleteFileOrLink(installed)) {
         const DWORD error = ::GetLastError();
         LogFailure(L"Could not delete file " + name + L": " + SystemMessage(error));
         return false;

@@ -1,5 +1,6 @@
 // Program entry: the modules start in their order, the one window runs its
-// message loop, the modules shut down in reverse order.
+// message loop, the modules shut down in reverse order. The same shut-down
+// follows when the window's start-up ends the program before it shows.
 #include <windows.h>
 
 #include "AlternativeFiles.h"
@@ -22,7 +23,9 @@ int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
         FormDERodos = &form;
         form.Create(AInstance);
         form.Show();
-        exitCode = RunMessageLoop(form.Handle());
+        // After the relocation the loop does not run: the hidden window goes
+        // with the form and the modules shut down as at a normal end.
+        exitCode = form.Terminating() ? form.TerminateCode() : RunMessageLoop(form.Handle());
         FormDERodos = nullptr;
     }
     modules.ShutDown();

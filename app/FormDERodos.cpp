@@ -165,6 +165,8 @@ void TFormDERodos::Relayout() {
 
 void TFormDERodos::Show() {
     RunGuarded(FHandle, [this] { FormShow(); });
+    if (Terminating())
+        return;
     // The first control in tab order has the focus, as in a dialog.
     if (HWND first = ::GetNextDlgTabItem(FHandle, nullptr, FALSE))
         ::SetFocus(first);
@@ -173,7 +175,9 @@ void TFormDERodos::Show() {
 }
 
 void TFormDERodos::FormShow() {
-    // The relocation check comes first, once it exists.
+    CheckProgramFolder();
+    if (Terminating())
+        return;
     ReportInstallation();
     RunStateTest();
 }

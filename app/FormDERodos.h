@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "ConsoleLog.h"
@@ -35,9 +36,23 @@ public:
     void Create(HINSTANCE AInstance);
     // Runs the show event, then makes the window visible. An error that ends
     // the show event is shown in the error box; the window is shown anyway.
+    // When the show event has asked the program to end, the window stays
+    // hidden and the caller ends the program with the code asked for.
     void Show();
 
+    // Asks the program to end with AExitCode, from the show event: the
+    // remaining start-up steps are skipped, the window never becomes visible
+    // and the message loop does not run.
+    void Terminate(int AExitCode) { FTerminateCode = AExitCode; }
+    bool Terminating() const { return FTerminateCode.has_value(); }
+    int TerminateCode() const { return FTerminateCode.value_or(0); }
+
     HWND Handle() const { return FHandle; }
+
+    // The first start-up step: when the tool does not run from the product's
+    // installation folder, offers to copy itself there and to start the
+    // copy; once the copy has started, the program ends with RelocatedExitCode.
+    void CheckProgramFolder();
 
     // The start-up report: the Windows and Versions blocks and the signature
     // of each Live Protection file. Written at start-up and again after the
@@ -107,6 +122,7 @@ private:
     TFontHandle FMemoFont;
     std::array<TAction, ActionCount> alSettingsOnAccess;
     std::wstring FDownloadBaseAddress;
+    std::optional<int> FTerminateCode;
 };
 
 // The one main window of the running program.

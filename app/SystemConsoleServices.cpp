@@ -6,6 +6,7 @@
 
 #include "FileScanWebClient.h"
 #include "ProductServices.h"
+#include "ProgramPath.h"
 #include "TrustCheckerInitialized.h"
 #include "VersionReader.h"
 #include "VexloHook.h"
@@ -85,8 +86,7 @@ bool TSystemConsoleServices::WebServiceUninject() {
 }
 
 bool TSystemConsoleServices::FileExists(const std::wstring& APath) {
-    const DWORD attributes = ::GetFileAttributesW(APath.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return ::FileExists(APath);
 }
 
 std::wstring TSystemConsoleServices::WindowsVersionName(bool AWithNumbers) {

@@ -20,6 +20,15 @@ std::wstring ExtractFilePath(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
+std::wstring IncludeTrailingPathDelimiter(const std::wstring& path) {
+    return !path.empty() && path.back() == L'\\' ? path : path + L'\\';
+}
+
+bool FileExists(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 std::wstring ExtractFileName(const std::wstring& path) {
     const size_t separator = path.find_last_of(L"\\:");
     return separator == std::wstring::npos ? path : path.substr(separator + 1);

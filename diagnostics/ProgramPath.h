@@ -10,5 +10,9 @@ std::wstring ProgramFileName();
 std::wstring ProgramFolder();
 // The folder part of a path, up to and including its last "\" (empty without one).
 std::wstring ExtractFilePath(const std::wstring& path);
+// The path with a "\" appended unless it already ends in one.
+std::wstring IncludeTrailingPathDelimiter(const std::wstring& path);
+// Whether a file (not a folder) exists at the path.
+bool FileExists(const std::wstring& path);
 // The name part of a path: the text after its last "\" or ":".
 std::wstring ExtractFileName(const std::wstring& path);

@@ -7,6 +7,7 @@
 #include "DebugLogger.h"
 #include "Handles.h"
 #include "ProgramPath.h"
+#include "RegistryValue.h"
 #include "WinText.h"
 
 // Last: it redefines printf, setlocale and other C library names.
@@ -71,29 +72,8 @@ std::wstring UserLanguageName() {
 // missing value counts as an empty code. A value of another type cannot be a
 // language code and leaves ACode as it was.
 void ReadRecordedLanguage(HKEY AKey, const std::wstring& AValueName, std::wstring& ACode) {
-    const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
-    DWORD size = 0;
-    LSTATUS status =
-        ::RegGetValueW(AKey, nullptr, AValueName.c_str(), flags, nullptr, nullptr, &size);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        ACode.clear();
-        return;
-    }
-    std::wstring data;
-    do {
-        if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
-            return;
-        data.assign(size / sizeof(wchar_t) + 1, L'\0');
-        size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-        status =
-            ::RegGetValueW(AKey, nullptr, AValueName.c_str(), flags, nullptr, data.data(), &size);
-    } while (status == ERROR_MORE_DATA);
-    if (status != ERROR_SUCCESS)
-        return;
-    data.resize(size / sizeof(wchar_t));
-    while (!data.empty() && data.back() == L'\0')
-        data.pop_back();
-    ACode = data;
+    if (std::optional<std::wstring> code = ReadStringValue(AKey, AValueName.c_str()))
+        ACode = *code;
 }
 
 void WriteRecordedLanguage(HKEY ARoot, const wchar_t* AKeyName, const std::wstring& AValueName,

@@ -4,6 +4,7 @@
 #include "IniFile.h"
 #include "InjectionDriver.h"
 #include "ProgramPath.h"
+#include "RegistryValue.h"
 #include "WinText.h"
 
 std::array<bool, HookPrivileges.size()> HookPrivilegesEnabled = {};
@@ -112,25 +113,10 @@ std::wstring DriverToolsFolder(HKEY ARoot, const wchar_t* ASubKey,
         return AProgramFolder;
     // A missing default value reads as empty text; a value that is not text
     // leaves the program's folder.
-    std::wstring folder;
-    DWORD type = 0;
-    DWORD size = 0;
-    const LSTATUS status = ::RegQueryValueExW(key.get(), nullptr, nullptr, &type, nullptr, &size);
-    if (status == ERROR_SUCCESS) {
-        if (type != REG_SZ && type != REG_EXPAND_SZ)
-            return AProgramFolder;
-        folder.assign(size / sizeof(wchar_t) + 1, L'\0');
-        DWORD read = static_cast<DWORD>(folder.size() * sizeof(wchar_t));
-        if (::RegQueryValueExW(key.get(), nullptr, nullptr, &type,
-                               reinterpret_cast<BYTE*>(folder.data()), &read) != ERROR_SUCCESS)
-            return AProgramFolder;
-        folder.resize(folder.find(L'\0'));
-    } else if (status != ERROR_FILE_NOT_FOUND) {
+    const std::optional<std::wstring> folder = ReadStringValue(key.get(), nullptr);
+    if (!folder)
         return AProgramFolder;
-    }
-    if (folder.empty() || folder.back() != L'\\')
-        folder += L'\\';
-    return folder + L"madCodeHook\\Driver\\";
+    return IncludeTrailingPathDelimiter(*folder) + L"madCodeHook\\Driver\\";
 }
 
 TMadCodeHookImplementation::TMadCodeHookImplementation()

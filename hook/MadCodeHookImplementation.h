@@ -90,6 +90,27 @@ inline constexpr DWORD InjectionTimeout = 7000;
 // The INI section of the driver settings.
 inline constexpr const wchar_t* ConfigurationSection = L"Configuration";
 
+// The files of the driver preparation, as its file-name selector knows them.
+enum TBlendFileKind {
+    bfkConfigurationTool,
+    bfkSignTool,
+    bfkTemplate32,
+    bfkTemplate64,
+    bfkDriver32,
+    bfkDriver64,
+    bfkLibrary32,
+    bfkLibrary64
+};
+
+// The hooking library's configuration tool and driver templates, in its
+// driver folder.
+inline constexpr const wchar_t* ConfigurationToolName = L"madConfigDrv.exe";
+inline constexpr const wchar_t* Template32Name = L"renameme32 (with version resource).sys";
+inline constexpr const wchar_t* Template64Name = L"renameme64 (with version resource).sys";
+// The public Authenticode time-stamping service the signing tool asks.
+inline constexpr const wchar_t* TimeStampURL =
+    L"http://timestamp.globalsign.com/scripts/timstamp.dll";
+
 class TMadCodeHookImplementation {
 public:
     // Bound to the real injection layer.
@@ -123,6 +144,17 @@ public:
     void SaveToFile();
     void SaveToFile(const std::wstring& AFilename);
     void SaveToFile(TIniFile& AIni);
+
+    // Builds the product's pair of injection drivers from the hooking
+    // library's templates: signs the hook libraries unless they are trusted
+    // already, copies both templates to the driver files, configures each
+    // copy for the hook libraries with the configuration tool and signs both
+    // drivers. Log holds the run's lines, the tools' output among them; the
+    // run ends at the first failure. True when every step succeeded.
+    bool BlendFiles();
+    // The signing tool's parameters for signing AFilename under ADescription.
+    std::wstring GetSignToolCommandLine(const std::wstring& AFilename,
+                                        const std::wstring& ADescription) const;
 
     const std::wstring& CompanyName() const { return FCompanyName; }
     void SetCompanyName(const std::wstring& AValue) { FCompanyName = AValue; }
@@ -171,6 +203,11 @@ protected:
 
 private:
     void EnablePrivileges();
+    // The file-name selector of the driver preparation.
+    std::wstring GetFilename(TBlendFileKind AKind) const;
+    // Runs the tool hidden with AParameters and appends its output lines,
+    // then its error lines, to the log; true when it ended with exit code 0.
+    bool RunTool(TBlendFileKind ATool, const std::wstring& AParameters);
 
     std::unique_ptr<THookLayer> FLayer;
 };

@@ -71,6 +71,34 @@ bool WaitUntil(std::chrono::milliseconds ATimeout, Predicate APredicate) {
     }
 }
 
+struct TWindowList {
+    const wchar_t* ClassName;
+    std::vector<HWND> Found;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND AWnd, LPARAM AData) {
+    auto* list = reinterpret_cast<TWindowList*>(AData);
+    wchar_t className[64] = {};
+    ::GetClassNameW(AWnd, className, 64);
+    if (::lstrcmpW(className, list->ClassName) == 0 && ::IsWindowVisible(AWnd))
+        list->Found.push_back(AWnd);
+    return TRUE;
+}
+
+std::vector<HWND> VisibleTopLevels(const wchar_t* AClass) {
+    TWindowList list{AClass, {}};
+    ::EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&list));
+    return list.Found;
+}
+
+std::wstring ProcessImage(HANDLE AProcess) {
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD length = MAX_PATH * 2;
+    if (!::QueryFullProcessImageNameW(AProcess, 0, path, &length))
+        return {};
+    return std::wstring(path, length);
+}
+
 } // namespace
 
 std::wstring RemoteWindowText(HWND AWindow) {
@@ -120,6 +148,31 @@ TAutomatedTool::TAutomatedTool(const std::wstring& AProgram, const std::wstring&
     TKernelHandle thread(process.hThread);
     FProcess.reset(process.hProcess);
     FProcessId = process.dwProcessId;
+}
+
+TAutomatedTool::TAutomatedTool(TKernelHandle AProcess, DWORD AProcessId, HWND AMainWindow)
+    : FLaunchTime(std::chrono::steady_clock::now()), FProcess(std::move(AProcess)),
+      FProcessId(AProcessId), FMainWindow(AMainWindow) {}
+
+std::unique_ptr<TAutomatedTool> TAutomatedTool::FindStarted(const std::wstring& AProgram,
+                                                            std::chrono::milliseconds ATimeout) {
+    std::unique_ptr<TAutomatedTool> found;
+    WaitUntil(ATimeout, [&] {
+        for (HWND window : VisibleTopLevels(MainWindowClass)) {
+            DWORD processId = 0;
+            ::GetWindowThreadProcessId(window, &processId);
+            TKernelHandle process(
+                ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE,
+                              FALSE, processId));
+            if (process &&
+                ::lstrcmpiW(ProcessImage(process.get()).c_str(), AProgram.c_str()) == 0) {
+                found.reset(new TAutomatedTool(std::move(process), processId, window));
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
 }
 
 TAutomatedTool::~TAutomatedTool() {

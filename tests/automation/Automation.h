@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,12 @@ public:
     TAutomatedTool& operator=(const TAutomatedTool&) = delete;
     // Ends the tool if a test left it running.
     ~TAutomatedTool();
+
+    // Takes over a tool that something else started: the process of
+    // AProgram (its full path) once its main window is visible. Null when
+    // none has shown it within ATimeout.
+    static std::unique_ptr<TAutomatedTool> FindStarted(const std::wstring& AProgram,
+                                                       std::chrono::milliseconds ATimeout = 60s);
 
     DWORD ProcessId() const { return FProcessId; }
     // Seconds since the tool was started.
@@ -65,6 +72,7 @@ public:
     DWORD WaitForExit(std::chrono::milliseconds ATimeout = 30s);
 
 private:
+    TAutomatedTool(TKernelHandle AProcess, DWORD AProcessId, HWND AMainWindow);
     std::optional<TMessageBoxInfo> FindMessageBox() const;
     std::optional<TMessageBoxInfo> WaitForPress(std::chrono::milliseconds ATimeout);
 
