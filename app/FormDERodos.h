@@ -21,7 +21,7 @@ inline constexpr const wchar_t* FormClassName = L"TFormDERodos";
 
 struct TAction {
     TActionInfo Info;
-    // Unassigned until the Part behind the button exists: pressing then does nothing.
+    // Pressing a button whose handler is unassigned does nothing.
     std::function<void()> OnExecute;
 };
 
