@@ -1,5 +1,7 @@
 #include "DebugLogger.h"
 
+#include "Handles.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -14,20 +16,6 @@ namespace {
 std::unique_ptr<TDebugLogger> GLogger;
 bool GLoggerShutDown = false;
 std::unique_ptr<THandlerData> GHandlerData;
-
-// Logging must not disturb the thread's last error: a routine logs its failed
-// call and then returns false, and its caller reads GetLastError afterwards.
-// The lock, the message table and the handlers may all touch that value.
-class TLastErrorKeeper {
-public:
-    TLastErrorKeeper() : FError(::GetLastError()) {}
-    TLastErrorKeeper(const TLastErrorKeeper&) = delete;
-    TLastErrorKeeper& operator=(const TLastErrorKeeper&) = delete;
-    ~TLastErrorKeeper() { ::SetLastError(FError); }
-
-private:
-    DWORD FError;
-};
 
 template <typename T> void RemoveEveryOccurrence(std::vector<T>& AHandlers, T AHandler) {
     for (size_t index = AHandlers.size(); index-- > 0;) {
@@ -284,6 +272,9 @@ void TDebugLogger::LogLine(TDebugLineKind AKind, TDebugScope AScope,
     handlers->SendDebugLogDataToHandlers(AKind, AScope, AObject, AText, AArguments);
 }
 
+// Logging must not disturb the thread's last error: a routine logs its failed
+// call and then returns false, and its caller reads GetLastError afterwards.
+// The lock, the message table and the handlers may all touch that value.
 void TDebugLogger::Event(TDebugLineKind AKind, TDebugScope AScope, const std::wstring& AText,
                          const TDebugObject* AObject, const TDebugArguments& AArguments) {
     TLastErrorKeeper lastError;

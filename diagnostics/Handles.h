@@ -7,6 +7,19 @@
 
 #include <utility>
 
+// Keeps the thread's last error across a scope: for cleanup and questions that
+// run after a failed call whose code the caller is still to read.
+class TLastErrorKeeper {
+public:
+    TLastErrorKeeper() : FError(::GetLastError()) {}
+    TLastErrorKeeper(const TLastErrorKeeper&) = delete;
+    TLastErrorKeeper& operator=(const TLastErrorKeeper&) = delete;
+    ~TLastErrorKeeper() { ::SetLastError(FError); }
+
+private:
+    DWORD FError;
+};
+
 // Traits for handle kinds whose "no handle" value is null.
 template <typename T, auto CloseFunction> struct TNullHandleTraits {
     using pointer = T;
@@ -45,9 +58,8 @@ public:
     void reset(pointer h = Traits::Invalid()) noexcept {
         pointer old = std::exchange(FHandle, h);
         if (old != Traits::Invalid()) {
-            const DWORD error = ::GetLastError();
+            const TLastErrorKeeper keeper;
             Traits::Close(old);
-            ::SetLastError(error);
         }
     }
 

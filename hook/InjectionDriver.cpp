@@ -207,9 +207,8 @@ public:
     TRemoteMemory& operator=(const TRemoteMemory&) = delete;
     ~TRemoteMemory() {
         if (FAddress) {
-            const DWORD error = ::GetLastError();
+            const TLastErrorKeeper keeper;
             ::VirtualFreeEx(FProcess, FAddress, 0, MEM_RELEASE);
-            ::SetLastError(error);
         }
     }
     void* Address() const { return FAddress; }
@@ -400,9 +399,8 @@ BOOL InjLoadDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFi
     if (!StartRegisteredDriver(service.get())) {
         // A registration made only for this load does not outlive its failure.
         if (created) {
-            const DWORD error = ::GetLastError();
+            const TLastErrorKeeper keeper;
             ::DeleteService(service.get());
-            ::SetLastError(error);
         }
         return FALSE;
     }
@@ -525,17 +523,6 @@ BOOL InjUninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD A
 
 // The lookup is a question asked right after operations whose failure the
 // caller may still want to read: it leaves the thread's last error alone.
-class TLastErrorKeeper {
-public:
-    TLastErrorKeeper() : FError(::GetLastError()) {}
-    TLastErrorKeeper(const TLastErrorKeeper&) = delete;
-    TLastErrorKeeper& operator=(const TLastErrorKeeper&) = delete;
-    ~TLastErrorKeeper() { ::SetLastError(FError); }
-
-private:
-    DWORD FError;
-};
-
 bool TModuleLookup::IsStillValid() const {
     const TLastErrorKeeper keeper;
     return FModule && FindModuleIn(::GetCurrentProcess(), FFileName) == FModule;
