@@ -5,7 +5,7 @@
 #include <string>
 
 #include "AlternativeFiles.h"
-#include "LoopbackServer.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -21,21 +21,24 @@ void WriteFile(const std::wstring& APath) {
 }
 
 TEST(DeleteFileOrLink, AFile) {
-    const std::wstring folder = MakeTestFolder(L"deletefile");
+    const TScratchFolder scratch;
+    const std::wstring& folder = scratch.Path();
     WriteFile(folder + L"a.dll");
     EXPECT_TRUE(DeleteFileOrLink(folder + L"a.dll"));
     EXPECT_FALSE(Exists(folder + L"a.dll"));
 }
 
 TEST(DeleteFileOrLink, AMissingFileLeavesTheDeletionsError) {
-    const std::wstring folder = MakeTestFolder(L"deletemissing");
+    const TScratchFolder scratch;
+    const std::wstring& folder = scratch.Path();
     ::SetLastError(0);
     EXPECT_FALSE(DeleteFileOrLink(folder + L"missing.dll"));
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(DeleteFileOrLink, AFileInUseStaysAndTellsWhy) {
-    const std::wstring folder = MakeTestFolder(L"deletelocked");
+    const TScratchFolder scratch;
+    const std::wstring& folder = scratch.Path();
     const std::wstring path = folder + L"locked.dll";
     WriteFile(path);
     HANDLE locked = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -48,7 +51,8 @@ TEST(DeleteFileOrLink, AFileInUseStaysAndTellsWhy) {
 }
 
 TEST(DeleteFileOrLink, ALinkToAFolderGoesTheFolderStays) {
-    const std::wstring folder = MakeTestFolder(L"deletelink");
+    const TScratchFolder scratch;
+    const std::wstring& folder = scratch.Path();
     const std::wstring target = folder + L"target";
     ::CreateDirectoryW(target.c_str(), nullptr);
     WriteFile(target + L"\\kept.txt");
