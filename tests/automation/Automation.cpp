@@ -1,5 +1,6 @@
 #include "Automation.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
@@ -91,6 +92,18 @@ std::vector<HWND> VisibleTopLevels(const wchar_t* AClass) {
     return list.Found;
 }
 
+// The window shows before its thread is back in the message loop. A thread
+// that has not looked at its queue for five seconds (a long show event) counts
+// as hung until it does, and a read with SMTO_ABORTIFHUNG would come back
+// empty: a message that must be answered tells when the loop runs.
+void WaitUntilIdle(HWND AWindow, std::chrono::steady_clock::time_point ADeadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        ADeadline - std::chrono::steady_clock::now());
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(AWindow, WM_NULL, 0, 0, SMTO_NORMAL,
+                          static_cast<UINT>(std::max<long long>(left.count(), 1000)), &ignored);
+}
+
 std::wstring ProcessImage(HANDLE AProcess) {
     wchar_t path[MAX_PATH * 2] = {};
     DWORD length = MAX_PATH * 2;
@@ -166,6 +179,7 @@ std::unique_ptr<TAutomatedTool> TAutomatedTool::FindStarted(const std::wstring& 
                               FALSE, processId));
             if (process &&
                 ::lstrcmpiW(ProcessImage(process.get()).c_str(), AProgram.c_str()) == 0) {
+                WaitUntilIdle(window, std::chrono::steady_clock::now() + ATimeout);
                 found.reset(new TAutomatedTool(std::move(process), processId, window));
                 return true;
             }
@@ -189,10 +203,13 @@ double TAutomatedTool::SecondsSinceLaunch() const {
 }
 
 HWND TAutomatedTool::WaitForMainWindow(std::chrono::milliseconds ATimeout) {
+    const auto deadline = std::chrono::steady_clock::now() + ATimeout;
     WaitUntil(ATimeout, [&] {
         FMainWindow = FindTopLevelOf(FProcessId, MainWindowClass, true);
         return FMainWindow != nullptr || ::WaitForSingleObject(FProcess.get(), 0) == WAIT_OBJECT_0;
     });
+    if (FMainWindow)
+        WaitUntilIdle(FMainWindow, deadline);
     return FMainWindow;
 }
 
