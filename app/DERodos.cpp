@@ -7,9 +7,14 @@
 #include "Application.h"
 #include "ConsoleServices.h"
 #include "FormDERodos.h"
+#include "LibrarySearch.h"
 #include "Modules.h"
 
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
+    // Before anything else: the libraries the tool uses that are not KnownDLLs
+    // are delay-loaded, so none has been looked for yet; the static
+    // initialisers that ran before this line load no library.
+    RestrictLibrarySearchToSystemFolder();
     TModuleSequence modules(ProgramModules());
     if (!RunGuarded(nullptr, [&] { modules.StartUp(); }))
         return 1;

@@ -112,7 +112,8 @@ TDateTime CertificateTimeToDateTime(const FILETIME& ATime) {
 void TrustLibraryStartUp() {
     TDebugUnitTrace trace(TrustUnitName, dlsUnitInitialization);
     GTrust = TTrustLibrary();
-    GTrust.Module.reset(::LoadLibraryW(L"wintrust.dll"));
+    // From the system folder only, whatever lies in the program's folder.
+    GTrust.Module.reset(::LoadLibraryExW(L"wintrust.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     if (!GTrust.Module)
         return;
     LookUp("CryptCATAdminAcquireContext", GTrust.CryptCATAdminAcquireContext);
