@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "Deadline.h"
 #include "Handles.h"
 #include "InjectionRules.h"
 #include "ProgramPath.h"
@@ -100,15 +101,6 @@ BOOL LoadUnregisteredDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR 
     return ::DeleteService(service.get());
 }
 
-class TDeadline {
-public:
-    explicit TDeadline(DWORD ATimeout) : FEnd(::GetTickCount64() + ATimeout) {}
-    bool Passed() const { return ::GetTickCount64() >= FEnd; }
-
-private:
-    ULONGLONG FEnd;
-};
-
 } // namespace
 
 BOOL InjInstallDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64,
@@ -158,7 +150,7 @@ BOOL InjStopDriver(LPCWSTR ADriverName) {
     }
     const TDeadline deadline(StopWaitTime);
     while (status.dwCurrentState != SERVICE_STOPPED) {
-        if (deadline.Passed()) {
+        if (deadline.Remaining() == 0) {
             ::SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
             return FALSE;
         }

@@ -1,5 +1,6 @@
 #include "InjectionDriver.h"
 
+#include "Deadline.h"
 #include "Handles.h"
 #include "InjectionRecord.h"
 #include "InjectionRules.h"
@@ -121,14 +122,12 @@ BOOL InjUninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget
 BOOL InjUninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) {
     if (!ADriverName || AReserved)
         return Fail(ERROR_INVALID_PARAMETER);
-    const ULONGLONG end = ::GetTickCount64() + ATimeout;
+    const TDeadline deadline(ATimeout);
     DWORD firstError = ERROR_SUCCESS;
     bool failed = false;
     for (const std::wstring& library : RecordedInjections(ADriverName)) {
-        const ULONGLONG now = ::GetTickCount64();
-        const DWORD remaining = now >= end ? 0 : static_cast<DWORD>(end - now);
         if (!InjUninjectLibrary(ADriverName, library.c_str(), InjAllSessions, TRUE, nullptr,
-                                nullptr, nullptr, remaining) &&
+                                nullptr, nullptr, deadline.Remaining()) &&
             !failed) {
             failed = true;
             firstError = ::GetLastError();

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "Deadline.h"
 #include "InjectionRules.h"
 #include "ProgramPath.h"
 
@@ -11,18 +12,6 @@ namespace {
 
 constexpr DWORD RemoteAccess = PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
                                PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ;
-
-class TDeadline {
-public:
-    explicit TDeadline(DWORD ATimeout) : FEnd(::GetTickCount64() + ATimeout) {}
-    DWORD Remaining() const {
-        const ULONGLONG now = ::GetTickCount64();
-        return now >= FEnd ? 0 : static_cast<DWORD>(FEnd - now);
-    }
-
-private:
-    ULONGLONG FEnd;
-};
 
 bool InSession(DWORD AProcessId, DWORD ATarget) {
     DWORD session = 0;
