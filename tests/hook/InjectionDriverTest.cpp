@@ -6,6 +6,7 @@
 #include "ExportTable.h"
 #include "HookTestSupport.h"
 #include "InjectionDriver.h"
+#include "InjectionRecord.h"
 #include "InjectionRules.h"
 #include "VexloHook.h"
 #include "WinText.h"
@@ -476,6 +477,30 @@ TEST_F(Injection, UninjectAllRemovesEveryLibraryOfTheDriver) {
         EXPECT_FALSE(Reports(target, library)) << WideToUtf8(library);
     }
     EXPECT_FALSE(Reports(target32, FLoaded32));
+}
+
+TEST_F(Injection, UninjectAllKeepsTheFirstFailuresError) {
+    // A record entry that no uninjection can take (no library name), ahead of a real one.
+    {
+        TRegKey key;
+        ASSERT_EQ(::RegCreateKeyExW(
+                      HKEY_LOCAL_MACHINE,
+                      (L"SOFTWARE\\Quorvane Tessit\\HookInjection\\" + std::wstring(FDriver.Name()))
+                          .c_str(),
+                      0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, key.addressof(),
+                      nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(::RegSetValueExW(key.get(), L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""),
+                                   sizeof(wchar_t)),
+                  ERROR_SUCCESS);
+    }
+    ASSERT_TRUE(Inject(FExe));
+    ASSERT_EQ(RecordedInjections(FDriver.Name()).size(), 2u);
+    ASSERT_EQ(RecordedInjections(FDriver.Name()).front(), L"") << "the failing one comes first";
+
+    EXPECT_FALSE(InjUninjectAllLibraries(FDriver.Name(), nullptr, 5000));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(LoadedHere(FLoaded)) << "the later ones are still uninjected";
 }
 
 // --- Module lookup ---
