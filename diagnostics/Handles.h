@@ -90,3 +90,41 @@ struct TVirtualMemoryTraits {
     static void Close(pointer h) noexcept { ::VirtualFree(h, 0, MEM_RELEASE); }
 };
 using TVirtualMemory = TUniqueHandle<TVirtualMemoryTraits>;
+
+// Memory of VirtualAllocEx in another process, released whole. Leave() gives
+// it up unreleased: memory a thread in that process may still read must stay.
+class TRemoteMemory {
+public:
+    TRemoteMemory() noexcept = default;
+    TRemoteMemory(HANDLE AProcess, SIZE_T ASize) noexcept
+        : FProcess(AProcess), FAddress(::VirtualAllocEx(AProcess, nullptr, ASize,
+                                                        MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {
+    }
+    TRemoteMemory(const TRemoteMemory&) = delete;
+    TRemoteMemory& operator=(const TRemoteMemory&) = delete;
+    TRemoteMemory(TRemoteMemory&& other) noexcept
+        : FProcess(other.FProcess), FAddress(std::exchange(other.FAddress, nullptr)) {}
+    TRemoteMemory& operator=(TRemoteMemory&& other) noexcept {
+        if (this != &other) {
+            reset();
+            FProcess = other.FProcess;
+            FAddress = std::exchange(other.FAddress, nullptr);
+        }
+        return *this;
+    }
+    ~TRemoteMemory() { reset(); }
+
+    explicit operator bool() const noexcept { return FAddress != nullptr; }
+    LPVOID get() const noexcept { return FAddress; }
+    void Leave() noexcept { FAddress = nullptr; }
+    void reset() noexcept {
+        if (LPVOID address = std::exchange(FAddress, nullptr)) {
+            const TLastErrorKeeper keeper;
+            ::VirtualFreeEx(FProcess, address, 0, MEM_RELEASE);
+        }
+    }
+
+private:
+    HANDLE FProcess = nullptr;
+    LPVOID FAddress = nullptr;
+};

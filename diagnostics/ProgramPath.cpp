@@ -37,3 +37,15 @@ std::wstring ExtractFileName(const std::wstring& path) {
 std::wstring ProgramFolder() {
     return ExtractFilePath(ProgramFileName());
 }
+
+bool FullPathName(const wchar_t* path, std::wstring& fullPath) {
+    const DWORD size = ::GetFullPathNameW(path, 0, nullptr, nullptr);
+    if (size == 0)
+        return false;
+    fullPath.assign(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(path, size, fullPath.data(), nullptr);
+    if (length == 0 || length >= size)
+        return false;
+    fullPath.resize(length);
+    return true;
+}

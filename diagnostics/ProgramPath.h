@@ -14,5 +14,8 @@ std::wstring ExtractFilePath(const std::wstring& path);
 std::wstring IncludeTrailingPathDelimiter(const std::wstring& path);
 // Whether a file (not a folder) exists at the path.
 bool FileExists(const std::wstring& path);
+// The full path of a path (GetFullPathNameW); false, with its last error, when
+// it has none.
+bool FullPathName(const wchar_t* path, std::wstring& fullPath);
 // The name part of a path: the text after its last "\" or ":".
 std::wstring ExtractFileName(const std::wstring& path);

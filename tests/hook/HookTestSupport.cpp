@@ -82,10 +82,14 @@ std::wstring TTestDriver::File64() {
 }
 
 TTargetProcess::TTargetProcess(const TTempFolder& AFolder, const std::wstring& AExeName,
-                               bool AHoldLoaderLock) {
-    const std::wstring program = AFolder.CopyFixture(L"injectiontarget.exe", AExeName);
+                               bool AHoldLoaderLock, TTargetBitness ABitness) {
+    const std::wstring program = AFolder.CopyFixture(
+        ABitness == tb32 ? L"injectiontarget32.exe" : L"injectiontarget.exe", AExeName);
+    FProgram = program;
     const std::wstring eventName = L"Local\\" + TestUniqueName(L"ready") + AExeName;
     const TKernelHandle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    FAsk.reset(::CreateEventW(nullptr, FALSE, FALSE, (eventName + L"-ask").c_str()));
+    FTold.reset(::CreateEventW(nullptr, FALSE, FALSE, (eventName + L"-told").c_str()));
     std::wstring commandLine = L"\"" + program + L"\" " + eventName;
     if (AHoldLoaderLock)
         commandLine += L" hold-loader-lock";
@@ -131,6 +135,36 @@ bool TTargetProcess::HasModule(const std::wstring& AFileName) const {
             return true;
     }
     return false;
+}
+
+std::set<std::wstring> TTargetProcess::ReportedModules() const {
+    std::set<std::wstring> modules;
+    const std::wstring report = FProgram + L".modules";
+    ::DeleteFileW(report.c_str());
+    const HANDLE waits[] = {FTold.get(), FProcess.get()};
+    if (!::SetEvent(FAsk.get()) ||
+        ::WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the injection target did not report its modules";
+        return modules;
+    }
+    const TFileHandle file(::CreateFileW(report.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::wstring text(64 * 1024, L'\0');
+    DWORD read = 0;
+    if (!file || !::ReadFile(file.get(), text.data(),
+                             static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read, nullptr)) {
+        ADD_FAILURE() << "cannot read " << WideToUtf8(report);
+        return modules;
+    }
+    text.resize(read / sizeof(wchar_t));
+    size_t start = 0;
+    for (size_t end = text.find(L'\n'); end != std::wstring::npos;
+         start = end + 1, end = text.find(L'\n', start)) {
+        std::wstring name = text.substr(start, end - start);
+        ::CharUpperW(name.data());
+        modules.insert(name);
+    }
+    return modules;
 }
 
 void UseTestNames(TMadCodeHookImplementation& AHook, const TTestDriver& ADriver,

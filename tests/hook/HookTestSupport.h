@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <set>
 #include <string>
 
 #include "Handles.h"
@@ -49,12 +50,14 @@ private:
     std::wstring FName;
 };
 
-// A copy of injectiontarget.exe named AExeName, running until the end of the
-// test. With AHoldLoaderLock it keeps its loader lock, so nothing can load in it.
+// A copy of injectiontarget.exe (x64) or injectiontarget32.exe (32-bit x86,
+// a WOW64 process) named AExeName, running until the end of the test. With
+// AHoldLoaderLock it keeps its loader lock, so nothing can load in it.
+enum TTargetBitness { tb64, tb32 };
 class TTargetProcess {
 public:
     TTargetProcess(const TTempFolder& AFolder, const std::wstring& AExeName,
-                   bool AHoldLoaderLock = false);
+                   bool AHoldLoaderLock = false, TTargetBitness ABitness = tb64);
     TTargetProcess(const TTargetProcess&) = delete;
     TTargetProcess& operator=(const TTargetProcess&) = delete;
     ~TTargetProcess();
@@ -62,10 +65,16 @@ public:
     bool Running() const;
     // Whether a module of that file name is loaded in the process.
     bool HasModule(const std::wstring& AFileName) const;
+    // The file names of the modules loaded in the process, in capitals, as
+    // the process itself reports them (in its own bitness).
+    std::set<std::wstring> ReportedModules() const;
 
 private:
     TKernelHandle FProcess;
     DWORD FProcessId = 0;
+    std::wstring FProgram;
+    TKernelHandle FAsk;
+    TKernelHandle FTold;
 };
 
 // Points AHook at ADriver and at copies of the fixture hook libraries named

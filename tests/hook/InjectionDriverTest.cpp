@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
+#include "ExportTable.h"
 #include "HookTestSupport.h"
 #include "InjectionDriver.h"
+#include "InjectionRecord.h"
+#include "InjectionRules.h"
+#include "VexloHook.h"
 #include "WinText.h"
 
 namespace {
@@ -70,6 +75,34 @@ TEST(InjectionRules, ALibraryPairServesEachBitness) {
     for (const auto& c : cases)
         EXPECT_EQ(LibraryForBitness(c.Library, c.Is64Bit), c.Expected)
             << WideToUtf8(c.Library) << " " << c.Is64Bit;
+}
+
+TEST(InjectionRules, EachProcessGetsTheLibraryOfItsMachine) {
+    const uint16_t none = PEMachineUnknown;
+    const struct {
+        uint16_t Native;
+        uint16_t Wow64;
+        uint16_t Image;
+        TProcessLibrary Expected;
+    } cases[] = {
+        {PEMachineAMD64, none, none, pl64},
+        {PEMachineAMD64, PEMachineI386, none, pl32},
+        {PEMachineARM64, PEMachineI386, none, pl32},
+        {PEMachineARM64, PEMachineARMNT, none, plNone},
+        // Outside WOW64 on ARM64 only the executable tells emulated x64 from native.
+        {PEMachineARM64, none, PEMachineAMD64, pl64},
+        {PEMachineARM64, none, PEMachineARM64EC, pl64},
+        {PEMachineARM64, none, PEMachineARM64, plNone},
+        {PEMachineARM64, none, none, plNone},
+        {PEMachineI386, none, none, pl32},
+        {none, none, none, plNone},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LibraryForProcess(c.Native, c.Wow64, c.Image), c.Expected)
+            << std::hex << c.Native << " " << c.Wow64 << " " << c.Image;
+        EXPECT_EQ(ProcessNeedsImageMachine(c.Native, c.Wow64),
+                  c.Native == PEMachineARM64 && c.Wow64 == none);
+    }
 }
 
 // --- The driver under the service control manager ---
@@ -181,6 +214,57 @@ TEST_F(InjectionDriver, LoadRunsTheDriverWithoutInstallingIt) {
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
 
+// A load never changes or removes a registration it did not make: it only
+// makes sure the driver runs. Asked through the hook settings as the state
+// test asks.
+struct TLoadCase {
+    const char* Name;
+    bool Registered;
+    bool Running;
+};
+
+class LoadInjectionDriver : public InjectionDriver,
+                            public testing::WithParamInterface<TLoadCase> {};
+
+TEST_P(LoadInjectionDriver, LeavesAnExistingRegistrationAsItWas) {
+    const TLoadCase& c = GetParam();
+    const wchar_t* name = FDriver.Name();
+    TVexloHook hook;
+    UseTestNames(hook, FDriver, FFolder, TestUniqueName(L"Ld"));
+    const std::wstring installed = FFolder.CopyFixture(L"QVHookDrv64.sys", L"installed.sys");
+    if (c.Registered) {
+        ASSERT_TRUE(InjInstallDriver(name, installed.c_str(), installed.c_str(), L"Installed"));
+        if (c.Running) {
+            ASSERT_TRUE(InjStartDriver(name));
+        }
+    }
+    const TDriverConfig before = DriverConfig(name);
+
+    ASSERT_TRUE(hook.LoadInjectionDriver());
+    EXPECT_EQ(hook.IsInjectionDriverInstalled(), c.Registered) << "INSTALLED";
+    EXPECT_TRUE(hook.IsInjectionDriverRunning()) << "RUNNING";
+    if (c.Registered) {
+        const TDriverConfig after = DriverConfig(name);
+        EXPECT_EQ(after.Type, before.Type);
+        EXPECT_EQ(after.StartType, static_cast<DWORD>(SERVICE_SYSTEM_START));
+        EXPECT_EQ(after.Image, installed);
+        EXPECT_EQ(after.Description, L"Installed");
+    }
+
+    // Stopped, an installation stays; a registration of the load's own goes.
+    ASSERT_TRUE(hook.StopInjectionDriver());
+    EXPECT_EQ(hook.IsInjectionDriverInstalled(), c.Registered);
+    EXPECT_EQ(hook.StartInjectionDriver(), c.Registered);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LoadInjectionDriver,
+                         testing::Values(TLoadCase{"NothingRegistered", false, false},
+                                         TLoadCase{"RegisteredAndStopped", true, false},
+                                         TLoadCase{"RegisteredAndRunning", true, true}),
+                         [](const testing::TestParamInfo<TLoadCase>& AInfo) {
+                             return std::string(AInfo.param.Name);
+                         });
+
 TEST_F(InjectionDriver, FailuresLeaveTheirCauseAsLastError) {
     const wchar_t* name = FDriver.Name();
     const std::wstring missing = FFolder.Path() + L"missing.sys";
@@ -227,7 +311,17 @@ bool LoadedHere(const std::wstring& AFileName) {
     return InjFindModule(WideToAnsi(AFileName).c_str()).IsStillValid();
 }
 
-// A running test driver, a pair of hook libraries and an executable name of
+std::wstring Upper(std::wstring AText) {
+    ::CharUpperW(AText.data());
+    return AText;
+}
+
+// Whether the process says it has that module loaded.
+bool Reports(const TTargetProcess& AProcess, const std::wstring& AFileName) {
+    return AProcess.ReportedModules().count(Upper(AFileName)) != 0;
+}
+
+// A running test driver, a pair of hook libraries and executable names of
 // the test's own, so that tests running side by side never see each other's
 // libraries or processes.
 class Injection : public testing::Test {
@@ -250,23 +344,35 @@ protected:
     TTempFolder FFolder;
     const std::wstring FStem = TestUniqueName(L"Hk");
     const std::wstring FExe = FStem + L".exe";
-    // The library the tests name, and the one of the pair a 64-bit process gets.
+    const std::wstring FExe32 = FStem + L"W.exe";
+    // The library the tests name, and the ones of the pair each bitness gets.
     std::wstring FLibrary32;
     const std::wstring FLoaded = FStem + L"64.dll";
+    const std::wstring FLoaded32 = FStem + L"32.dll";
 };
 
-TEST_F(Injection, InjectAndUninjectHereAndInAnotherProcess) {
-    const TTargetProcess target(FFolder, FExe);
-    ASSERT_TRUE(Inject(L"other.exe|" + FExe, L"QVOnAccess.exe"));
-    EXPECT_TRUE(LoadedHere(FLoaded));
-    EXPECT_TRUE(target.HasModule(FLoaded));
-    ASSERT_TRUE(Inject(FExe)) << "injecting again";
+TEST_F(Injection, OneActivationReachesBothBitnessesAndUninjectLeavesBoth) {
+    const TTargetProcess target64(FFolder, FExe);
+    const TTargetProcess target32(FFolder, FExe32, false, tb32);
+    // The activation of the hook settings, with the product's flag and time-out.
+    TVexloHook hook;
+    UseTestNames(hook, FDriver, FFolder, FStem);
+    hook.SetIncludeMask(FExe + L"|" + FExe32);
+    ASSERT_TRUE(hook.InjectLibrary32());
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(hook.IsLibraryInjected());
+    EXPECT_TRUE(Reports(target64, FLoaded));
+    EXPECT_FALSE(Reports(target64, FLoaded32));
+    EXPECT_TRUE(Reports(target32, FLoaded32));
+    EXPECT_FALSE(Reports(target32, FLoaded));
+    ASSERT_TRUE(hook.InjectLibrary32()) << "injecting again";
 
-    ASSERT_TRUE(InjUninjectLibrary(FDriver.Name(), FLibrary32.c_str(), InjAllSessions, TRUE,
-                                   FExe.c_str(), nullptr, nullptr, 5000));
-    EXPECT_FALSE(LoadedHere(FLoaded)) << "a second injection takes no second reference";
-    EXPECT_FALSE(target.HasModule(FLoaded));
-    EXPECT_TRUE(target.Running());
+    ASSERT_TRUE(hook.UnInjectLibrary32());
+    EXPECT_FALSE(hook.IsLibraryInjected()) << "a second injection takes no second reference";
+    EXPECT_FALSE(Reports(target64, FLoaded));
+    EXPECT_FALSE(Reports(target32, FLoaded32));
+    EXPECT_TRUE(target64.Running());
+    EXPECT_TRUE(target32.Running());
 }
 
 struct TMaskCase {
@@ -282,34 +388,36 @@ std::wstring WithTarget(const wchar_t* AMask, const std::wstring& AExe) {
     std::wstring mask = AMask ? AMask : L"";
     if (const size_t star = mask.find(L'*'); star != std::wstring::npos)
         mask.replace(star, 1, AExe);
-    if (const size_t caret = mask.find(L'^'); caret != std::wstring::npos) {
-        std::wstring upper = AExe;
-        ::CharUpperW(upper.data());
-        mask.replace(caret, 1, upper);
-    }
+    if (const size_t caret = mask.find(L'^'); caret != std::wstring::npos)
+        mask.replace(caret, 1, Upper(AExe));
     return mask;
 }
 
-class InjectionMasks : public Injection, public testing::WithParamInterface<TMaskCase> {};
+class InjectionMasks : public Injection,
+                       public testing::WithParamInterface<std::tuple<TMaskCase, TTargetBitness>> {};
 
 TEST_P(InjectionMasks, DecideWhichOtherProcessesAreReached) {
-    const TMaskCase& c = GetParam();
-    const TTargetProcess target(FFolder, FExe);
+    const auto& [c, bitness] = GetParam();
+    const TTargetProcess target(FFolder, FExe, false, bitness);
     const std::wstring exclude = WithTarget(c.Exclude, FExe);
     ASSERT_TRUE(Inject(WithTarget(c.Include, FExe), c.Exclude ? exclude.c_str() : nullptr,
                        c.OtherProcesses));
     EXPECT_TRUE(LoadedHere(FLoaded)) << "the calling process always";
-    EXPECT_EQ(target.HasModule(FLoaded), c.Reached);
+    EXPECT_EQ(Reports(target, bitness == tb32 ? FLoaded32 : FLoaded), c.Reached);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, InjectionMasks,
-    testing::Values(TMaskCase{"Included", L"*", nullptr, TRUE, true},
-                    TMaskCase{"IncludedInCapitals", L"^", nullptr, TRUE, true},
-                    TMaskCase{"NotIncluded", L"other.exe", nullptr, TRUE, false},
-                    TMaskCase{"Excluded", L"*", L"a.exe|^", TRUE, false},
-                    TMaskCase{"CallerOnly", L"*", nullptr, FALSE, false}),
-    [](const testing::TestParamInfo<TMaskCase>& AInfo) { return std::string(AInfo.param.Name); });
+    testing::Combine(testing::Values(TMaskCase{"Included", L"*", nullptr, TRUE, true},
+                                     TMaskCase{"IncludedInCapitals", L"^", nullptr, TRUE, true},
+                                     TMaskCase{"NotIncluded", L"other.exe", nullptr, TRUE, false},
+                                     TMaskCase{"Excluded", L"*", L"a.exe|^", TRUE, false},
+                                     TMaskCase{"CallerOnly", L"*", nullptr, FALSE, false}),
+                     testing::Values(tb64, tb32)),
+    [](const testing::TestParamInfo<std::tuple<TMaskCase, TTargetBitness>>& AInfo) {
+        return std::string(std::get<0>(AInfo.param).Name) +
+               (std::get<1>(AInfo.param) == tb32 ? "In32Bit" : "In64Bit");
+    });
 
 TEST_F(Injection, FailsWhileTheDriverIsNotRunning) {
     ASSERT_TRUE(InjStopDriver(FDriver.Name()));
@@ -333,26 +441,66 @@ TEST_F(Injection, FailsWhenTheLibraryDoesNotLoadHere) {
     EXPECT_NE(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
 }
 
-TEST_F(Injection, AProcessThatCannotLoadCostsNoMoreThanTheTimeOut) {
-    const TTargetProcess blocked(FFolder, FExe, true);
-    ASSERT_TRUE(Inject(FExe, nullptr, TRUE, 300));
+TEST_F(Injection, AStuckProcessCostsOnlyItself) {
+    // The stuck ones first, so that they come before the healthy ones.
+    const TTargetProcess stuck(FFolder, FStem + L"S.exe", true);
+    const TTargetProcess stuck2(FFolder, FStem + L"T.exe", true);
+    const TTargetProcess healthy64(FFolder, FExe);
+    const TTargetProcess healthy32(FFolder, FExe32, false, tb32);
+    const DWORD timeout = 2000;
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_FALSE(Inject(FStem + L"S.exe|" + FStem + L"T.exe|" + FExe + L"|" + FExe32, nullptr, TRUE,
+                        timeout));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+    const ULONGLONG elapsed = ::GetTickCount64() - start;
+    // Waiting for each stuck process in turn would take the time-out twice.
+    EXPECT_LT(elapsed, 2 * timeout);
     EXPECT_TRUE(LoadedHere(FLoaded));
-    EXPECT_FALSE(blocked.HasModule(FLoaded));
+    EXPECT_TRUE(Reports(healthy64, FLoaded));
+    EXPECT_TRUE(Reports(healthy32, FLoaded32));
+    EXPECT_FALSE(stuck.HasModule(FLoaded));
 }
 
 TEST_F(Injection, UninjectAllRemovesEveryLibraryOfTheDriver) {
     const TTargetProcess target(FFolder, FExe);
+    const TTargetProcess target32(FFolder, FExe32, false, tb32);
     const std::wstring second = FFolder.CopyFixture(L"QVHook64.dll", FStem + L"Second.dll");
-    ASSERT_TRUE(Inject(FExe));
+    ASSERT_TRUE(Inject(FExe + L"|" + FExe32));
     ASSERT_TRUE(InjInjectLibrary(FDriver.Name(), second.c_str(), InjAllSessions, TRUE, FExe.c_str(),
                                  nullptr, nullptr, 5000));
-    ASSERT_TRUE(target.HasModule(FStem + L"Second.dll"));
+    ASSERT_TRUE(Reports(target, FStem + L"Second.dll"));
+    ASSERT_TRUE(Reports(target32, FLoaded32));
 
     ASSERT_TRUE(InjUninjectAllLibraries(FDriver.Name(), nullptr, 5000));
     for (const std::wstring& library : {FLoaded, FStem + L"Second.dll"}) {
         EXPECT_FALSE(LoadedHere(library)) << WideToUtf8(library);
-        EXPECT_FALSE(target.HasModule(library)) << WideToUtf8(library);
+        EXPECT_FALSE(Reports(target, library)) << WideToUtf8(library);
     }
+    EXPECT_FALSE(Reports(target32, FLoaded32));
+}
+
+TEST_F(Injection, UninjectAllKeepsTheFirstFailuresError) {
+    // A record entry that no uninjection can take (no library name), ahead of a real one.
+    {
+        TRegKey key;
+        ASSERT_EQ(::RegCreateKeyExW(
+                      HKEY_LOCAL_MACHINE,
+                      (L"SOFTWARE\\Quorvane Tessit\\HookInjection\\" + std::wstring(FDriver.Name()))
+                          .c_str(),
+                      0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, key.addressof(),
+                      nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(::RegSetValueExW(key.get(), L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""),
+                                   sizeof(wchar_t)),
+                  ERROR_SUCCESS);
+    }
+    ASSERT_TRUE(Inject(FExe));
+    ASSERT_EQ(RecordedInjections(FDriver.Name()).size(), 2u);
+    ASSERT_EQ(RecordedInjections(FDriver.Name()).front(), L"") << "the failing one comes first";
+
+    EXPECT_FALSE(InjUninjectAllLibraries(FDriver.Name(), nullptr, 5000));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(LoadedHere(FLoaded)) << "the later ones are still uninjected";
 }
 
 // --- Module lookup ---

@@ -1,0 +1,331 @@
+#include "ExportTable.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Offsets of the PE structures, in bytes.
+constexpr uint32_t DosMagic = 0x5A4D;           // "MZ"
+constexpr uint32_t DosNewHeaderOffset = 0x3C;   // e_lfanew
+constexpr uint32_t NtSignature = 0x00004550;    // "PE\0\0"
+constexpr uint32_t FileHeaderSize = 20;         // after the signature
+constexpr uint32_t FileHeaderMachine = 0;       // within the file header
+constexpr uint32_t FileHeaderSections = 2;      // NumberOfSections
+constexpr uint32_t FileHeaderOptionalSize = 16; // SizeOfOptionalHeader
+constexpr uint16_t OptionalMagic32 = 0x10B;     // PE32
+constexpr uint16_t OptionalMagic64 = 0x20B;     // PE32+
+constexpr uint32_t DirectoryCount32 = 92;       // NumberOfRvaAndSizes, PE32
+constexpr uint32_t DirectoryCount64 = 108;      // NumberOfRvaAndSizes, PE32+
+constexpr uint32_t SizeOfHeadersOffset = 60;    // the same in both kinds
+constexpr uint32_t SectionHeaderSize = 40;      // IMAGE_SECTION_HEADER
+constexpr uint32_t ExportDirectorySize = 40;    // IMAGE_EXPORT_DIRECTORY
+constexpr uint32_t ExportOrdinalBase = 16;      // Base
+constexpr uint32_t ExportFunctionCount = 20;    // NumberOfFunctions
+constexpr uint32_t ExportNameCount = 24;        // NumberOfNames
+constexpr uint32_t ExportFunctions = 28;        // AddressOfFunctions
+constexpr uint32_t ExportNames = 32;            // AddressOfNames
+constexpr uint32_t ExportNameOrdinals = 36;     // AddressOfNameOrdinals
+// Ordinals are 16-bit: no table of the loader's holds more entries.
+constexpr uint32_t MaxExports = 0x10000;
+// Longer forwarders than this are not taken as text.
+constexpr size_t MaxForwarderLength = 512;
+
+uint16_t Le16(const uint8_t* AData) {
+    return static_cast<uint16_t>(AData[0] | (AData[1] << 8));
+}
+
+uint32_t Le32(const uint8_t* AData) {
+    return static_cast<uint32_t>(AData[0]) | (static_cast<uint32_t>(AData[1]) << 8) |
+           (static_cast<uint32_t>(AData[2]) << 16) | (static_cast<uint32_t>(AData[3]) << 24);
+}
+
+bool Read16(const TImageReader& ARead, uint64_t ARva, uint16_t& AValue) {
+    uint8_t bytes[2];
+    if (ARva > UINT32_MAX || !ARead(static_cast<uint32_t>(ARva), bytes, sizeof(bytes)))
+        return false;
+    AValue = Le16(bytes);
+    return true;
+}
+
+bool Read32(const TImageReader& ARead, uint64_t ARva, uint32_t& AValue) {
+    uint8_t bytes[4];
+    if (ARva > UINT32_MAX || !ARead(static_cast<uint32_t>(ARva), bytes, sizeof(bytes)))
+        return false;
+    AValue = Le32(bytes);
+    return true;
+}
+
+struct TExportDirectory {
+    uint32_t Rva = 0;
+    uint32_t Size = 0;
+    uint32_t OrdinalBase = 0;
+    uint32_t FunctionCount = 0;
+    uint32_t NameCount = 0;
+    uint32_t Functions = 0;
+    uint32_t Names = 0;
+    uint32_t NameOrdinals = 0;
+};
+
+bool ReadExportDirectory(const TImageReader& ARead, TExportDirectory& ADirectory) {
+    TImageHeaders headers;
+    if (!ReadImageHeaders(ARead, headers) || headers.ExportRva == 0 ||
+        headers.ExportSize < ExportDirectorySize)
+        return false;
+    uint8_t bytes[ExportDirectorySize];
+    if (!ARead(headers.ExportRva, bytes, sizeof(bytes)))
+        return false;
+    ADirectory.Rva = headers.ExportRva;
+    ADirectory.Size = headers.ExportSize;
+    ADirectory.OrdinalBase = Le32(bytes + ExportOrdinalBase);
+    ADirectory.FunctionCount = Le32(bytes + ExportFunctionCount);
+    ADirectory.NameCount = Le32(bytes + ExportNameCount);
+    ADirectory.Functions = Le32(bytes + ExportFunctions);
+    ADirectory.Names = Le32(bytes + ExportNames);
+    ADirectory.NameOrdinals = Le32(bytes + ExportNameOrdinals);
+    return ADirectory.FunctionCount <= MaxExports && ADirectory.NameCount <= MaxExports;
+}
+
+// A zero-terminated text of at most AMaximum characters at ARva. Read in one
+// piece where possible; near the end of what can be read, byte by byte.
+bool ReadText(const TImageReader& ARead, uint32_t ARva, size_t AMaximum, std::string& AText) {
+    std::vector<char> buffer(AMaximum + 1);
+    const uint64_t end = static_cast<uint64_t>(ARva) + buffer.size();
+    if (end <= static_cast<uint64_t>(UINT32_MAX) + 1 && ARead(ARva, buffer.data(), buffer.size())) {
+        const void* zero = std::memchr(buffer.data(), 0, buffer.size());
+        if (!zero)
+            return false;
+        AText.assign(buffer.data(),
+                     static_cast<size_t>(static_cast<const char*>(zero) - buffer.data()));
+        return true;
+    }
+    AText.clear();
+    for (size_t i = 0; i <= AMaximum; ++i) {
+        char c = 0;
+        if (static_cast<uint64_t>(ARva) + i > UINT32_MAX ||
+            !ARead(static_cast<uint32_t>(ARva + i), &c, 1))
+            return false;
+        if (c == 0)
+            return true;
+        AText += c;
+    }
+    return false;
+}
+
+// The entry of the address table at AIndex: an address, or a forwarder when
+// it points into the export directory itself.
+TExport ExportAt(const TImageReader& ARead, const TExportDirectory& ADirectory, uint32_t AIndex) {
+    TExport result;
+    uint32_t rva = 0;
+    if (AIndex >= ADirectory.FunctionCount ||
+        !Read32(ARead, ADirectory.Functions + static_cast<uint64_t>(AIndex) * 4, rva) || rva == 0)
+        return result;
+    if (rva >= ADirectory.Rva && rva - ADirectory.Rva < ADirectory.Size) {
+        if (ReadText(ARead, rva, MaxForwarderLength, result.Forwarder) && !result.Forwarder.empty())
+            result.Kind = ekForwarded;
+        else
+            result.Forwarder.clear();
+        return result;
+    }
+    result.Kind = ekAddress;
+    result.Rva = rva;
+    return result;
+}
+
+// How the name at ARva sorts against AName: below zero, zero or above zero,
+// as strcmp would say; false when it cannot be read.
+bool CompareName(const TImageReader& ARead, uint32_t ARva, std::string_view AName, int& AOrder) {
+    std::string name;
+    if (!ReadText(ARead, ARva, AName.size() + 1, name)) {
+        // Longer than the name sought: only its first characters matter.
+        std::vector<uint8_t> prefix(AName.size() + 1);
+        if (!ARead(ARva, prefix.data(), prefix.size()))
+            return false;
+        name.assign(prefix.begin(), prefix.end());
+    }
+    const size_t common = name.size() < AName.size() ? name.size() : AName.size();
+    for (size_t i = 0; i < common; ++i) {
+        const auto a = static_cast<uint8_t>(name[i]);
+        const auto b = static_cast<uint8_t>(AName[i]);
+        if (a != b) {
+            AOrder = a < b ? -1 : 1;
+            return true;
+        }
+    }
+    AOrder = name.size() == AName.size() ? 0 : (name.size() < AName.size() ? -1 : 1);
+    return true;
+}
+
+bool ValidSectionSpan(uint32_t AStart, uint32_t ASize, size_t AFileSize) {
+    return static_cast<uint64_t>(AStart) + ASize <= AFileSize;
+}
+
+} // namespace
+
+bool ReadImageHeaders(const TImageReader& ARead, TImageHeaders& AHeaders) {
+    uint16_t magic = 0;
+    uint32_t ntOffset = 0;
+    if (!Read16(ARead, 0, magic) || magic != DosMagic ||
+        !Read32(ARead, DosNewHeaderOffset, ntOffset))
+        return false;
+    uint32_t signature = 0;
+    if (!Read32(ARead, ntOffset, signature) || signature != NtSignature)
+        return false;
+    const uint64_t fileHeader = static_cast<uint64_t>(ntOffset) + 4;
+    const uint64_t optional = fileHeader + FileHeaderSize;
+    uint16_t machine = 0;
+    uint16_t optionalSize = 0;
+    uint16_t optionalMagic = 0;
+    if (!Read16(ARead, fileHeader + FileHeaderMachine, machine) ||
+        !Read16(ARead, fileHeader + FileHeaderOptionalSize, optionalSize) ||
+        !Read16(ARead, optional, optionalMagic))
+        return false;
+    if (optionalMagic != OptionalMagic32 && optionalMagic != OptionalMagic64)
+        return false;
+    const bool is64Bit = optionalMagic == OptionalMagic64;
+    const uint32_t countOffset = is64Bit ? DirectoryCount64 : DirectoryCount32;
+    // The count and the first directory (8 bytes) lie within the optional header.
+    if (optionalSize < countOffset + 4)
+        return false;
+    uint32_t directories = 0;
+    if (!Read32(ARead, optional + countOffset, directories))
+        return false;
+    AHeaders = TImageHeaders{};
+    AHeaders.Machine = machine;
+    AHeaders.Is64Bit = is64Bit;
+    if (directories == 0 || optionalSize < countOffset + 4 + 8)
+        return true;
+    uint32_t exportRva = 0;
+    uint32_t exportSize = 0;
+    if (!Read32(ARead, optional + countOffset + 4, exportRva) ||
+        !Read32(ARead, optional + countOffset + 8, exportSize))
+        return false;
+    if (exportRva != 0 && static_cast<uint64_t>(exportRva) + exportSize > UINT32_MAX)
+        return false;
+    AHeaders.ExportRva = exportRva;
+    AHeaders.ExportSize = exportRva ? exportSize : 0;
+    return true;
+}
+
+TExport FindExport(const TImageReader& ARead, std::string_view AName) {
+    TExportDirectory directory;
+    if (AName.empty() || AName.find('\0') != std::string_view::npos ||
+        !ReadExportDirectory(ARead, directory))
+        return {};
+    uint32_t low = 0;
+    uint32_t high = directory.NameCount;
+    while (low < high) {
+        const uint32_t middle = low + (high - low) / 2;
+        uint32_t nameRva = 0;
+        int order = 0;
+        if (!Read32(ARead, directory.Names + static_cast<uint64_t>(middle) * 4, nameRva) ||
+            !CompareName(ARead, nameRva, AName, order))
+            return {};
+        if (order == 0) {
+            uint16_t index = 0;
+            if (!Read16(ARead, directory.NameOrdinals + static_cast<uint64_t>(middle) * 2, index))
+                return {};
+            return ExportAt(ARead, directory, index);
+        }
+        if (order < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return {};
+}
+
+TExport FindExportByOrdinal(const TImageReader& ARead, uint32_t AOrdinal) {
+    TExportDirectory directory;
+    if (!ReadExportDirectory(ARead, directory) || AOrdinal < directory.OrdinalBase)
+        return {};
+    return ExportAt(ARead, directory, AOrdinal - directory.OrdinalBase);
+}
+
+bool SplitForwarder(std::string_view AForwarder, TForwarder& AResult) {
+    const size_t dot = AForwarder.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == AForwarder.size())
+        return false;
+    TForwarder result;
+    result.ModuleFile = std::string(AForwarder.substr(0, dot));
+    if (result.ModuleFile.find('.') == std::string::npos)
+        result.ModuleFile += ".dll";
+    const std::string_view target = AForwarder.substr(dot + 1);
+    if (target[0] == '#') {
+        if (target.size() < 2 || target.size() > 6)
+            return false;
+        uint32_t ordinal = 0;
+        for (char c : target.substr(1)) {
+            if (c < '0' || c > '9')
+                return false;
+            ordinal = ordinal * 10 + static_cast<uint32_t>(c - '0');
+        }
+        if (ordinal > 0xFFFF)
+            return false;
+        result.Ordinal = ordinal;
+    } else {
+        result.Name = std::string(target);
+    }
+    AResult = std::move(result);
+    return true;
+}
+
+TImageReader LoadedImageReader(const uint8_t* AData, size_t ASize) {
+    return [AData, ASize](uint32_t ARva, void* ABuffer, size_t ACount) {
+        if (ARva > ASize || ACount > ASize - ARva)
+            return false;
+        std::memcpy(ABuffer, AData + ARva, ACount);
+        return true;
+    };
+}
+
+TImageReader FileImageReader(const uint8_t* AData, size_t ASize) {
+    struct TSection {
+        uint32_t Rva;
+        uint32_t Size;
+        uint32_t FileOffset;
+    };
+    std::vector<TSection> sections;
+    uint32_t headersSize = 0;
+    const TImageReader raw = LoadedImageReader(AData, ASize);
+    uint32_t ntOffset = 0;
+    uint16_t sectionCount = 0;
+    uint16_t optionalSize = 0;
+    // The headers lie at the same place in the file and in the image.
+    if (Read32(raw, DosNewHeaderOffset, ntOffset) &&
+        Read16(raw, static_cast<uint64_t>(ntOffset) + 4 + FileHeaderSections, sectionCount) &&
+        Read16(raw, static_cast<uint64_t>(ntOffset) + 4 + FileHeaderOptionalSize, optionalSize) &&
+        Read32(raw, static_cast<uint64_t>(ntOffset) + 4 + FileHeaderSize + SizeOfHeadersOffset,
+               headersSize)) {
+        const uint64_t table = static_cast<uint64_t>(ntOffset) + 4 + FileHeaderSize + optionalSize;
+        for (uint16_t i = 0; i < sectionCount; ++i) {
+            uint8_t header[SectionHeaderSize];
+            const uint64_t at = table + static_cast<uint64_t>(i) * SectionHeaderSize;
+            if (at > UINT32_MAX || !raw(static_cast<uint32_t>(at), header, sizeof(header)))
+                break;
+            const uint32_t virtualSize = Le32(header + 8);
+            const uint32_t rawSize = Le32(header + 16);
+            TSection section{Le32(header + 12),
+                             virtualSize < rawSize && virtualSize != 0 ? virtualSize : rawSize,
+                             Le32(header + 20)};
+            if (ValidSectionSpan(section.FileOffset, section.Size, ASize))
+                sections.push_back(section);
+        }
+    }
+    if (headersSize > ASize)
+        headersSize = static_cast<uint32_t>(ASize);
+    return [AData, headersSize, sections](uint32_t ARva, void* ABuffer, size_t ACount) {
+        const uint64_t end = static_cast<uint64_t>(ARva) + ACount;
+        if (end <= headersSize) {
+            std::memcpy(ABuffer, AData + ARva, ACount);
+            return true;
+        }
+        for (const TSection& section : sections) {
+            if (ARva >= section.Rva && end <= static_cast<uint64_t>(section.Rva) + section.Size) {
+                std::memcpy(ABuffer, AData + section.FileOffset + (ARva - section.Rva), ACount);
+                return true;
+            }
+        }
+        return false;
+    };
+}

@@ -1,0 +1,106 @@
+#include "InjectionRules.h"
+
+#include <cwctype>
+
+#include "ExportTable.h"
+
+namespace {
+
+std::wstring FileNamePart(const std::wstring& APath) {
+    const size_t separator = APath.find_last_of(L"\\:");
+    return separator == std::wstring::npos ? APath : APath.substr(separator + 1);
+}
+
+wchar_t UpperCase(wchar_t AChar) {
+    if (AChar >= L'a' && AChar <= L'z')
+        return static_cast<wchar_t>(AChar - L'a' + L'A');
+    if (AChar < 0x80)
+        return AChar;
+    return static_cast<wchar_t>(std::towupper(static_cast<std::wint_t>(AChar)));
+}
+
+} // namespace
+
+const wchar_t* DriverFileForArchitecture(uint16_t AArchitecture, const wchar_t* ADriverFile32,
+                                         const wchar_t* ADriverFile64) {
+    switch (AArchitecture) {
+    case ArchitectureAMD64:
+    case ArchitectureARM64:
+    case ArchitectureIA64:
+        return ADriverFile64;
+    default:
+        return ADriverFile32;
+    }
+}
+
+bool SameFileName(const std::wstring& A, const std::wstring& B) {
+    if (A.size() != B.size())
+        return false;
+    for (size_t i = 0; i < A.size(); ++i) {
+        if (UpperCase(A[i]) != UpperCase(B[i]))
+            return false;
+    }
+    return true;
+}
+
+bool MaskNames(const wchar_t* AMask, const std::wstring& AExeName) {
+    if (!AMask)
+        return false;
+    const std::wstring mask(AMask);
+    size_t start = 0;
+    for (;;) {
+        const size_t end = mask.find(L'|', start);
+        std::wstring item = mask.substr(start, end == std::wstring::npos ? end : end - start);
+        const size_t first = item.find_first_not_of(L' ');
+        const size_t last = item.find_last_not_of(L' ');
+        item = first == std::wstring::npos ? std::wstring() : item.substr(first, last - first + 1);
+        if (!item.empty() && SameFileName(item, AExeName))
+            return true;
+        if (end == std::wstring::npos)
+            return false;
+        start = end + 1;
+    }
+}
+
+bool ProcessAdmitted(const std::wstring& AExeName, const wchar_t* AIncludeMask,
+                     const wchar_t* AExcludeMask) {
+    const bool included = !AIncludeMask || !*AIncludeMask || MaskNames(AIncludeMask, AExeName);
+    return included && !MaskNames(AExcludeMask, AExeName);
+}
+
+std::wstring LibraryForBitness(const std::wstring& ALibraryFile, bool A64Bit) {
+    const size_t nameStart = ALibraryFile.size() - FileNamePart(ALibraryFile).size();
+    size_t stemEnd = ALibraryFile.find_last_of(L'.');
+    if (stemEnd == std::wstring::npos || stemEnd < nameStart)
+        stemEnd = ALibraryFile.size();
+    if (stemEnd < nameStart + 2)
+        return ALibraryFile;
+    const std::wstring bits = ALibraryFile.substr(stemEnd - 2, 2);
+    if (bits != L"32" && bits != L"64")
+        return ALibraryFile;
+    std::wstring result = ALibraryFile;
+    result.replace(stemEnd - 2, 2, A64Bit ? L"64" : L"32");
+    return result;
+}
+
+bool ProcessNeedsImageMachine(uint16_t ANativeMachine, uint16_t AWow64Machine) {
+    return AWow64Machine == PEMachineUnknown && ANativeMachine == PEMachineARM64;
+}
+
+TProcessLibrary LibraryForProcess(uint16_t ANativeMachine, uint16_t AWow64Machine,
+                                  uint16_t AImageMachine) {
+    // WOW64 runs 32-bit x86 programs on x64 and ARM64 alike; a 32-bit ARM
+    // program has no library of ours.
+    if (AWow64Machine != PEMachineUnknown)
+        return AWow64Machine == PEMachineI386 ? pl32 : plNone;
+    if (ANativeMachine == PEMachineAMD64)
+        return pl64;
+    // Outside WOW64 on ARM64, x64 programs run emulated and load x64
+    // libraries (ARM64EC ones are made to); native ARM64 programs cannot.
+    if (ANativeMachine == PEMachineARM64)
+        return AImageMachine == PEMachineAMD64 || AImageMachine == PEMachineARM64EC ? pl64 : plNone;
+    // A 32-bit x86 system: its own processes are 32-bit.
+    if (ANativeMachine == PEMachineI386)
+        return pl32;
+    return plNone;
+}

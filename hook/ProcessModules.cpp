@@ -1,0 +1,157 @@
+#include "ProcessModules.h"
+
+#include <psapi.h>
+
+#include <vector>
+
+#include "ExportTable.h"
+#include "WinText.h"
+
+namespace {
+
+// Forwarders lead from kernel32 to a few other system modules; a chain this
+// long is a loop.
+constexpr int MaxForwards = 8;
+
+using TIsWow64Process2 = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+
+TIsWow64Process2 IsWow64Process2Routine() {
+    // Looked up at run time: systems before Windows 10 1709 lack it.
+    static const auto routine = reinterpret_cast<TIsWow64Process2>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2")));
+    return routine;
+}
+
+uint16_t NativeMachineFromSystemInfo() {
+    SYSTEM_INFO system{};
+    ::GetNativeSystemInfo(&system);
+    switch (system.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return PEMachineAMD64;
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return PEMachineARM64;
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return PEMachineI386;
+    default:
+        return PEMachineUnknown;
+    }
+}
+
+bool Machines(HANDLE AProcess, uint16_t& ANative, uint16_t& AWow64) {
+    if (const TIsWow64Process2 isWow64Process2 = IsWow64Process2Routine()) {
+        USHORT process = 0;
+        USHORT native = 0;
+        if (!isWow64Process2(AProcess, &process, &native))
+            return false;
+        ANative = native;
+        AWow64 = process;
+        return true;
+    }
+    BOOL wow64 = FALSE;
+    if (!::IsWow64Process(AProcess, &wow64))
+        return false;
+    ANative = NativeMachineFromSystemInfo();
+    AWow64 = wow64 ? PEMachineI386 : PEMachineUnknown;
+    return true;
+}
+
+std::vector<HMODULE> ModulesOf(HANDLE AProcess, DWORD AFilter) {
+    std::vector<HMODULE> modules(256);
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
+        DWORD needed = 0;
+        if (!::EnumProcessModulesEx(AProcess, modules.data(), size, &needed, AFilter))
+            return {};
+        if (needed <= size) {
+            modules.resize(needed / sizeof(HMODULE));
+            return modules;
+        }
+        modules.resize(needed / sizeof(HMODULE) + 16);
+    }
+}
+
+DWORD ModuleFilter(TProcessLibrary AKind) {
+    if (sizeof(void*) == 4)
+        return LIST_MODULES_DEFAULT;
+    return AKind == pl32 ? LIST_MODULES_32BIT : LIST_MODULES_64BIT;
+}
+
+// The image of a module of another process, read where it lies.
+TImageReader RemoteImage(HANDLE AProcess, HMODULE AModule) {
+    const auto base = reinterpret_cast<ULONG_PTR>(AModule);
+    return [AProcess, base](uint32_t ARva, void* ABuffer, size_t ASize) {
+        SIZE_T read = 0;
+        return ::ReadProcessMemory(AProcess, reinterpret_cast<LPCVOID>(base + ARva), ABuffer, ASize,
+                                   &read) &&
+               read == ASize;
+    };
+}
+
+// The machine of the process's executable, the first of its modules.
+uint16_t ImageMachine(HANDLE AProcess) {
+    const std::vector<HMODULE> modules = ModulesOf(AProcess, LIST_MODULES_DEFAULT);
+    TImageHeaders headers;
+    if (modules.empty() || !ReadImageHeaders(RemoteImage(AProcess, modules.front()), headers))
+        return PEMachineUnknown;
+    return headers.Machine;
+}
+
+} // namespace
+
+TProcessLibrary LibraryKindOf(HANDLE AProcess) {
+    uint16_t native = PEMachineUnknown;
+    uint16_t wow64 = PEMachineUnknown;
+    if (!Machines(AProcess, native, wow64))
+        return plNone;
+    const uint16_t image =
+        ProcessNeedsImageMachine(native, wow64) ? ImageMachine(AProcess) : PEMachineUnknown;
+    return LibraryForProcess(native, wow64, image);
+}
+
+TProcessLibrary OwnLibraryKind() {
+    return sizeof(void*) == 8 ? pl64 : pl32;
+}
+
+HMODULE FindModuleIn(HANDLE AProcess, const std::wstring& AFileName, TProcessLibrary AKind) {
+    if (AFileName.empty())
+        return nullptr;
+    wchar_t name[MAX_PATH];
+    for (HMODULE module : ModulesOf(AProcess, ModuleFilter(AKind))) {
+        const DWORD length = ::GetModuleBaseNameW(AProcess, module, name, MAX_PATH);
+        if (length > 0 && SameFileName(std::wstring(name, length), AFileName))
+            return module;
+    }
+    return nullptr;
+}
+
+LPTHREAD_START_ROUTINE RemoteKernel32Routine(HANDLE AProcess, TProcessLibrary AKind,
+                                             const char* AName) {
+    if (AKind == plNone)
+        return nullptr;
+    if (AKind == OwnLibraryKind()) {
+        // System modules lie at the same address in every process of a kind.
+        return reinterpret_cast<LPTHREAD_START_ROUTINE>(
+            reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), AName)));
+    }
+    std::wstring moduleFile = L"kernel32.dll";
+    std::string name = AName;
+    uint32_t ordinal = 0;
+    for (int step = 0; step < MaxForwards; ++step) {
+        const HMODULE module = FindModuleIn(AProcess, moduleFile, AKind);
+        if (!module)
+            return nullptr;
+        const TImageReader image = RemoteImage(AProcess, module);
+        const TExport found =
+            name.empty() ? FindExportByOrdinal(image, ordinal) : FindExport(image, name);
+        if (found.Kind == ekAddress)
+            return reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<ULONG_PTR>(module) +
+                                                            found.Rva);
+        TForwarder forwarder;
+        if (found.Kind != ekForwarded || !SplitForwarder(found.Forwarder, forwarder))
+            return nullptr;
+        moduleFile = AnsiToWide(forwarder.ModuleFile);
+        name = forwarder.Name;
+        ordinal = forwarder.Ordinal;
+    }
+    return nullptr;
+}

@@ -1,0 +1,120 @@
+#include "RemoteThreads.h"
+
+#include <tlhelp32.h>
+
+#include <string>
+
+#include "Deadline.h"
+#include "InjectionRules.h"
+#include "ProgramPath.h"
+
+namespace {
+
+constexpr DWORD RemoteAccess = PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
+                               PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ;
+
+bool InSession(DWORD AProcessId, DWORD ATarget) {
+    DWORD session = 0;
+    return ATarget == InjAllSessions ||
+           (::ProcessIdToSessionId(AProcessId, &session) && session == ATarget);
+}
+
+std::vector<DWORD> AdmittedProcesses(DWORD ATarget, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask) {
+    std::vector<DWORD> targets;
+    const TFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return targets;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    const DWORD self = ::GetCurrentProcessId();
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == 0 || entry.th32ProcessID == self)
+            continue;
+        if (ProcessAdmitted(entry.szExeFile, AIncludeMask, AExcludeMask) &&
+            InSession(entry.th32ProcessID, ATarget))
+            targets.push_back(entry.th32ProcessID);
+    }
+    return targets;
+}
+
+// The opened process is the one admitted: while the handle is held, its id
+// cannot pass to another process.
+bool StillAdmitted(HANDLE AProcess, DWORD AProcessId, DWORD ATarget, LPCWSTR AIncludeMask,
+                   LPCWSTR AExcludeMask) {
+    std::wstring image(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = static_cast<DWORD>(image.size());
+        if (::QueryFullProcessImageNameW(AProcess, 0, image.data(), &length)) {
+            image.resize(length);
+            break;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || image.size() >= 32768)
+            return false;
+        image.resize(image.size() * 2);
+    }
+    return ProcessAdmitted(ExtractFileName(image), AIncludeMask, AExcludeMask) &&
+           InSession(AProcessId, ATarget);
+}
+
+// Waits for the threads in batches of what one wait can take, each batch
+// with what is left of the time.
+void WaitForAll(const std::vector<HANDLE>& AThreads, const TDeadline& ADeadline) {
+    for (size_t start = 0; start < AThreads.size(); start += MAXIMUM_WAIT_OBJECTS) {
+        const size_t count = AThreads.size() - start < MAXIMUM_WAIT_OBJECTS
+                                 ? AThreads.size() - start
+                                 : MAXIMUM_WAIT_OBJECTS;
+        ::WaitForMultipleObjects(static_cast<DWORD>(count), AThreads.data() + start, TRUE,
+                                 ADeadline.Remaining());
+    }
+}
+
+} // namespace
+
+TKernelHandle StartRemoteThread(HANDLE AProcess, LPTHREAD_START_ROUTINE ARoutine,
+                                LPVOID AArgument) {
+    if (!ARoutine)
+        return {};
+    return TKernelHandle(
+        ::CreateRemoteThread(AProcess, nullptr, 0, ARoutine, AArgument, 0, nullptr));
+}
+
+TRemoteOutcome RunInOtherProcesses(DWORD ATarget, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
+                                   DWORD ATimeout,
+                                   const std::function<TRemoteThread(HANDLE AProcess)>& AStart) {
+    const TDeadline deadline(ATimeout);
+    TRemoteOutcome outcome;
+    // The thread's memory goes before the handle of its process closes.
+    struct TVisit {
+        TKernelHandle Process;
+        TRemoteThread Thread;
+    };
+    std::vector<TVisit> visits;
+    for (DWORD processId : AdmittedProcesses(ATarget, AIncludeMask, AExcludeMask)) {
+        if (deadline.Remaining() == 0) {
+            ++outcome.Late;
+            continue;
+        }
+        TKernelHandle process(
+            ::OpenProcess(RemoteAccess | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+        if (!process ||
+            !StillAdmitted(process.get(), processId, ATarget, AIncludeMask, AExcludeMask))
+            continue;
+        TRemoteThread thread = AStart(process.get());
+        if (thread.Thread)
+            visits.push_back(TVisit{std::move(process), std::move(thread)});
+    }
+    std::vector<HANDLE> threads;
+    for (const TVisit& visit : visits)
+        threads.push_back(visit.Thread.Thread.get());
+    WaitForAll(threads, deadline);
+    for (TVisit& visit : visits) {
+        if (::WaitForSingleObject(visit.Thread.Thread.get(), 0) == WAIT_OBJECT_0) {
+            ++outcome.Finished;
+        } else {
+            ++outcome.Late;
+            visit.Thread.Memory.Leave();
+        }
+    }
+    return outcome;
+}
