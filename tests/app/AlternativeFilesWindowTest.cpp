@@ -213,8 +213,8 @@ TEST(AlternativeFilesWindow, AToolKilledAtAnyPointLeavesEveryFileWholeAndTheNext
             return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         };
         window.Click(L"Download alternative files #1");
-        // At the latest once the run would be over.
-        while (elapsed() < 15) {
+        // At the latest when the run is over.
+        while (window.PressPending() && elapsed() < 15) {
             if (point.Kind == Appears && Exists(path))
                 break;
             if (point.Kind == Changes && FileSize(path) != before)

@@ -266,6 +266,10 @@ void TAutomatedTool::Click(const std::wstring& ACaption) {
     FPressThread.reset(::CreateThread(nullptr, 0, ClickThread, button, 0, nullptr));
 }
 
+bool TAutomatedTool::PressPending() const {
+    return FPressThread && ::WaitForSingleObject(FPressThread.get(), 0) == WAIT_TIMEOUT;
+}
+
 void TAutomatedTool::Kill() {
     ::TerminateProcess(FProcess.get(), 255);
     ::WaitForSingleObject(FProcess.get(), 10000);

@@ -61,6 +61,8 @@ public:
     // Presses the button with ACaption and returns at once, while its
     // handler runs.
     void Click(const std::wstring& ACaption);
+    // True while the handler of the last press or click still runs.
+    bool PressPending() const;
     // Ends the tool at once, as a crash or a power loss would, wherever it is.
     void Kill();
     // Waits for a message box of the tool.
