@@ -98,7 +98,8 @@ protected:
     virtual void FormShow();
 
     void AppendLine(const std::wstring& ALine) override;
-    // Creates or overwrites APath with every byte of AStream; raises when it cannot.
+    // Creates or overwrites APath with every byte of AStream and puts them on
+    // the disk; raises when it cannot, leaving no file at APath.
     virtual void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath);
 
     TConsoleServices& FServices;

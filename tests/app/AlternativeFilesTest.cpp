@@ -40,6 +40,13 @@ std::string Content(const std::wstring& AName, const std::string& AVersion) {
     return bytes;
 }
 
+// An alternative build as a real program: a whole image, told apart by what
+// follows it.
+std::string ProgramBuild(const std::wstring& AName, const std::string& AVersion) {
+    static const std::string program = ReadWholeFile(FixturePath(L"..\\QVHookInst32.exe"));
+    return program + Content(AName, AVersion);
+}
+
 std::wstring Installed(size_t AIndex) {
     return LiveProtectionFilePath(AIndex);
 }
@@ -73,7 +80,7 @@ public:
 
 protected:
     void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath) override {
-        if (ExtractFileName(APath) != FailingWrite)
+        if (FailingWrite.empty() || ExtractFileName(APath).rfind(FailingWrite, 0) != 0)
             return TLogForm::WriteStreamToFile(AStream, APath);
         const std::string& bytes = AStream.Bytes();
         WriteWholeFile(APath, bytes.substr(0, bytes.size() / 2));
@@ -93,8 +100,10 @@ protected:
         fs::remove_all(ServerRoot(), ignored);
         fs::create_directories(ServerRoot());
         ::DeleteFileW(LogFile().c_str());
-        for (size_t i = 0; i < LiveProtectionFiles.size(); ++i)
+        for (size_t i = 0; i < LiveProtectionFiles.size(); ++i) {
             ::DeleteFileW(Installed(i).c_str());
+            ::DeleteFileW((Installed(i) + L".partial").c_str());
+        }
         // The file-scan service's program is not there: nothing may name it.
         for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
             WriteWholeFile(Installed(i), Content(LiveProtectionFiles[i], "original"));
@@ -123,7 +132,8 @@ protected:
             const std::string original = Content(name, "original");
             if (Exists(Installed(i))) {
                 const std::string installed = ReadWholeFile(Installed(i));
-                EXPECT_TRUE(installed == original || installed == Content(name, "alternative"))
+                EXPECT_TRUE(installed == original || installed == Content(name, "alternative") ||
+                            installed == ProgramBuild(name, "alternative"))
                     << WideToUtf8(name) << " holds " << installed.size() << " other bytes";
             }
             if (Exists(Backup(i))) {
@@ -161,6 +171,18 @@ protected:
         return lines;
     }
     std::string RequestLog() const { return ReadWholeFile(LogFile()); }
+    // The server offers real programs, whole images, as the new builds.
+    static void ServeProgramBuilds() {
+        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+            WriteWholeFile(ServerRoot() + LiveProtectionFiles[i],
+                           ProgramBuild(LiveProtectionFiles[i], "alternative"));
+    }
+    static void ExpectNoPartialFiles() {
+        for (size_t i = 0; i < LiveProtectionFiles.size(); ++i) {
+            EXPECT_FALSE(Exists(Installed(i) + L".partial")) << WideToUtf8(LiveProtectionFiles[i]);
+            EXPECT_FALSE(Exists(Backup(i) + L".partial")) << WideToUtf8(LiveProtectionFiles[i]);
+        }
+    }
 
     TSystemConsoleServices FServices;
     std::unique_ptr<TLoopbackServer> FServer;
@@ -262,25 +284,182 @@ TEST_F(AlternativeFiles, AFileInUseIsNotReplaced) {
     ExpectNothingLost();
 }
 
-TEST_F(AlternativeFiles, AWriteThatFailsAfterTheDeletionPutsTheBackupBack) {
+// A second process that holds a file open as a loader or a scanner does:
+// reading, and letting others read and delete it. A deletion then answers
+// success and takes effect only when that process lets go.
+class TFileHolder {
+public:
+    explicit TFileHolder(const std::wstring& APath) {
+        TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        wchar_t system[MAX_PATH] = {};
+        ::GetSystemDirectoryW(system, MAX_PATH);
+        std::wstring commandLine = L"cmd.exe";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        if (!file ||
+            !::CreateProcessW((std::wstring(system) + L"\\cmd.exe").c_str(), commandLine.data(),
+                              nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
+                              nullptr, &startup, &process))
+            throw std::runtime_error("no process to hold the file");
+        TKernelHandle thread(process.hThread);
+        FProcess.reset(process.hProcess);
+        HANDLE held = nullptr;
+        if (!::DuplicateHandle(::GetCurrentProcess(), file.get(), FProcess.get(), &held, 0, FALSE,
+                               DUPLICATE_SAME_ACCESS))
+            throw std::runtime_error("the file was not handed to the holder");
+    }
+    TFileHolder(const TFileHolder&) = delete;
+    TFileHolder& operator=(const TFileHolder&) = delete;
+    ~TFileHolder() { Release(); }
+
+    // Ends the process, which closes the file.
+    void Release() {
+        if (!FProcess)
+            return;
+        ::TerminateProcess(FProcess.get(), 0);
+        ::WaitForSingleObject(FProcess.get(), 10000);
+        FProcess.reset();
+    }
+
+private:
+    TKernelHandle FProcess;
+};
+
+TEST_F(AlternativeFiles, AFileHeldWithDeleteSharingIsNotReplacedAndStays) {
+    ServeProgramBuilds();
+    TFileHolder holder(Installed(1));
+    {
+        // Held, by the other process only.
+        TFileHandle exclusive(::CreateFileW(Installed(1).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_FALSE(exclusive);
+        ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    TAlternativeFilesForm form(FServices);
+    form.DownloadAlternativeFiles(Base());
+    std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
+    perFile.insert(perFile.begin() + 1, L"[-] Unable to delete for replacement: " + Installed(1));
+    EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
+    ExpectOriginal(1);
+    // No deletion was left waiting: the file is still there once its holder is gone.
+    holder.Release();
+    ExpectOriginal(1);
+    for (size_t i = 2; i < LiveProtectionFiles.size(); ++i)
+        EXPECT_TRUE(ReadWholeFile(Installed(i)) ==
+                    ProgramBuild(LiveProtectionFiles[i], "alternative"));
+    ExpectNoPartialFiles();
+    ExpectNothingLost();
+}
+
+// What a run ended half-way leaves behind: partial files, a backup copy cut
+// short, installed paths empty beside their complete backups.
+TEST_F(AlternativeFiles, TheRunAfterAnInterruptedOneClearsItsLeftoversAndLeavesNoPathEmpty) {
+    ServeProgramBuilds();
+    ::DeleteFileW((ServerRoot() + L"QVHook64.dll").c_str());
+    fs::create_directories(ProgramFolder() + BackupFolderName);
+    for (size_t i : {1, 2}) {
+        WriteWholeFile(Backup(i), Content(LiveProtectionFiles[i], "original"));
+        ::DeleteFileW(Installed(i).c_str());
+        WriteWholeFile(Installed(i) + L".partial", "the start of a new build");
+    }
+    WriteWholeFile(Backup(3) + L".partial", Content(L"QVHookDrv32.sys", "original").substr(0, 100));
+
+    TAlternativeFilesForm form(FServices);
+    form.DownloadAlternativeFiles(Base());
+    std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
+    perFile[0] = L"[i] Backup for QVHook32.dll exists.";
+    perFile[1] = L"[i] Backup for QVHook64.dll exists.";
+    perFile.insert(perFile.begin() + 2,
+                   {L"[-] Unable to download: 18", L"[+] Backup for QVHook64.dll restore."});
+    EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
+    EXPECT_TRUE(form.ReportWritten());
+    EXPECT_TRUE(ReadWholeFile(Installed(1)) == ProgramBuild(L"QVHook32.dll", "alternative"));
+    ExpectOriginal(2);
+    EXPECT_EQ(ReadWholeFile(Backup(3)), Content(L"QVHookDrv32.sys", "original"));
+    ExpectNoPartialFiles();
+    ExpectNothingLost();
+}
+
+// Each way a restore can fail has its own line; the installed file and the
+// backup stay as they were.
+TEST_F(AlternativeFiles, ARestoreThatCannotBeDoneSaysWhy) {
+    struct TCase {
+        const char* What;
+        bool Backup;
+        bool Installed;
+        DWORD InstalledShare; // held with this sharing, or not held when ~0
+        DWORD BackupShare;
+        std::wstring Line;
+    };
+    const DWORD free = ~0u;
+    const TCase cases[] = {
+        {"no backup", false, true, free, free, L"[-] Backup for QVHook32.dll missing!"},
+        {"installed file in use", true, true, FILE_SHARE_READ, free,
+         L"[-] Could not delete file QVHook32.dll: " + SystemMessage(ERROR_SHARING_VIOLATION)},
+        {"backup unreadable", true, false, free, 0,
+         L"[-] Backup restoration for QVHook32.dll failed: " +
+             SystemMessage(ERROR_SHARING_VIOLATION)},
+    };
+    const std::string original = Content(L"QVHook32.dll", "original");
+    const std::string installed = Content(L"QVHook32.dll", "alternative");
+    const auto hold = [](const std::wstring& APath, DWORD AShare) {
+        return TFileHandle(AShare == free
+                               ? INVALID_HANDLE_VALUE
+                               : ::CreateFileW(APath.c_str(), GENERIC_READ, AShare, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    for (const TCase& c : cases) {
+        std::error_code ignored;
+        fs::remove_all(ProgramFolder() + BackupFolderName, ignored);
+        fs::create_directories(ProgramFolder() + BackupFolderName);
+        if (c.Backup)
+            WriteWholeFile(Backup(1), original);
+        ::DeleteFileW(Installed(1).c_str());
+        if (c.Installed)
+            WriteWholeFile(Installed(1), installed);
+        TFileHandle heldInstalled = hold(Installed(1), c.InstalledShare);
+        TFileHandle heldBackup = hold(Backup(1), c.BackupShare);
+
+        TAlternativeFilesForm form(FServices);
+        EXPECT_FALSE(form.RestoreBackup(1)) << c.What;
+        EXPECT_EQ(form.Lines, std::vector<std::wstring>{c.Line}) << c.What;
+        heldInstalled.reset();
+        heldBackup.reset();
+        EXPECT_EQ(Exists(Installed(1)), c.Installed) << c.What;
+        if (c.Installed) {
+            EXPECT_EQ(ReadWholeFile(Installed(1)), installed) << c.What;
+        }
+        if (c.Backup) {
+            EXPECT_EQ(ReadWholeFile(Backup(1)), original) << c.What;
+        }
+        ExpectNoPartialFiles();
+    }
+}
+
+TEST_F(AlternativeFiles, AWriteThatFailsLeavesTheInstalledFileAsItWas) {
     TAlternativeFilesForm form(FServices);
     form.FailingWrite = L"QVHookDrv64.sys";
     try {
         form.DownloadAlternativeFiles(Base());
         ADD_FAILURE() << "the write error did not pass on";
     } catch (const std::runtime_error& error) {
-        EXPECT_EQ(Utf8ToWide(error.what()), L"Cannot write file \"" + Installed(4) + L"\". " +
-                                                SystemMessage(ERROR_DISK_FULL));
+        const std::wstring message = Utf8ToWide(error.what());
+        EXPECT_EQ(message.rfind(L"Cannot write file \"" + Installed(4), 0), 0u);
+        EXPECT_NE(message.find(SystemMessage(ERROR_DISK_FULL)), std::wstring::npos);
     }
     std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
+    // The new file is written before the old one is touched: nothing to
+    // restore. The run ends there: the remaining files are not handled, no report.
     perFile.resize(4);
-    perFile.push_back(L"[+] Backup for QVHookDrv64.sys restore.");
-    // The run ends there: the remaining files are not handled, no report.
     EXPECT_EQ(form.Lines, Expected(Base(), perFile));
     for (size_t i = 1; i <= 3; ++i)
         ExpectAlternative(i);
     for (size_t i = 4; i <= 7; ++i)
         ExpectOriginal(i);
+    EXPECT_FALSE(Exists(Installed(4) + L".partial"));
     EXPECT_FALSE(Exists(Backup(5)));
     ExpectNothingLost();
 }

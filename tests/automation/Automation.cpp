@@ -270,13 +270,30 @@ std::optional<TMessageBoxInfo> TAutomatedTool::WaitForPress(std::chrono::millise
 
 std::optional<TMessageBoxInfo> TAutomatedTool::Press(const std::wstring& ACaption,
                                                      std::chrono::milliseconds ATimeout) {
+    Click(ACaption);
+    return WaitForPress(ATimeout);
+}
+
+void TAutomatedTool::Click(const std::wstring& ACaption) {
     HWND button = Control(ACaption);
     if (!button)
         throw std::runtime_error("no such button");
     if (FPressThread)
         ::WaitForSingleObject(FPressThread.get(), INFINITE);
     FPressThread.reset(::CreateThread(nullptr, 0, ClickThread, button, 0, nullptr));
-    return WaitForPress(ATimeout);
+}
+
+bool TAutomatedTool::PressPending() const {
+    return FPressThread && ::WaitForSingleObject(FPressThread.get(), 0) == WAIT_TIMEOUT;
+}
+
+void TAutomatedTool::Kill() {
+    ::TerminateProcess(FProcess.get(), 255);
+    ::WaitForSingleObject(FProcess.get(), 10000);
+    // The click returns once its window is gone.
+    if (FPressThread)
+        ::WaitForSingleObject(FPressThread.get(), 10000);
+    FPressThread.reset();
 }
 
 std::optional<TMessageBoxInfo> TAutomatedTool::Answer(const TMessageBoxInfo& ABox, int AButton,

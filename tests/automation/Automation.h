@@ -58,6 +58,13 @@ public:
     // Returns the box, if one came up; the press completes once it is answered.
     std::optional<TMessageBoxInfo> Press(const std::wstring& ACaption,
                                          std::chrono::milliseconds ATimeout = 120s);
+    // Presses the button with ACaption and returns at once, while its
+    // handler runs.
+    void Click(const std::wstring& ACaption);
+    // True while the handler of the last press or click still runs.
+    bool PressPending() const;
+    // Ends the tool at once, as a crash or a power loss would, wherever it is.
+    void Kill();
     // Waits for a message box of the tool.
     std::optional<TMessageBoxInfo> WaitForMessageBox(std::chrono::milliseconds ATimeout = 30s);
     // Answers a box with a button (IDOK, IDYES, IDNO) and waits until a

@@ -89,6 +89,8 @@ TLoopbackServer::TLoopbackServer(const TLoopbackServerOptions& AOptions) : FOpti
         commandLine += L" --parent-pid " + std::to_wstring(pid);
     if (!FOptions.FilesPath.empty())
         commandLine += L" --files-path " + Quoted(AnsiToWide(FOptions.FilesPath));
+    if (FOptions.SlowSeconds > 0)
+        commandLine += L" --slow " + std::to_wstring(FOptions.SlowSeconds);
     if (FOptions.Port != 0)
         commandLine += L" --port " + std::to_wstring(FOptions.Port);
     if (!FOptions.CertFile.empty())
