@@ -9,6 +9,7 @@
 
 #include "FormDERodos.h"
 #include "LiveProtectionFiles.h"
+#include "PEImage.h"
 #include "ProgramPath.h"
 #include "SystemMessage.h"
 #include "WinText.h"
@@ -30,6 +31,18 @@ std::wstring BackupFilePath(size_t AIndex) {
 [[noreturn]] void RaiseFileError(const wchar_t* AWhat, const std::wstring& APath, DWORD AError) {
     throw std::runtime_error(
         WideToUtf8(std::wstring(AWhat) + L" \"" + APath + L"\". " + SystemMessage(AError)));
+}
+
+static_assert(DownloadNotAnImageCode == ERROR_BAD_EXE_FORMAT);
+
+// Every alternative file is a driver, library or program: a download that is
+// not a whole image (empty, cut short, an error page) never takes the place
+// of an installed file.
+bool IsWholeImage(const TMemoryStream& AStream, int32_t& AErrorCode) {
+    if (IsCompletePEImage(AStream.Bytes()))
+        return true;
+    AErrorCode = DownloadNotAnImageCode;
+    return false;
 }
 
 } // namespace
@@ -103,7 +116,8 @@ void TFormDERodos::ReplaceFile(const std::wstring& ABaseAddress, size_t AIndex) 
     try {
         TMemoryStream stream;
         int32_t code = 0;
-        if (!FServices.DownloadToStream(ABaseAddress + name, stream, code)) {
+        if (!FServices.DownloadToStream(ABaseAddress + name, stream, code) ||
+            !IsWholeImage(stream, code)) {
             LogFailure(L"Unable to download: " + std::to_wstring(code));
         } else {
             stream.SetPosition(0);
