@@ -107,10 +107,16 @@ bool IsAnswerHead(std::string_view ARawHeaders) {
     const size_t end = ARawHeaders.find("\r\n");
     if (end == std::string_view::npos)
         return false;
-    const std::string_view status = ARawHeaders.substr(0, end);
-    if (status.size() < 12 || status.substr(0, 5) != "HTTP/" || !IsDigit(status[5]) ||
-        status[6] != '.' || !IsDigit(status[7]) || status[8] != ' ' || !IsDigit(status[9]) ||
-        !IsDigit(status[10]) || !IsDigit(status[11]) || (status.size() > 12 && status[12] != ' '))
+    // "HTTP/" and the version (one digit, or two with a dot), a space, three
+    // digits, then the end or a space and the reason.
+    std::string_view status = ARawHeaders.substr(0, end);
+    if (status.substr(0, 5) != "HTTP/" || status.size() < 6 || !IsDigit(status[5]))
+        return false;
+    status.remove_prefix(6);
+    if (status.size() >= 2 && status[0] == '.' && IsDigit(status[1]))
+        status.remove_prefix(2);
+    if (status.size() < 4 || status[0] != ' ' || !IsDigit(status[1]) || !IsDigit(status[2]) ||
+        !IsDigit(status[3]) || (status.size() > 4 && status[4] != ' '))
         return false;
     // The first field: a name, a colon.
     const std::string_view fields = ARawHeaders.substr(end + 2);

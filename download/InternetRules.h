@@ -47,9 +47,10 @@ bool ParseContentLength(std::string_view AText, int64_t& ALength);
 
 // Whether the head the platform hands back (its raw header lines, each
 // ended by CR LF) is that of a real answer: a status line "HTTP/<d>.<d> <ddd>"
-// followed by at least one header field. The platform takes an answer
-// without a status line for "HTTP/1.0 200 OK" with no fields at all, and a
-// status line cut off before its fields alike; no server of ours sends either.
+// (or "HTTP/<d> <ddd>") followed by at least one header field. The platform
+// takes an answer without a status line for "HTTP/1.0 200 OK" with no fields
+// at all, and a status line cut off before its fields alike; no real server
+// sends either.
 bool IsAnswerHead(std::string_view ARawHeaders);
 
 // Where a redirect from https://AServer/APath to ALocation leads, as an

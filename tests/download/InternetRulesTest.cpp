@@ -145,6 +145,7 @@ TEST(InternetRules, AnAnswerHeadHasAStatusLineAndFields) {
         {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", true},
         {"HTTP/1.0 404\r\nServer: x\r\n\r\n", true},
         {"HTTP/1.1 200 \r\nA:\r\n\r\n", true},
+        {"HTTP/2 200\r\ncontent-length: 5\r\n\r\n", true},
         // What the platform makes of an answer without a status line, or of
         // a status line cut off before its fields.
         {"HTTP/1.0 200 OK\r\n\r\n", false},
@@ -154,6 +155,9 @@ TEST(InternetRules, AnAnswerHeadHasAStatusLineAndFields) {
         {"HTTP/1.1 20 OK\r\nA: b\r\n\r\n", false},
         {"HTTP/1.1 2000 OK\r\nA: b\r\n\r\n", false},
         {"HTTP/x.1 200 OK\r\nA: b\r\n\r\n", false},
+        {"HTTP/1. 200 OK\r\nA: b\r\n\r\n", false},
+        {"HTTP/1.1200 OK\r\nA: b\r\n\r\n", false},
+        {"HTTP/1.1 200OK\r\nA: b\r\n\r\n", false},
         {"ICY 200 OK\r\nA: b\r\n\r\n", false},
         {"HTTP/1.1 200 OK\r\nno field here\r\nA: b\r\n\r\n", false},
         {"HTTP/1.1 200 OK\r\n: nameless\r\n\r\n", false},
