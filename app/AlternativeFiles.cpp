@@ -9,6 +9,7 @@
 
 #include "FormDERodos.h"
 #include "LiveProtectionFiles.h"
+#include "PEImage.h"
 #include "ProgramPath.h"
 #include "SystemMessage.h"
 #include "WinText.h"
@@ -103,6 +104,18 @@ bool DeleteUnheldFile(const std::wstring& APath) {
                                         sizeof(disposition)) != FALSE;
 }
 
+static_assert(DownloadNotAnImageCode == ERROR_BAD_EXE_FORMAT);
+
+// Every alternative file is a driver, library or program: a download that is
+// not a whole image (empty, cut short, an error page) never takes the place
+// of an installed file.
+bool IsWholeImage(const TMemoryStream& AStream, int32_t& AErrorCode) {
+    if (IsCompletePEImage(AStream.Bytes()))
+        return true;
+    AErrorCode = DownloadNotAnImageCode;
+    return false;
+}
+
 } // namespace
 
 bool DeleteFileOrLink(const std::wstring& APath) {
@@ -181,7 +194,8 @@ void TFormDERodos::ReplaceFile(const std::wstring& ABaseAddress, size_t AIndex) 
     try {
         TMemoryStream stream;
         int32_t code = 0;
-        if (!FServices.DownloadToStream(ABaseAddress + name, stream, code)) {
+        if (!FServices.DownloadToStream(ABaseAddress + name, stream, code) ||
+            !IsWholeImage(stream, code)) {
             LogFailure(L"Unable to download: " + std::to_wstring(code));
         } else {
             stream.SetPosition(0);

@@ -3,6 +3,7 @@
 // restore) are members of TFormDERodos; the routines here stand alone.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Deletes the file at APath, or removes the directory link or junction there
@@ -16,3 +17,7 @@ std::wstring AlternativeFilesBaseAddress(const std::wstring& AHost);
 // The folder below the program folder where the installed files are kept
 // before their first replacement.
 inline constexpr const wchar_t* BackupFolderName = L"LPBackup\\";
+
+// The code "Unable to download: %d" shows for a download that is not a whole
+// driver, library or program (ERROR_BAD_EXE_FORMAT): nothing is replaced.
+inline constexpr int32_t DownloadNotAnImageCode = 193;

@@ -75,6 +75,81 @@ TDecimal ParseDecimal(std::string_view AText) {
     return result;
 }
 
+bool ParseContentLength(std::string_view AText, int64_t& ALength) {
+    if (AText.empty())
+        return false;
+    int64_t value = 0;
+    for (const char c : AText) {
+        if (c < '0' || c > '9')
+            return false;
+        const int digit = c - '0';
+        if (value > (std::numeric_limits<int64_t>::max() - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    ALength = value;
+    return true;
+}
+
+namespace {
+
+bool IsDigit(char AChar) {
+    return AChar >= '0' && AChar <= '9';
+}
+
+char Lower(char AChar) {
+    return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar - 'A' + 'a') : AChar;
+}
+
+} // namespace
+
+bool IsAnswerHead(std::string_view ARawHeaders) {
+    const size_t end = ARawHeaders.find("\r\n");
+    if (end == std::string_view::npos)
+        return false;
+    // "HTTP/" and the version (one digit, or two with a dot), a space, three
+    // digits, then the end or a space and the reason.
+    std::string_view status = ARawHeaders.substr(0, end);
+    if (status.substr(0, 5) != "HTTP/" || status.size() < 6 || !IsDigit(status[5]))
+        return false;
+    status.remove_prefix(6);
+    if (status.size() >= 2 && status[0] == '.' && IsDigit(status[1]))
+        status.remove_prefix(2);
+    if (status.size() < 4 || status[0] != ' ' || !IsDigit(status[1]) || !IsDigit(status[2]) ||
+        !IsDigit(status[3]) || (status.size() > 4 && status[4] != ' '))
+        return false;
+    // The first field: a name, a colon.
+    const std::string_view fields = ARawHeaders.substr(end + 2);
+    const size_t colon = fields.find(':');
+    const size_t lineEnd = fields.find("\r\n");
+    return colon != std::string_view::npos && colon > 0 && colon < lineEnd;
+}
+
+bool IsSecureURL(std::string_view AURL) {
+    constexpr std::string_view scheme = "https://";
+    if (AURL.size() < scheme.size())
+        return false;
+    for (size_t i = 0; i < scheme.size(); ++i)
+        if (Lower(AURL[i]) != scheme[i])
+            return false;
+    return true;
+}
+
+std::string RedirectTarget(const std::string& AServer, const std::string& APath,
+                           const std::string& ALocation) {
+    const size_t scheme = ALocation.find("://");
+    const size_t firstSeparator = ALocation.find_first_of("/?#");
+    if (scheme != std::string::npos && scheme < firstSeparator)
+        return ALocation;
+    if (ALocation.rfind("//", 0) == 0)
+        return "https:" + ALocation;
+    const std::string origin = "https://" + AServer;
+    if (!ALocation.empty() && ALocation[0] == '/')
+        return origin + ALocation;
+    const std::string path = APath.substr(0, APath.find_first_of("?#"));
+    return origin + path.substr(0, path.rfind('/') + 1) + ALocation;
+}
+
 uint8_t ProgressPercentage(int64_t ACurrent, int64_t ATotal) {
     if (ATotal <= 0)
         return 0;

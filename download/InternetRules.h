@@ -40,6 +40,28 @@ struct TDecimal {
 };
 TDecimal ParseDecimal(std::string_view AText);
 
+// A Content-Length as the answer gave it: only plain decimal digits, at least
+// one, of a value that fits a signed 64-bit number (leading zeros are plain
+// digits). False for anything else: a sign, a space, a fraction, too large.
+bool ParseContentLength(std::string_view AText, int64_t& ALength);
+
+// Whether the head the platform hands back (its raw header lines, each
+// ended by CR LF) is that of a real answer: a status line "HTTP/<d>.<d> <ddd>"
+// (or "HTTP/<d> <ddd>") followed by at least one header field. The platform
+// takes an answer without a status line for "HTTP/1.0 200 OK" with no fields
+// at all, and a status line cut off before its fields alike; no real server
+// sends either.
+bool IsAnswerHead(std::string_view ARawHeaders);
+
+// Where a redirect from https://AServer/APath to ALocation leads, as an
+// absolute URL: a Location with a scheme stands as it is, one beginning with
+// "//" takes the scheme "https:", one beginning with "/" the same server, any
+// other replaces the last segment of APath (without its query).
+std::string RedirectTarget(const std::string& AServer, const std::string& APath,
+                           const std::string& ALocation);
+// Whether a URL goes over TLS: its scheme is "https", in any letter case.
+bool IsSecureURL(std::string_view AURL);
+
 // 0 when no length was announced (ATotal 0 or less); 100 when all arrived;
 // otherwise the share rounded to the nearest whole number, never over 100.
 uint8_t ProgressPercentage(int64_t ACurrent, int64_t ATotal);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <chrono>
 #include <memory>
 
 #include "DebugLogger.h"
@@ -20,9 +21,49 @@ void LogFailedCall(const char* ACall, DWORD AErrorCode) {
         logger->LogError(AErrorCode, L"TtxInternetHTTP.Transfer." + AnsiToWide(ACall), dlvError);
 }
 
+// Redirects of a secure request are followed here, each checked, up to this many.
+constexpr int SecureRedirectLimit = 10;
+
+bool IsRedirect(uint16_t AStatus) {
+    return AStatus == HTTP_STATUS_MOVED || AStatus == HTTP_STATUS_REDIRECT ||
+           AStatus == HTTP_STATUS_REDIRECT_METHOD || AStatus == HTTP_STATUS_REDIRECT_KEEP_VERB ||
+           AStatus == HTTP_STATUS_PERMANENT_REDIRECT;
+}
+
+// A header of the answer as text, however long. False with the platform's
+// error (ERROR_HTTP_HEADER_NOT_FOUND when the answer has none).
+bool QueryHeader(HINTERNET ARequest, DWORD AInfoLevel, std::string& AText, DWORD& AError) {
+    AText.assign(64, '\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD size = static_cast<DWORD>(AText.size());
+        if (::HttpQueryInfoA(ARequest, AInfoLevel, AText.data(), &size, nullptr)) {
+            AText.resize(size);
+            return true;
+        }
+        AError = ::GetLastError();
+        if (AError != ERROR_INSUFFICIENT_BUFFER)
+            return false;
+        AText.assign(static_cast<size_t>(size) + 1, '\0');
+    }
+    return false;
+}
+
+// The platform's error of a call that waited for the server, or the time-out
+// when the silence limit ended it: Windows reports ERROR_INTERNET_TIMEOUT
+// itself, Wine the socket's WSAETIMEDOUT, or ERROR_INTERNET_CONNECTION_ABORTED
+// for a time-out while it waits for the head of the answer or a TLS record.
+DWORD SilenceOrError(DWORD AError, std::chrono::steady_clock::time_point ACallStart) {
+    const auto waited = std::chrono::steady_clock::now() - ACallStart;
+    if (AError == ERROR_INTERNET_TIMEOUT || AError == WSAETIMEDOUT ||
+        waited >= std::chrono::milliseconds(WinINetSilenceLimitMs))
+        return ERROR_INTERNET_TIMEOUT;
+    return AError;
+}
+
 } // namespace
 
 std::string WinINetUserAgent;
+uint32_t WinINetSilenceLimitMs = DownloadSilenceLimitMs;
 
 void WinINetStartUp() {
     TDebugUnitTrace trace(L"vxnWinAPIWinINet", dlsUnitInitialization);
@@ -83,8 +124,15 @@ bool TtxInternetHTTP::Failed(const char* ACall) {
     return false;
 }
 
+bool TtxInternetHTTP::Refused(const char* AWhat, uint32_t AErrorCode, TStream& AStream) {
+    FErrorCode = AErrorCode;
+    LogFailedCall(AWhat, FErrorCode);
+    AStream.SetPosition(0);
+    return false;
+}
+
 bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort,
-                               const TRequest& ARequest, TStream& AStream) {
+                               const TRequest& ARequest, TStream& AStream, int ARedirects) {
     FCurrentBytes = 0;
     FTotalBytes = 0;
     FErrorCode = 0;
@@ -100,13 +148,25 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
                                                ARequest.Flags, 0));
     if (!request)
         return Failed("HttpOpenRequestA");
+    // No wait for the server without a bound: Wine's own default waits for
+    // ever. The limit holds for each wait for bytes, while the head and while
+    // the body arrive.
+    DWORD silenceLimit = WinINetSilenceLimitMs;
+    ::InternetSetOptionA(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &silenceLimit,
+                         sizeof(silenceLimit));
+    ::InternetSetOptionA(request.get(), INTERNET_OPTION_SEND_TIMEOUT, &silenceLimit,
+                         sizeof(silenceLimit));
 
     const auto send = [&](const std::string& AHeaders) {
-        return ::HttpSendRequestA(request.get(), AHeaders.empty() ? nullptr : AHeaders.c_str(),
-                                  static_cast<DWORD>(AHeaders.size()),
-                                  ARequest.Body.empty() ? nullptr
-                                                        : const_cast<char*>(ARequest.Body.data()),
-                                  static_cast<DWORD>(ARequest.Body.size())) != FALSE;
+        const auto start = std::chrono::steady_clock::now();
+        if (::HttpSendRequestA(request.get(), AHeaders.empty() ? nullptr : AHeaders.c_str(),
+                               static_cast<DWORD>(AHeaders.size()),
+                               ARequest.Body.empty() ? nullptr
+                                                     : const_cast<char*>(ARequest.Body.data()),
+                               static_cast<DWORD>(ARequest.Body.size())))
+            return true;
+        ::SetLastError(SilenceOrError(::GetLastError(), start));
+        return false;
     };
     const auto sendFailed = [&] {
         Failed("HttpSendRequestA");
@@ -136,12 +196,38 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
         return false;
     }
 
-    char lengthText[32] = {};
-    DWORD lengthSize = sizeof(lengthText);
-    if (::HttpQueryInfoA(request.get(), HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthSize,
-                         nullptr)) {
-        const TDecimal length = ParseDecimal(std::string_view(lengthText, lengthSize));
-        FTotalBytes = length.Valid ? length.Value : 0;
+    DWORD error = ERROR_SUCCESS;
+    std::string location;
+    if ((ARequest.Flags & INTERNET_FLAG_NO_AUTO_REDIRECT) && IsRedirect(FStatusCode) &&
+        QueryHeader(request.get(), HTTP_QUERY_LOCATION, location, error)) {
+        // What left over TLS never comes back over plain HTTP: Windows refuses
+        // that redirect itself, Wine would follow it.
+        const std::string next = RedirectTarget(target.Host + ":" + std::to_string(target.Port),
+                                                ARequest.Path, location);
+        request.reset();
+        connection.reset();
+        std::string server, path;
+        if (!IsSecureURL(next) || !SplitURL(next, server, path))
+            return Refused("Redirect", ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR, AStream);
+        if (ARedirects >= SecureRedirectLimit)
+            return Refused("Redirect", ERROR_HTTP_REDIRECT_FAILED, AStream);
+        TRequest redirected = ARequest;
+        redirected.Path = path;
+        return Transfer(server, INTERNET_DEFAULT_HTTPS_PORT, redirected, AStream, ARedirects + 1);
+    }
+
+    // A length that is there must be a plain number: anything else leaves
+    // the end of the body unknown.
+    std::string lengthText;
+    if (QueryHeader(request.get(), HTTP_QUERY_CONTENT_LENGTH, lengthText, error)) {
+        int64_t length = 0;
+        if (!ParseContentLength(lengthText, length)) {
+            NotifyDebug("- Content-Length >" + lengthText + "<");
+            return Refused("HttpQueryInfoA", ERROR_HTTP_INVALID_SERVER_RESPONSE, AStream);
+        }
+        FTotalBytes = length;
+    } else if (error != ERROR_HTTP_HEADER_NOT_FOUND) {
+        return Refused("HttpQueryInfoA", error, AStream);
     }
     const bool received = ReceiveBody(request.get(), AStream);
     request.reset();
@@ -167,6 +253,13 @@ bool TtxInternetHTTP::ReadStatus(void* ARequest) {
                     received + "<");
         return false;
     }
+    // The platform makes up a status for an answer that has none.
+    std::string head;
+    DWORD error = ERROR_SUCCESS;
+    if (!QueryHeader(ARequest, HTTP_QUERY_RAW_HEADERS_CRLF, head, error) || !IsAnswerHead(head)) {
+        NotifyDebug("- HttpQueryInfo no answer head >" + head.substr(0, head.find('\r')) + "<");
+        return false;
+    }
     FStatusCode = static_cast<uint16_t>(status.Value);
     return true;
 }
@@ -178,8 +271,9 @@ bool TtxInternetHTTP::ReceiveBody(void* ARequest, TStream& AStream) {
     DWORD readError = ERROR_SUCCESS;
     for (;;) {
         DWORD read = 0;
+        const auto start = std::chrono::steady_clock::now();
         if (!::InternetReadFile(ARequest, buffer.get(), static_cast<DWORD>(blockSize), &read)) {
-            readError = ::GetLastError();
+            readError = SilenceOrError(::GetLastError(), start);
             LogFailedCall("InternetReadFile", readError);
             break;
         }
@@ -212,8 +306,10 @@ bool TtxInternetHTTP::Download(const std::string& AServer, const std::string& AP
                                TStream& AStream) {
     TRequest request;
     request.Path = APath;
+    // Redirects of a secure request are followed by Transfer, which checks
+    // where each one leads.
     if (bSSL)
-        request.Flags |= INTERNET_FLAG_SECURE;
+        request.Flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     return Transfer(AServer, static_cast<uint16_t>(FPort & 0xFFFF), request, AStream);
 }
 

@@ -31,6 +31,12 @@ using TInternetDebug = std::function<void(const std::string& AText)>;
 extern std::string WinINetUserAgent;
 void WinINetStartUp();
 
+// The longest a transfer waits for the server's next bytes before it fails
+// with ERROR_INTERNET_TIMEOUT (12002): Windows' own receive time-out.
+inline constexpr uint32_t DownloadSilenceLimitMs = 30000;
+// The limit every transfer applies; tests shorten it.
+extern uint32_t WinINetSilenceLimitMs;
+
 class TtxInternet {
 public:
     // Opens the internet handle: the system's own settings without AProxy or
@@ -91,8 +97,13 @@ public:
     // The core transfer: GET APath from AServer ("host" or "host:port") into
     // AStream at its position. True when the body was received whole: with
     // any status but 404 (StatusCode tells which), the body is then in the
-    // stream and its position is 0. A read that fails on the way, or a body
-    // that ends short of its announced length, fails the transfer.
+    // stream and its position is 0. A read that fails on the way, a body
+    // that ends short of its announced length, a length that is no plain
+    // number (12152) or a server silent for longer than the silence limit
+    // (12002) fails the transfer. An answer without a real head (a status
+    // line and header fields) has StatusCode 0. Over TLS, redirects are
+    // followed only to https addresses: one to any other scheme fails with
+    // 12040, more than ten in a row with 12156.
     bool Download(const std::string& AServer, const std::string& APath, TStream& AStream);
     // The URL forms: "https://" switches to port 443 with TLS, "http://" to
     // port 80 without, another scheme keeps what the object had.
@@ -122,11 +133,13 @@ public:
 private:
     struct TRequest;
     bool Transfer(const std::string& AServer, uint16_t ADefaultPort, const TRequest& ARequest,
-                  TStream& AStream);
+                  TStream& AStream, int ARedirects = 0);
     bool ReadStatus(void* ARequest);
     // Reads the body to its end into AStream; false when the transfer failed.
     bool ReceiveBody(void* ARequest, TStream& AStream);
     bool Failed(const char* ACall);
+    // An answer the transfer does not take: fails with AErrorCode, the stream rewound.
+    bool Refused(const char* AWhat, uint32_t AErrorCode, TStream& AStream);
 
     int32_t FBlockSize = 4096;
     uint16_t FStatusCode = 0;
@@ -143,8 +156,11 @@ inline constexpr const char* PostPassword = "none";    // 4 characters
 // internet settings. True only for a complete body with status 200. False
 // with AErrorCode: 1 for a URL without "://", 18 for status 404, another HTTP
 // status for any other answer (its body stays in the stream but is no file),
-// 12152 for an answer without a readable status, else the platform's error of
-// the failed call (12031 when the body ended short of its announced length).
+// 12152 for an answer without a readable status or head or with a length that
+// is no plain number, 12002 when the server fell silent for longer than the
+// silence limit, 12040 for an https address redirected to another scheme,
+// else the platform's error of the failed call (12031 when the body ended
+// short of its announced length).
 bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode);
 
 // Words for an error code: the client's own for 18, 12007 and 12029, else

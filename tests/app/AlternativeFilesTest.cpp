@@ -32,12 +32,13 @@ bool Exists(const std::wstring& APath) {
     return ::GetFileAttributesW(APath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Distinct bytes per file and version, large enough to take many reads.
+// The build's own image of the file (every alternative file is one), with
+// distinct bytes per file and version after it, large enough to take many reads.
 std::string Content(const std::wstring& AName, const std::string& AVersion) {
     std::string bytes = AVersion + " " + WideToUtf8(AName) + "\n";
     while (bytes.size() < 40000)
         bytes += bytes.substr(0, 997);
-    return bytes;
+    return ReadWholeFile(FixturePath(L"..\\" + AName)) + bytes;
 }
 
 // An alternative build as a real program: a whole image, told apart by what
@@ -511,7 +512,7 @@ TEST_F(AlternativeFiles, TheButtonAsksForEachFileBelowItsAddress) {
     form.SetDownloadBaseAddress(AlternativeFilesBaseAddress(L"download.vexlo.example"));
     const std::wstring base = L"https://download.vexlo.example" + AnsiToWide(FilesPath);
     EXPECT_EQ(form.DownloadBaseAddress(), base);
-    services.Downloads[base + L"QVHook32.dll"] = {"new"};
+    services.Downloads[base + L"QVHook32.dll"] = {Content(L"QVHook32.dll", "new")};
     services.Downloads[base + L"QVHookHelper.exe"] = {"error page", false, 500};
 
     form.Action(TActionId::aDownload27Files).OnExecute();
@@ -529,7 +530,7 @@ TEST_F(AlternativeFiles, TheButtonAsksForEachFileBelowItsAddress) {
         L"[-] Unable to download: 18",
     };
     EXPECT_EQ(form.DownloadLines(), Expected(base, perFile));
-    EXPECT_EQ(ReadWholeFile(Installed(1)), "new");
+    EXPECT_EQ(ReadWholeFile(Installed(1)), Content(L"QVHook32.dll", "new"));
     // The state test is not run.
     EXPECT_EQ(
         std::count(services.Calls.begin(), services.Calls.end(), "IsInjectionDriverInstalled"), 0);

@@ -1,6 +1,7 @@
 // The download client's text rules, as tables.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,95 @@ TEST(InternetRules, WholeDecimalNumbers) {
             EXPECT_EQ(number.BadPosition, c.BadPosition) << c.Text;
         }
     }
+}
+
+TEST(InternetRules, AContentLengthIsAPlainNumber) {
+    struct TCase {
+        std::string Text;
+        bool Valid;
+        int64_t Length;
+    };
+    const TCase cases[] = {
+        {"0", true, 0},
+        {"78362", true, 78362},
+        {std::string(40, '0') + "1000", true, 1000},
+        {"9223372036854775807", true, INT64_MAX},
+        {"9223372036854775808", false, 0},
+        {"99999999999999999999", false, 0},
+        {"-1", false, 0},
+        {"+5", false, 0},
+        {"", false, 0},
+        {" 5", false, 0},
+        {"5 ", false, 0},
+        {"1e3", false, 0},
+        {"0x10", false, 0},
+        {"12,5", false, 0},
+    };
+    for (const TCase& c : cases) {
+        int64_t length = -7;
+        EXPECT_EQ(ParseContentLength(c.Text, length), c.Valid) << c.Text;
+        EXPECT_EQ(length, c.Valid ? c.Length : -7) << c.Text;
+    }
+}
+
+TEST(InternetRules, AnAnswerHeadHasAStatusLineAndFields) {
+    struct TCase {
+        std::string Head;
+        bool Real;
+    };
+    const TCase cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", true},
+        {"HTTP/1.0 404\r\nServer: x\r\n\r\n", true},
+        {"HTTP/1.1 200 \r\nA:\r\n\r\n", true},
+        {"HTTP/2 200\r\ncontent-length: 5\r\n\r\n", true},
+        // What the platform makes of an answer without a status line, or of
+        // a status line cut off before its fields.
+        {"HTTP/1.0 200 OK\r\n\r\n", false},
+        {"HTTP/1.1 200 OK\r\n\r\n", false},
+        {"", false},
+        {"HTTP/1.1 200 OK", false},
+        {"HTTP/1.1 20 OK\r\nA: b\r\n\r\n", false},
+        {"HTTP/1.1 2000 OK\r\nA: b\r\n\r\n", false},
+        {"HTTP/x.1 200 OK\r\nA: b\r\n\r\n", false},
+        {"HTTP/1. 200 OK\r\nA: b\r\n\r\n", false},
+        {"HTTP/1.1200 OK\r\nA: b\r\n\r\n", false},
+        {"HTTP/1.1 200OK\r\nA: b\r\n\r\n", false},
+        {"ICY 200 OK\r\nA: b\r\n\r\n", false},
+        {"HTTP/1.1 200 OK\r\nno field here\r\nA: b\r\n\r\n", false},
+        {"HTTP/1.1 200 OK\r\n: nameless\r\n\r\n", false},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(IsAnswerHead(c.Head), c.Real) << c.Head;
+}
+
+TEST(InternetRules, WhereARedirectLeads) {
+    struct TCase {
+        std::string Location;
+        std::string Target;
+        bool Secure;
+    };
+    // From https://host:8443/a/b/file.dll?x=1
+    const TCase cases[] = {
+        {"https://other/f", "https://other/f", true},
+        {"HTTPS://other/f", "HTTPS://other/f", true},
+        {"http://other/f", "http://other/f", false},
+        {"HTTP://other/f", "HTTP://other/f", false},
+        {"ftp://other/f", "ftp://other/f", false},
+        {"//other/f", "https://other/f", true},
+        {"/c/d", "https://host:8443/c/d", true},
+        {"next.dll", "https://host:8443/a/b/next.dll", true},
+        {"../up.dll", "https://host:8443/a/b/../up.dll", true},
+        // A "://" further on is no scheme.
+        {"/go?to=http://other/", "https://host:8443/go?to=http://other/", true},
+        {"", "https://host:8443/a/b/", true},
+    };
+    for (const TCase& c : cases) {
+        const std::string target = RedirectTarget("host:8443", "/a/b/file.dll?x=1", c.Location);
+        EXPECT_EQ(target, c.Target) << c.Location;
+        EXPECT_EQ(IsSecureURL(target), c.Secure) << c.Location;
+    }
+    EXPECT_FALSE(IsSecureURL("https:/x"));
+    EXPECT_FALSE(IsSecureURL("http"));
 }
 
 TEST(InternetRules, ProgressPercentages) {

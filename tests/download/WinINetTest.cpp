@@ -169,6 +169,57 @@ TEST_F(Download, BrokenConnectionsFail) {
     EXPECT_NE(code, 200);
 }
 
+// Answers that break HTTP's framing: none passes for a whole body.
+TEST_F(Download, AnswersThatBreakTheFraming) {
+    struct TCase {
+        std::string Path;
+        int32_t Code;
+    };
+    const TCase cases[] = {
+        // The head ends without a field, or never was one: the platform
+        // makes up a "200 OK" for both.
+        {"/hostile/status-then-close", ERROR_HTTP_INVALID_SERVER_RESPONSE},
+        {"/hostile/no-status-line", ERROR_HTTP_INVALID_SERVER_RESPONSE},
+        // A length that is no plain number within 64 bits leaves the end unknown.
+        {"/hostile/length/-1/400", ERROR_HTTP_INVALID_SERVER_RESPONSE},
+        {"/hostile/length/99999999999999999999/400", ERROR_HTTP_INVALID_SERVER_RESPONSE},
+        {"/hostile/length/+400/400", ERROR_HTTP_INVALID_SERVER_RESPONSE},
+        // Leading zeros are plain digits; the body is short of that length.
+        {"/hostile/length/" + std::string(40, '0') + "1000/400", ERROR_INTERNET_CONNECTION_RESET},
+    };
+    for (const TCase& c : cases) {
+        TMemoryStream stream;
+        int32_t code = 0;
+        EXPECT_FALSE(DownloadToStream(AnsiToWide(Url(c.Path)), stream, code)) << c.Path;
+        EXPECT_EQ(code, c.Code) << c.Path;
+    }
+    // A length of 40 digits or more is read whole, not cut at a buffer's end.
+    TMemoryStream stream;
+    int32_t code = -1;
+    EXPECT_TRUE(DownloadToStream(
+        AnsiToWide(Url("/hostile/length/" + std::string(40, '0') + "1000/1000")), stream, code));
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(stream.Bytes(), Pattern(1000));
+}
+
+// The silence limit shortened for the test, as it stands again afterwards.
+class TSilenceLimit {
+public:
+    explicit TSilenceLimit(uint32_t AMilliseconds) { WinINetSilenceLimitMs = AMilliseconds; }
+    ~TSilenceLimit() { WinINetSilenceLimitMs = DownloadSilenceLimitMs; }
+};
+
+TEST_F(Download, ASilentServerEndsTheTransfer) {
+    const TSilenceLimit limit(1500);
+    // Silent before the head, after the head, after part of the body.
+    for (const std::string path : {"/hang", "/hostile/silent/0", "/hostile/silent/100"}) {
+        TtxInternetHTTP client;
+        TMemoryStream stream;
+        EXPECT_FALSE(client.Download(Url(path), stream)) << path;
+        EXPECT_EQ(client.ErrorCode(), static_cast<uint32_t>(ERROR_INTERNET_TIMEOUT)) << path;
+    }
+}
+
 TEST_F(Download, NoServerToTalkTo) {
     struct TCase {
         std::string URL;
@@ -362,6 +413,40 @@ TEST_F(SecureDownload, OverTLSAndBackToPlainOnOneObject) {
         fresh.Download("ftp://127.0.0.1:" + std::to_string(FServer->Port()) + "/bytes/10", stream));
     EXPECT_FALSE(fresh.SSL());
     EXPECT_EQ(fresh.Port(), 80u);
+}
+
+TEST_F(SecureDownload, RedirectsStayOnTLS) {
+    // To plain HTTP: refused before anything is asked over it.
+    TLoopbackServerOptions options;
+    options.Log = FFolder + L"plain.log";
+    const TLoopbackServer plain(options);
+    const std::string toPlain = "https://" + SecureServer() + "/hostile/redirect/" +
+                                std::to_string(plain.Port()) + "/bytes/3000";
+    TMemoryStream stream;
+    int32_t code = 0;
+    EXPECT_FALSE(DownloadToStream(AnsiToWide(toPlain), stream, code));
+    EXPECT_EQ(code, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+    EXPECT_EQ(stream.Size(), 0);
+    EXPECT_EQ(ReadWholeFile(FFolder + L"plain.log").find("/bytes/3000"), std::string::npos);
+
+    // Within TLS redirects are followed: /status/302 sends to /status/200.
+    TtxInternetHTTP client;
+    std::string body;
+    EXPECT_TRUE(client.Download("https://" + SecureServer() + "/status/302", body));
+    EXPECT_EQ(client.StatusCode(), 200);
+    EXPECT_EQ(body, "status 200");
+    EXPECT_TRUE(client.SSL());
+}
+
+TEST_F(SecureDownload, ASilentServerEndsTheTransfer) {
+    const TSilenceLimit limit(1500);
+    for (const std::string path : {"/hang", "/hostile/silent/100"}) {
+        TMemoryStream stream;
+        int32_t code = 0;
+        EXPECT_FALSE(DownloadToStream(AnsiToWide("https://" + SecureServer() + path), stream, code))
+            << path;
+        EXPECT_EQ(code, ERROR_INTERNET_TIMEOUT) << path;
+    }
 }
 
 TEST_F(SecureDownload, CutShortOverTLS) {

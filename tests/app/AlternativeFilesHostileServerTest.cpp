@@ -1,0 +1,147 @@
+// The replacement against servers that break HTTP or send what is no whole
+// image, on the real file system: every answer fails with its code, and the
+// installed file and its backup stay as they were, byte for byte. The
+// installed files are real images of the build; the server has the
+// alternative builds (the same images with bytes after them).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AlternativeFiles.h"
+#include "FakeConsoleServices.h"
+#include "LiveProtectionFiles.h"
+#include "LoopbackServer.h"
+#include "ProgramPath.h"
+#include "TestCA.h"
+#include "TestFiles.h"
+#include "WinINet.h"
+#include "WinText.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::wstring Backup(size_t AIndex) {
+    return ProgramFolder() + BackupFolderName + LiveProtectionFiles[AIndex];
+}
+
+// The image of the build, beside the folder this program runs in.
+std::string Original(size_t AIndex) {
+    return ReadWholeFile(FixturePath(L"..\\" + std::wstring(LiveProtectionFiles[AIndex])));
+}
+
+class AlternativeFilesHostileServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        WinINetStartUp();
+        ASSERT_TRUE(TrustTestCA(FixturePath(L"..\\testca\\ca.cer")));
+    }
+
+    void SetUp() override {
+        std::error_code ignored;
+        fs::remove_all(ProgramFolder() + BackupFolderName, ignored);
+        FServed = MakeTestFolder(L"hostile-served");
+        FPlainLog = FServed + L"plain.log";
+        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+            ASSERT_GT(Original(i).size(), 1024u);
+            WriteWholeFile(LiveProtectionFilePath(i), Original(i));
+            WriteWholeFile(FServed + LiveProtectionFiles[i], Original(i) + "alternative build");
+        }
+        TLoopbackServerOptions options;
+        options.Root = FServed;
+        options.Log = FPlainLog;
+        FPlain = std::make_unique<TLoopbackServer>(options);
+        options.Log.clear();
+        options.CertFile = FixturePath(L"..\\testca\\server.pem");
+        options.KeyFile = FixturePath(L"..\\testca\\server.key");
+        FSecure = std::make_unique<TLoopbackServer>(options);
+    }
+    void TearDown() override {
+        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+            ::DeleteFileW(LiveProtectionFilePath(i).c_str());
+    }
+
+    std::wstring Base(bool ASecure, const std::string& AFolder) const {
+        const TLoopbackServer& server = ASecure ? *FSecure : *FPlain;
+        return AnsiToWide((ASecure ? "https" : "http") + std::string("://127.0.0.1:") +
+                          std::to_string(server.Port()) + AFolder);
+    }
+
+    struct TCase {
+        std::string Folder;
+        int32_t Code;
+    };
+    // Each row through ReplaceFile, drivers, libraries and programs in turn.
+    void ExpectNothingReplaced(bool ASecure, const std::vector<TCase>& ACases) {
+        TSystemConsoleServices services;
+        // Answers end as soon as the server stays silent this long.
+        WinINetSilenceLimitMs = 1500;
+        size_t row = 0;
+        for (const TCase& c : ACases) {
+            const size_t index = FirstAlternativeFile + row++ % (LiveProtectionFiles.size() - 1);
+            const std::wstring base = Base(ASecure, c.Folder);
+            TLogForm form(services);
+            form.ReplaceFile(base, index);
+            ASSERT_FALSE(form.Lines.empty());
+            EXPECT_EQ(form.Lines.back(), L"[-] Unable to download: " + std::to_wstring(c.Code))
+                << WideToUtf8(base);
+            // Compared whole, reported by size: the bytes are images.
+            const std::string installed = ReadWholeFile(LiveProtectionFilePath(index));
+            const std::string backup = ReadWholeFile(Backup(index));
+            EXPECT_TRUE(installed == Original(index))
+                << WideToUtf8(base) << ": " << installed.size() << " bytes installed";
+            EXPECT_TRUE(backup == Original(index))
+                << WideToUtf8(base) << ": " << backup.size() << " bytes in the backup";
+        }
+        WinINetSilenceLimitMs = DownloadSilenceLimitMs;
+
+        // The same server hands out whole images, and those are installed.
+        TLogForm form(services);
+        form.ReplaceFile(Base(ASecure, "/files/"), 1);
+        EXPECT_TRUE(ReadWholeFile(LiveProtectionFilePath(1)) == Original(1) + "alternative build");
+    }
+
+    // The same answers over HTTP and HTTPS.
+    static std::vector<TCase> BrokenAnswers() {
+        return {
+            // No head but a status line, or none at all.
+            {"/hostile/status-then-close/", ERROR_HTTP_INVALID_SERVER_RESPONSE},
+            {"/hostile/no-status-line/", ERROR_HTTP_INVALID_SERVER_RESPONSE},
+            // The platform takes a cut chunked body for a whole one: the image is cut.
+            {"/hostile/chunked-cut/", DownloadNotAnImageCode},
+            {"/hostile/chunked-unended/", DownloadNotAnImageCode},
+            {"/hostile/length/-1/400/", ERROR_HTTP_INVALID_SERVER_RESPONSE},
+            {"/hostile/length/" + std::string(40, '0') + "100000/400/",
+             ERROR_INTERNET_CONNECTION_RESET},
+            {"/hostile/length/99999999999999999999/400/", ERROR_HTTP_INVALID_SERVER_RESPONSE},
+            // A 200 with nothing, or with what is no image.
+            {"/bytes/0/", DownloadNotAnImageCode},
+            {"/bytes/40000/", DownloadNotAnImageCode},
+            {"/hostile/silent/100/", ERROR_INTERNET_TIMEOUT},
+        };
+    }
+
+    std::wstring FServed, FPlainLog;
+    std::unique_ptr<TLoopbackServer> FPlain, FSecure;
+};
+
+TEST_F(AlternativeFilesHostileServer, NothingButAWholeImageIsInstalledOverHTTP) {
+    ExpectNothingReplaced(false, BrokenAnswers());
+}
+
+TEST_F(AlternativeFilesHostileServer, NothingButAWholeImageIsInstalledOverHTTPS) {
+    std::vector<TCase> cases = BrokenAnswers();
+    cases.push_back({"/hostile/redirect/" + std::to_string(FPlain->Port()) + "/files/",
+                     ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR});
+    ExpectNothingReplaced(true, cases);
+    // Nothing was asked for over plain HTTP on the way.
+    EXPECT_EQ(ReadWholeFile(FPlainLog).find("/files/"), std::string::npos);
+}
+
+} // namespace
