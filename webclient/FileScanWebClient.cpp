@@ -2,11 +2,12 @@
 
 #include <windows.h>
 
+#include <optional>
+
+#include "FileScanPort.h"
 #include "Handles.h"
 
 namespace {
-
-constexpr int32_t DefaultFileScanServicePort = 21323;
 
 bool MustEncode(unsigned char AByte) {
     if (AByte <= 0x1F || AByte >= 0x7F)
@@ -41,19 +42,19 @@ bool SendCommand(const char* APath) {
 } // namespace
 
 int32_t FileScanServicePort() {
+    std::optional<uint32_t> stored;
     TRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                        L"SYSTEM\\CurrentControlSet\\services\\QVScannerService", 0, KEY_READ,
-                        key.addressof()) != ERROR_SUCCESS)
-        return DefaultFileScanServicePort;
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    if (::RegQueryValueExW(key.get(), L"ServiceWebPortFileScanner", nullptr, &type,
-                           reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof(value))
-        return DefaultFileScanServicePort;
-    return static_cast<int32_t>(value);
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                        L"SYSTEM\\CurrentControlSet\\services\\QVScannerService", 0, KEY_READ,
+                        key.addressof()) == ERROR_SUCCESS &&
+        ::RegQueryValueExW(key.get(), L"ServiceWebPortFileScanner", nullptr, &type,
+                           reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+        type == REG_DWORD && size == sizeof(value))
+        stored = value;
+    return FileScanPortFromStored(stored);
 }
 
 std::string URLEncode(std::string_view AText) {
