@@ -150,8 +150,9 @@ TEST_F(Retrieval, OnlyWholeAnswersSucceedAndNoneSpoilsTheNext) {
         uint32_t status = 7;
         EXPECT_EQ(Url("raw/" + c.Name)->RetrieveSynapse(body, status), c.Whole) << c.Name;
         EXPECT_EQ(status, c.Status) << c.Name;
-        if (c.Whole)
+        if (c.Whole) {
             EXPECT_EQ(body, c.Body) << c.Name;
+        }
         EXPECT_TRUE(Url("status/200")->RetrieveSynapse(body, status)) << "after " << c.Name;
         EXPECT_EQ(status, 200u) << "after " << c.Name;
         EXPECT_EQ(body, "status 200") << "after " << c.Name;
