@@ -6,6 +6,7 @@
 
 #include "FileScanPort.h"
 #include "Handles.h"
+#include "PercentEncoding.h"
 
 namespace {
 
@@ -58,20 +59,7 @@ int32_t FileScanServicePort() {
 }
 
 std::string URLEncode(std::string_view AText) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string encoded;
-    encoded.reserve(AText.size());
-    for (const char c : AText) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (MustEncode(byte)) {
-            encoded += '%';
-            encoded += Hex[byte >> 4];
-            encoded += Hex[byte & 0x0F];
-        } else {
-            encoded += c;
-        }
-    }
-    return encoded;
+    return PercentEncode(AText, MustEncode);
 }
 
 uint32_t TFileScanURL::GetDefaultPort() const {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "HttpAnswer.h"
+#include "PercentEncoding.h"
 
 namespace {
 
@@ -28,23 +29,9 @@ bool SameKey(std::string_view ALeft, std::string_view ARight) {
     return true;
 }
 
-// The request target as it goes on the request line: the URL's text after
-// the port, with the bytes a request line cannot carry (controls, space and
-// bytes above 0x7E) percent-encoded; everything else as the caller set it.
-std::string RequestTarget(const std::string& APathAndQuery) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string target;
-    for (const char c : APathAndQuery) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7F) {
-            target += '%';
-            target += Hex[byte >> 4];
-            target += Hex[byte & 0x0F];
-        } else {
-            target += c;
-        }
-    }
-    return target;
+// Bytes a request line cannot carry: controls, space and bytes above 0x7E.
+bool MustEncodeInRequestLine(unsigned char AByte) {
+    return AByte <= 0x20 || AByte >= 0x7F;
 }
 
 // A connected socket to AHost:APort, trying each address the name has.
@@ -155,9 +142,10 @@ bool TURL::RetrieveSynapse(std::string& AReturnInfo, uint32_t& AStatusCode) cons
 
     // One connection per retrieval, closed by both sides after the answer:
     // nothing of one exchange, whole or broken, can reach the next.
-    const std::string request = "GET " + RequestTarget("/" + FPath + ConstructParameters()) +
-                                " HTTP/1.1\r\nHost: " + FHost + ":" + std::to_string(Port()) +
-                                "\r\nConnection: close\r\n\r\n";
+    const std::string request =
+        "GET " + PercentEncode("/" + FPath + ConstructParameters(), MustEncodeInRequestLine) +
+        " HTTP/1.1\r\nHost: " + FHost + ":" + std::to_string(Port()) +
+        "\r\nConnection: close\r\n\r\n";
     if (!SendAll(socket.get(), request))
         return false;
 
