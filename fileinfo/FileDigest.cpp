@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <optional>
 
 #if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
 #include <intrin.h>
@@ -85,29 +87,48 @@ LONG CALLBACK VanishedViewHandler(EXCEPTION_POINTERS* AException) {
                                                  : EXCEPTION_CONTINUE_SEARCH;
 }
 
-// Feeds the file's content into ASha1; false when its view vanished while
-// being read. A file that cannot be opened or mapped feeds nothing.
-bool FeedFile(const std::wstring& AFilename, TSha1& ASha1) {
-    TFileHandle file(::CreateFileW(AFilename.c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file)
-        return true;
-    // The system refuses to map an empty file: no mapping, nothing fed.
-    TKernelHandle mapping(::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    if (!mapping)
-        return true;
-    TMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
-    if (!view)
-        return true;
-    // Both halves of the size: a file of 4 GiB or more is digested whole
-    // where the address space holds its view.
-    DWORD high = 0;
-    const DWORD low = ::GetFileSize(file.get(), &high);
-    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR)
-        return true;
-    const std::uint64_t size = (std::uint64_t(high) << 32) | low;
-    return DigestMappedView(view, static_cast<std::size_t>(size), ASha1);
+// A file cut short while it is read is read again as it is now. Each attempt
+// that fails so needs another cut during it; the bound keeps a file cut and
+// regrown without end from holding the caller.
+constexpr int MaxDigestAttempts = 64;
+
+std::optional<std::uint64_t> CurrentSize(HANDLE AFile) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(AFile, &size) || size.QuadPart < 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+enum TFeedResult { frFed, frCutShort, frFailed };
+
+// Feeds the content AFile has now into ASha1, through a mapping and a view of
+// exactly the size taken first: a file growing meanwhile is digested as it
+// was then, and nothing beyond the view is ever read. A file cut short while
+// it was read may have left zeros in the view where its content was, even
+// without a fault: its size afterwards tells, and its digest is then dropped.
+TFeedResult FeedFileOnce(HANDLE AFile, TSha1& ASha1) {
+    const std::optional<std::uint64_t> size = CurrentSize(AFile);
+    if (!size)
+        return frFailed;
+    // The system refuses to map an empty file: nothing to feed.
+    if (*size == 0)
+        return frFed;
+    // A file of 4 GiB or more is digested whole where the address space holds its view.
+    if (*size > std::numeric_limits<SIZE_T>::max())
+        return frFailed;
+    bool fed = false;
+    TKernelHandle mapping(::CreateFileMappingW(AFile, nullptr, PAGE_READONLY,
+                                               static_cast<DWORD>(*size >> 32),
+                                               static_cast<DWORD>(*size), nullptr));
+    if (mapping) {
+        TMappedView view(
+            ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(*size)));
+        fed = view && DigestMappedView(view, static_cast<std::size_t>(*size), ASha1);
+    }
+    const std::optional<std::uint64_t> after = CurrentSize(AFile);
+    if (after && *after < *size)
+        return frCutShort;
+    return fed ? frFed : frFailed;
 }
 
 } // namespace
@@ -252,8 +273,20 @@ bool DigestMappedView(TMappedView& AView, std::size_t ASize, TSha1& ASha1) {
 
 void DigestFile(const std::wstring& AFilename, TFileDigest& ADigest) {
     ADigest = {};
-    TSha1 sha1;
-    ADigest = FeedFile(AFilename, sha1) ? sha1.Finish() : TSha1().Finish();
+    TFileHandle file(::CreateFileW(AFilename.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    for (int attempt = 0; file && attempt < MaxDigestAttempts; ++attempt) {
+        TSha1 sha1;
+        const TFeedResult result = FeedFileOnce(file.get(), sha1);
+        if (result == frFed) {
+            ADigest = sha1.Finish();
+            return;
+        }
+        if (result == frFailed)
+            break;
+    }
+    ADigest = TSha1().Finish();
 }
 
 std::wstring DigestToText(const TFileDigest& ADigest) {

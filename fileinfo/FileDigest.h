@@ -14,9 +14,12 @@
 // significant byte of the first state word.
 using TFileDigest = std::array<std::uint8_t, 20>;
 
-// Digests AFilename. Whatever fails (no such file, no sharing, an empty file,
-// no view, the file vanishing while it is read) leaves the digest of empty
-// input, da39a3ee5e6b4b0d3255bfef95601890afd80709; nothing is reported.
+// Digests AFilename: the content it has when its size is taken, read through
+// a view of exactly that size. A file growing meanwhile is digested as it was
+// then; a file cut short while it is read is read again as it is now.
+// Whatever fails (no such file, no sharing, an empty file, no view, the file
+// vanishing while it is read) leaves the digest of empty input,
+// da39a3ee5e6b4b0d3255bfef95601890afd80709; nothing is reported.
 void DigestFile(const std::wstring& AFilename, TFileDigest& ADigest);
 // 40 lower-case hexadecimal digits, high nibble first.
 std::wstring DigestToText(const TFileDigest& ADigest);

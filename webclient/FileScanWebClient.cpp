@@ -2,11 +2,13 @@
 
 #include <windows.h>
 
+#include <optional>
+
+#include "FileScanPort.h"
 #include "Handles.h"
+#include "PercentEncoding.h"
 
 namespace {
-
-constexpr int32_t DefaultFileScanServicePort = 21323;
 
 bool MustEncode(unsigned char AByte) {
     if (AByte <= 0x1F || AByte >= 0x7F)
@@ -41,36 +43,23 @@ bool SendCommand(const char* APath) {
 } // namespace
 
 int32_t FileScanServicePort() {
+    std::optional<uint32_t> stored;
     TRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                        L"SYSTEM\\CurrentControlSet\\services\\QVScannerService", 0, KEY_READ,
-                        key.addressof()) != ERROR_SUCCESS)
-        return DefaultFileScanServicePort;
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    if (::RegQueryValueExW(key.get(), L"ServiceWebPortFileScanner", nullptr, &type,
-                           reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof(value))
-        return DefaultFileScanServicePort;
-    return static_cast<int32_t>(value);
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                        L"SYSTEM\\CurrentControlSet\\services\\QVScannerService", 0, KEY_READ,
+                        key.addressof()) == ERROR_SUCCESS &&
+        ::RegQueryValueExW(key.get(), L"ServiceWebPortFileScanner", nullptr, &type,
+                           reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+        type == REG_DWORD && size == sizeof(value))
+        stored = value;
+    return FileScanPortFromStored(stored);
 }
 
 std::string URLEncode(std::string_view AText) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string encoded;
-    encoded.reserve(AText.size());
-    for (const char c : AText) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (MustEncode(byte)) {
-            encoded += '%';
-            encoded += Hex[byte >> 4];
-            encoded += Hex[byte & 0x0F];
-        } else {
-            encoded += c;
-        }
-    }
-    return encoded;
+    return PercentEncode(AText, MustEncode);
 }
 
 uint32_t TFileScanURL::GetDefaultPort() const {

@@ -9,7 +9,7 @@
 #include "WebClient.h"
 
 // The service's port, from its service key; 21323 when it cannot be read as
-// a REG_DWORD.
+// a REG_DWORD or names no port (0, above 65535).
 int32_t FileScanServicePort();
 
 // Percent-encodes every byte outside the unreserved set: "%", controls,

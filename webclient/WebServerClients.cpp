@@ -1,16 +1,18 @@
 #include "WebServerClients.h"
 
-#include <windows.h>
-#include <winhttp.h>
+#include "SocketHandle.h"
 
-#include <cwchar>
+#include <algorithm>
 
-#include "Handles.h"
-#include "WinText.h"
+#include "HttpAnswer.h"
+#include "PercentEncoding.h"
 
 namespace {
 
-using TWinHttpHandle = TUniqueHandle<TNullHandleTraits<HINTERNET, &::WinHttpCloseHandle>>;
+// Each wait to hand the request over is bounded too, so that a peer that
+// reads nothing cannot hold the caller.
+constexpr DWORD SendTimeoutMs = 30000;
+constexpr size_t ReceivePieceSize = 64 * 1024;
 
 bool SameKey(std::string_view ALeft, std::string_view ARight) {
     if (ALeft.size() != ARight.size())
@@ -27,30 +29,39 @@ bool SameKey(std::string_view ALeft, std::string_view ARight) {
     return true;
 }
 
-// Reads the body to its end; false when a read fails on the way.
-bool ReadBody(HINTERNET ARequest, std::string& ABody) {
-    char buffer[16384];
-    for (;;) {
-        DWORD read = 0;
-        if (!::WinHttpReadData(ARequest, buffer, sizeof(buffer), &read))
-            return false;
-        if (read == 0)
-            return true;
-        ABody.append(buffer, read);
-    }
+// Bytes a request line cannot carry: controls, space and bytes above 0x7E.
+bool MustEncodeInRequestLine(unsigned char AByte) {
+    return AByte <= 0x20 || AByte >= 0x7F;
 }
 
-std::optional<uint64_t> ContentLength(HINTERNET ARequest) {
-    wchar_t text[32] = {};
-    DWORD size = sizeof(text);
-    if (!::WinHttpQueryHeaders(ARequest, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                               text, &size, WINHTTP_NO_HEADER_INDEX))
-        return std::nullopt;
-    wchar_t* end = nullptr;
-    const unsigned long long length = std::wcstoull(text, &end, 10);
-    if (end == text || *end != L'\0')
-        return std::nullopt;
-    return length;
+// A connected socket to AHost:APort, trying each address the name has.
+TSocket Connect(const std::string& AHost, uint32_t APort) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    TAddressInfo addresses;
+    const std::string service = std::to_string(APort);
+    if (::getaddrinfo(AHost.c_str(), service.c_str(), &hints, addresses.addressof()) != 0)
+        return {};
+    for (const addrinfo* address = addresses.get(); address; address = address->ai_next) {
+        TSocket socket(::socket(address->ai_family, address->ai_socktype, address->ai_protocol));
+        if (socket &&
+            ::connect(socket.get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0)
+            return socket;
+    }
+    return {};
+}
+
+bool SendAll(SOCKET ASocket, std::string_view AData) {
+    while (!AData.empty()) {
+        const int chunk = static_cast<int>(std::min<size_t>(AData.size(), 1 << 20));
+        const int sent = ::send(ASocket, AData.data(), chunk, 0);
+        if (sent <= 0)
+            return false;
+        AData.remove_prefix(static_cast<size_t>(sent));
+    }
+    return true;
 }
 
 } // namespace
@@ -111,58 +122,50 @@ std::string TURL::ConstructURL() const {
 bool TURL::RetrieveSynapse(std::string& AReturnInfo, uint32_t& AStatusCode) const {
     AReturnInfo.clear();
     AStatusCode = 0;
-
-    const std::wstring url = AnsiToWide(ConstructURL());
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwHostNameLength = static_cast<DWORD>(-1);
-    parts.dwUrlPathLength = static_cast<DWORD>(-1);
-    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!::WinHttpCrackUrl(url.c_str(), 0, 0, &parts) || parts.dwHostNameLength == 0)
-        return false;
-    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    const std::wstring object = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
-                                std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-
-    TWinHttpHandle session(::WinHttpOpen(L"Vexlo Live Protection Test",
-                                         WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                         WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session)
-        return false;
-    // Only the waits for response data are bounded by us; resolving,
-    // connecting and sending keep the system's own time-outs.
-    ::WinHttpSetTimeouts(session.get(), 0, 60000, 30000, static_cast<int>(FReceiveTimeout));
-    TWinHttpHandle connection(::WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-    if (!connection)
-        return false;
-    TWinHttpHandle request(::WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr,
-                                                WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                0));
-    if (!request)
-        return false;
-    // The wait for the response head is bounded like the waits for the body.
-    DWORD receiveTimeout = FReceiveTimeout;
-    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receiveTimeout,
-                       sizeof(receiveTimeout));
-    // A redirect is an answer in its own right here, not a request to follow.
-    DWORD disable = WINHTTP_DISABLE_REDIRECTS;
-    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof(disable));
-    if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                              WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !::WinHttpReceiveResponse(request.get(), nullptr))
+    // Port 0 and ports above 65535 name nothing a server listens on.
+    if (FHost.empty() || Port() == 0 || Port() > 65535)
         return false;
 
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
-                               WINHTTP_NO_HEADER_INDEX))
+    const TWinsockSession winsock;
+    if (!winsock)
         return false;
-    AStatusCode = status;
-    if (!ReadBody(request.get(), AReturnInfo))
+    // Connecting keeps the system's own time-out; each wait for response data
+    // is bounded by ours.
+    const TSocket socket = Connect(FHost, Port());
+    if (!socket)
         return false;
-    // A connection that closes before the announced length is a broken
-    // exchange, not a short answer.
-    const std::optional<uint64_t> length = ContentLength(request.get());
-    return !length || AReturnInfo.size() >= *length;
+    const DWORD receiveTimeout = FReceiveTimeout, sendTimeout = SendTimeoutMs;
+    ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO,
+                 reinterpret_cast<const char*>(&receiveTimeout), sizeof(receiveTimeout));
+    ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeout),
+                 sizeof(sendTimeout));
+
+    // One connection per retrieval, closed by both sides after the answer:
+    // nothing of one exchange, whole or broken, can reach the next.
+    const std::string request =
+        "GET " + PercentEncode("/" + FPath + ConstructParameters(), MustEncodeInRequestLine) +
+        " HTTP/1.1\r\nHost: " + FHost + ":" + std::to_string(Port()) +
+        "\r\nConnection: close\r\n\r\n";
+    if (!SendAll(socket.get(), request))
+        return false;
+
+    std::string received;
+    THttpAnswer answer;
+    for (;;) {
+        const size_t size = received.size();
+        received.resize(size + ReceivePieceSize);
+        const int count =
+            ::recv(socket.get(), received.data() + size, static_cast<int>(ReceivePieceSize), 0);
+        // A time-out or a reset ends the exchange as it stands.
+        const bool failed = count < 0;
+        received.resize(size + static_cast<size_t>(std::max(count, 0)));
+        if (count > 0 && received.size() < answer.Needed)
+            continue;
+        answer = ReadHttpAnswer(received, count <= 0);
+        if (answer.State != hasIncomplete || failed) {
+            AStatusCode = answer.StatusCode;
+            AReturnInfo = std::move(answer.Body);
+            return answer.State == hasComplete && !failed;
+        }
+    }
 }

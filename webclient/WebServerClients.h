@@ -54,10 +54,11 @@ public:
     // "http://" host ":" port "/" path query.
     std::string ConstructURL() const;
 
-    // A plain HTTP GET of ConstructURL without proxy. True when the exchange
-    // completed with a response read to its end. Whatever the result,
-    // AStatusCode gets the response's status (0 without one) and AReturnInfo
-    // the body received.
+    // A plain HTTP GET of ConstructURL without proxy, on a connection of its
+    // own that is closed afterwards. True when a whole answer came back
+    // (HttpAnswer.h: a numeric status, the body complete by its framing).
+    // Whatever the result, AStatusCode gets the response's status (0 without
+    // one) and AReturnInfo the body as far as it was read.
     bool RetrieveSynapse(std::string& AReturnInfo, uint32_t& AStatusCode) const;
     // The second retrieval, through the download client on the system's
     // internet settings (their proxy applies): AReturnInfo gets the body,

@@ -6,8 +6,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FileDigest.h"
@@ -203,6 +206,130 @@ TEST(FileDigest, AViewWhoseFileVanishesWhileReadIsDroppedNotACrash) {
     // The process goes on, and the file as it is now digests normally.
     EXPECT_EQ(DigestTextOfFile(path),
               DigestToText(DigestInPieces(FastestSha1Blocks(), std::string(3 << 20, 'v'))));
+}
+
+// A file changing size while it is digested, by another thread of this
+// process: every digest must be that of a prefix the file had, whole pages of
+// a known pattern, and never the empty-input digest.
+class ChangingFile : public ::testing::Test {
+protected:
+    static constexpr size_t Page = 4096;
+
+    static std::string Pattern(size_t ASize) {
+        std::string content(ASize, '\0');
+        for (size_t i = 0; i < ASize; ++i)
+            content[i] = static_cast<char>((i * 31) ^ (i >> 12));
+        return content;
+    }
+
+    // The digests of AContent's prefixes of AFrom, AFrom + Page, ... bytes, up
+    // to the whole. A prefix of whole pages ends on a block boundary: one
+    // padding block on a copy of the running state finishes it.
+    static std::set<TFileDigest> PrefixDigests(const std::string& AContent, size_t AFrom) {
+        const auto* data = reinterpret_cast<const std::uint8_t*>(AContent.data());
+        std::set<TFileDigest> digests;
+        std::uint32_t state[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+        for (size_t size = 0; size <= AContent.size(); size += Page) {
+            if (size >= AFrom) {
+                std::uint32_t finished[5];
+                std::copy_n(state, 5, finished);
+                std::uint8_t padding[64] = {0x80};
+                for (int i = 0; i < 8; ++i)
+                    padding[56 + i] = static_cast<std::uint8_t>((size * 8) >> (56 - 8 * i));
+                Sha1BlocksPortable(finished, padding, 1);
+                TFileDigest digest;
+                for (int i = 0; i < 20; ++i)
+                    digest[i] = static_cast<std::uint8_t>(finished[i / 4] >> (24 - 8 * (i % 4)));
+                digests.insert(digest);
+            }
+            if (size < AContent.size())
+                Sha1BlocksPortable(state, data + size, Page / 64);
+        }
+        return digests;
+    }
+
+    TFileHandle OpenForWriting(const std::wstring& APath) {
+        return TFileHandle(::CreateFileW(APath.c_str(), GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+
+    // Digests APath over and over until AChanging is done; the digests seen.
+    static std::vector<TFileDigest> DigestWhile(const std::wstring& APath, std::thread& AChanging,
+                                                const std::atomic<bool>& ADone) {
+        std::vector<TFileDigest> digests;
+        while (!ADone) {
+            TFileDigest digest;
+            DigestFile(APath, digest);
+            digests.push_back(digest);
+        }
+        AChanging.join();
+        return digests;
+    }
+
+    static void ExpectAllAmong(const std::vector<TFileDigest>& ADigests,
+                               const std::set<TFileDigest>& AValid) {
+        EXPECT_GT(ADigests.size(), 10u);
+        size_t invalid = 0, empty = 0;
+        for (const TFileDigest& digest : ADigests) {
+            invalid += AValid.count(digest) == 0;
+            empty += DigestToText(digest) == EmptyDigest;
+        }
+        EXPECT_EQ(invalid, 0u) << "of " << ADigests.size() << " digests, " << empty
+                               << " of empty input";
+    }
+
+    TScratchFolder FFolder;
+};
+
+TEST_F(ChangingFile, AGrowingFileDigestsAsAPrefixItHad) {
+    const size_t initial = 64 * Page, grown = 1024 * Page;
+    const std::string content = Pattern(grown);
+    const std::wstring path = FFolder.Write(L"growing.bin", content.substr(0, initial));
+    TFileHandle writer = OpenForWriting(path);
+    ASSERT_TRUE(writer);
+    ASSERT_TRUE(::SetFilePointer(writer.get(), 0, nullptr, FILE_END) == initial);
+    std::atomic<bool> done{false};
+    std::thread appender([&] {
+        for (size_t at = initial; at < grown; at += Page) {
+            DWORD written = 0;
+            ::WriteFile(writer.get(), content.data() + at, Page, &written, nullptr);
+            if (at % (4 * Page) == 0)
+                ::Sleep(1);
+        }
+        done = true;
+    });
+    ExpectAllAmong(DigestWhile(path, appender, done), PrefixDigests(content, initial));
+}
+
+TEST_F(ChangingFile, AShrinkingFileDigestsAsAPrefixItHad) {
+    // Cut page by page, never below a floor and in fewer steps than a digest
+    // reads a file again: whatever happens, the content of some moment can be
+    // digested. Windows (and Wine) refuse to cut a mapped file; under Wine a
+    // Unix program cuts it behind the mapping, as a share vanishing does.
+    const size_t whole = 1024 * Page, floor = 512 * Page, step = 32 * Page;
+    const std::string content = Pattern(whole);
+    const std::wstring path = FFolder.Write(L"shrinking.bin", content);
+    TFileHandle writer = OpenForWriting(path);
+    ASSERT_TRUE(writer);
+    std::atomic<bool> done{false};
+    std::thread truncator([&] {
+        for (size_t size = whole - step; size >= floor; size -= step) {
+            if (CutFileShort(path, size))
+                continue;
+            LARGE_INTEGER at;
+            at.QuadPart = static_cast<LONGLONG>(size);
+            for (int tries = 0; tries < 1000; ++tries) {
+                if (::SetFilePointerEx(writer.get(), at, nullptr, FILE_BEGIN) &&
+                    ::SetEndOfFile(writer.get()))
+                    break;
+                ::Sleep(0);
+            }
+            ::Sleep(2);
+        }
+        done = true;
+    });
+    ExpectAllAmong(DigestWhile(path, truncator, done), PrefixDigests(content, floor));
 }
 
 // Takes some 15 s, most of it the system filling 4 GiB of page cache with

@@ -51,26 +51,47 @@ TEST_F(FileScanServiceFixture, StopsCleanlyAndFreesItsPort) {
     EXPECT_TRUE(ListeningAddresses(FPort).empty());
 }
 
-TEST_F(FileScanServiceFixture, APortTakenByAnotherProgramStopsItWithTheSocketError) {
-    WSADATA data;
-    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
-    {
-        TSocket taken(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = ::htons(FPort);
-        address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::bind(taken.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)),
-                  0);
-        ASSERT_EQ(::listen(taken.get(), 1), 0);
+// A socket listening on 127.0.0.1:APort, as another program holds a port;
+// none when the port is held already.
+TSocket HoldLoopbackPort(unsigned short APort) {
+    TSocket held(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = ::htons(APort);
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    if (::bind(held.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(held.get(), 1) != 0)
+        return {};
+    return held;
+}
 
-        FService.Start();
-        ASSERT_TRUE(FService.WaitForState(SERVICE_STOPPED));
-        SERVICE_STATUS status{};
-        ASSERT_TRUE(FService.Query(status));
-        EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(WSAEADDRINUSE));
+void ExpectStopsWithPortTaken(TTestService& AService) {
+    AService.Start();
+    ASSERT_TRUE(AService.WaitForState(SERVICE_STOPPED));
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(AService.Query(status));
+    EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(WSAEADDRINUSE));
+}
+
+TEST_F(FileScanServiceFixture, APortTakenByAnotherProgramStopsItWithTheSocketError) {
+    const TWinsockSession winsock;
+    const TSocket taken = HoldLoopbackPort(FPort);
+    ASSERT_TRUE(taken);
+    ExpectStopsWithPortTaken(FService);
+}
+
+// A stored port no service can listen on means the product's default, 21323.
+// That port is shared by every test run on this machine, so the test holds it
+// itself (or finds it held by another run): the service must then stop with
+// the socket error of a port taken, which it could not get on any other port.
+TEST_F(FileScanServiceFixture, AStoredPortOfZeroOrAbove65535MeansTheDefault) {
+    const TWinsockSession winsock;
+    const TSocket held = HoldLoopbackPort(21323);
+    for (const DWORD stored : {0ul, 65536ul}) {
+        SCOPED_TRACE(stored);
+        ASSERT_TRUE(FService.SetValue(L"ServiceWebPortFileScanner", stored));
+        ExpectStopsWithPortTaken(FService);
     }
-    ::WSACleanup();
 }
 
 TEST(FileScanServiceFile, CarriesAVersionResourceLikeAProductFile) {

@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
+#include "FileScanPort.h"
 #include "FileScanWebClient.h"
 #include "Handles.h"
 #include "LoopbackServer.h"
@@ -53,6 +55,20 @@ TEST(FileScanURL, FilenameAndProcessParameters) {
     EXPECT_EQ(value, std::to_string(::GetCurrentProcessId()));
 }
 
+TEST(FileScanPortRule, StoredValuesThatNameNoPortMeanTheDefault) {
+    struct TCase {
+        std::optional<uint32_t> Stored;
+        uint16_t Port;
+    };
+    const TCase cases[] = {
+        {std::nullopt, 21323}, {0, 21323},          {1, 1},         {80, 80},
+        {8080, 8080},          {65535, 65535},      {65536, 21323}, {65536 + 8080, 21323},
+        {0x7FFFFFFF, 21323},   {0xFFFFFFFF, 21323},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(FileScanPortFromStored(c.Stored), c.Port) << c.Stored.value_or(12345678);
+}
+
 // The port value lives in the file-scan service's key; the test writes it and
 // puts back what was there.
 class FileScanPort : public ::testing::Test {
@@ -81,6 +97,13 @@ TEST_F(FileScanPort, FromTheRegistryOrTheDefault) {
     TFileScanURL url;
     url.SetPath("inject");
     EXPECT_EQ(url.ConstructURL(), "http://127.0.0.1:8080/inject");
+
+    // No service can listen on these: they mean the default, as in the service.
+    for (const DWORD stored : {0ul, 65536ul, 0xFFFFFFFFul}) {
+        SetDword(stored);
+        EXPECT_EQ(FileScanServicePort(), 21323) << stored;
+        EXPECT_EQ(TFileScanURL().Port(), 21323u) << stored;
+    }
 
     const wchar_t text[] = L"8080";
     ::RegSetValueExW(FKey.get(), L"ServiceWebPortFileScanner", 0, REG_SZ,

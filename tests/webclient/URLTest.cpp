@@ -122,6 +122,55 @@ TEST_F(Retrieval, ABrokenExchangeFails) {
     EXPECT_FALSE(Url("truncated/1000/10")->RetrieveSynapse(body, status));
 }
 
+// Answers written byte for byte by the loopback server (its RAW_ANSWERS). Only
+// a whole answer with a numeric status succeeds, and whatever an answer was,
+// the next retrieval finds nothing of it: each has a connection of its own.
+TEST_F(Retrieval, OnlyWholeAnswersSucceedAndNoneSpoilsTheNext) {
+    struct TCase {
+        std::string Name;
+        bool Whole;
+        uint32_t Status;
+        std::string Body;
+    };
+    const TCase cases[] = {
+        {"chunked", true, 200, "hello world"},
+        {"stale-behind", true, 200, "ok"}, // a stale answer waits behind it on the connection
+        {"chunked-cut", false, 200, ""},
+        {"chunked-no-last", false, 200, ""},
+        {"chunk-size-bad", false, 200, ""},
+        {"chunk-size-huge", false, 200, ""},
+        {"chunk-data-long", false, 200, ""},
+        {"status-letters", false, 0, ""},
+        {"status-missing", false, 0, ""},
+        {"no-status-line", false, 0, ""},
+        {"length-bad", false, 200, ""},
+    };
+    for (const TCase& c : cases) {
+        std::string body;
+        uint32_t status = 7;
+        EXPECT_EQ(Url("raw/" + c.Name)->RetrieveSynapse(body, status), c.Whole) << c.Name;
+        EXPECT_EQ(status, c.Status) << c.Name;
+        if (c.Whole) {
+            EXPECT_EQ(body, c.Body) << c.Name;
+        }
+        EXPECT_TRUE(Url("status/200")->RetrieveSynapse(body, status)) << "after " << c.Name;
+        EXPECT_EQ(status, 200u) << "after " << c.Name;
+        EXPECT_EQ(body, "status 200") << "after " << c.Name;
+    }
+}
+
+TEST(URL, APortNoServerCanListenOnReachesNothing) {
+    for (const uint32_t port : {0u, 65536u, 65536u + 80u}) {
+        TLocalWebServiceURL url;
+        url.SetPort(port);
+        url.SetPath("inject");
+        std::string body;
+        uint32_t status = 7;
+        EXPECT_FALSE(url.RetrieveSynapse(body, status)) << port;
+        EXPECT_EQ(status, 0u) << port;
+    }
+}
+
 TEST(URL, DefaultPort) {
     EXPECT_EQ(TURL().Port(), 80u);
     EXPECT_EQ(TURL().ReceiveTimeout(), 15000u);
