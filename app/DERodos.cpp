@@ -7,10 +7,15 @@
 #include "Application.h"
 #include "ConsoleServices.h"
 #include "FormDERodos.h"
+#include "CommandLineParameters.h"
 #include "Modules.h"
+#include "ReportMode.h"
 
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     TModuleSequence modules(ProgramModules());
+    // A report asked for on the command line is written without a window.
+    if (const std::optional<TReportRequest> report = ReportRequestOf(ProcessArguments()))
+        return RunReport(modules, *report);
     if (!RunGuarded(nullptr, [&] { modules.StartUp(); }))
         return 1;
 

@@ -15,6 +15,8 @@
 #include "FormLayout.h"
 #include "Handles.h"
 #include "MemoryStream.h"
+#include "ReportFacts.h"
+#include "TaskbarProgress.h"
 
 inline constexpr const wchar_t* FormCaption = L"Vexlo Live Protection Tests (v2)";
 inline constexpr const wchar_t* FormClassName = L"TFormDERodos";
@@ -62,6 +64,9 @@ public:
 
     // The "State Test" section: file-scan service, driver and hook library, and a verdict.
     void RunStateTest();
+    // While set, the report and the state test also keep what they found
+    // there, beside the lines they write.
+    void SetReportFacts(TReportFacts* AFacts) { FReportFacts = AFacts; }
 
     // The nine Live Protection buttons; each ends with the state test. The
     // pressed action is passed and not looked at.
@@ -109,6 +114,18 @@ private:
     void CreateComponents();
     void Relayout();
     void Execute(TActionId AId);
+    // While an action runs the panel's buttons are disabled and the wait
+    // cursor shows; clicks and keys that reached the panel meanwhile are
+    // dropped before the buttons come back, so none of them replays.
+    void BeginBusy();
+    void EndBusy();
+    void DiscardPanelInput();
+    // A running download in the caption and on the taskbar button; the
+    // window's messages are dispatched meanwhile, so that it keeps painting
+    // (the buttons stay disabled and the form busy). The caption goes back
+    // when the action ends.
+    void ShowDownloadProgress(const std::wstring& AURL, int64_t AReceived, int64_t ATotal);
+    void EndDownloadProgress();
     void Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAction&));
     void BindLiveProtectionActions();
     void BindAlternativeFilesAction();
@@ -123,6 +140,12 @@ private:
     std::array<TAction, ActionCount> alSettingsOnAccess;
     std::wstring FDownloadBaseAddress;
     std::optional<int> FTerminateCode;
+    TReportFacts* FReportFacts = nullptr;
+    bool FBusy = false;
+    HCURSOR FCursorBeforeBusy = nullptr;
+    HWND FFocusBeforeBusy = nullptr;
+    bool FShowingProgress = false;
+    TTaskbarProgress FTaskbarProgress;
 };
 
 // The one main window of the running program.

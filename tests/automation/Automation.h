@@ -58,6 +58,10 @@ public:
     // Returns the box, if one came up; the press completes once it is answered.
     std::optional<TMessageBoxInfo> Press(const std::wstring& ACaption,
                                          std::chrono::milliseconds ATimeout = 120s);
+    // Clicks the button with ACaption as PostClick does. Finding the button
+    // asks the tool for the captions: while the tool is busy, find it first
+    // with Control and use PostClick.
+    void Click(const std::wstring& ACaption);
     // Waits for a message box of the tool.
     std::optional<TMessageBoxInfo> WaitForMessageBox(std::chrono::milliseconds ATimeout = 30s);
     // Answers a box with a button (IDOK, IDYES, IDNO) and waits until a
@@ -82,6 +86,22 @@ private:
     HWND FMainWindow = nullptr;
     TKernelHandle FPressThread; // sends the click; ends when the handler has returned
 };
+
+// A program run to its end with its standard output and error caught in files.
+struct TCompletedRun {
+    DWORD ExitCode = STILL_ACTIVE; // STILL_ACTIVE when it was ended on time-out
+    std::string Output;            // the bytes as written
+    std::string Error;
+    // Visible top-level windows of the program seen while it ran, message
+    // boxes included.
+    int WindowsSeen = 0;
+};
+TCompletedRun RunToCompletion(const std::wstring& AProgram, const std::wstring& AArguments,
+                              std::chrono::milliseconds ATimeout = 60s);
+
+// Clicks AButton as the mouse does: the button-down and button-up wait in its
+// thread's queue until that thread reads them. Returns at once.
+void PostClick(HWND AButton);
 
 // Window text of a control in another process (WM_GETTEXT, which works across
 // processes where GetWindowTextW does not for child windows).

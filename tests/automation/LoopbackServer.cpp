@@ -87,6 +87,8 @@ TLoopbackServer::TLoopbackServer(const TLoopbackServerOptions& AOptions) : FOpti
         commandLine += L" --log " + Quoted(UnixPathOf(FOptions.Log));
     if (const unsigned long pid = UnixProcessId())
         commandLine += L" --parent-pid " + std::to_wstring(pid);
+    if (FOptions.FilesSeconds > 0)
+        commandLine += L" --files-seconds " + std::to_wstring(FOptions.FilesSeconds);
     if (!FOptions.FilesPath.empty())
         commandLine += L" --files-path " + Quoted(AnsiToWide(FOptions.FilesPath));
     if (FOptions.Port != 0)

@@ -14,8 +14,9 @@ struct TLoopbackServerOptions {
     std::wstring Log;      // request log (Windows path)
     std::wstring CertFile; // PEM chain: serve HTTPS (Windows path)
     std::wstring KeyFile;
-    std::string FilesPath; // a URL path prefix that also serves Root's files
-    uint16_t Port = 0;     // 0: any free port
+    std::string FilesPath;   // a URL path prefix that also serves Root's files
+    uint16_t Port = 0;       // 0: any free port
+    double FilesSeconds = 0; // each of Root's files takes this long to arrive
 };
 
 class TLoopbackServer {
