@@ -84,10 +84,6 @@ TFormDERodos::TFormDERodos(TConsoleServices& AServices) : FServices(AServices) {
         alSettingsOnAccess[i].Info = ActionInfos[i];
     BindLiveProtectionActions();
     BindAlternativeFilesAction();
-    FServices.SetOnDownloadProgress(
-        [this](const std::wstring& AURL, int64_t AReceived, int64_t ATotal) {
-            ShowDownloadProgress(AURL, AReceived, ATotal);
-        });
 }
 
 void TFormDERodos::Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAction&)) {
@@ -96,12 +92,19 @@ void TFormDERodos::Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAct
 }
 
 TFormDERodos::~TFormDERodos() {
-    FServices.SetOnDownloadProgress(nullptr);
+    if (FListensToDownloads)
+        FServices.SetOnDownloadProgress(nullptr);
     if (FHandle)
         ::DestroyWindow(FHandle);
 }
 
 void TFormDERodos::Create(HINSTANCE AInstance) {
+    // Only the form with a window shows the progress of a download.
+    FServices.SetOnDownloadProgress(
+        [this](const std::wstring& AURL, int64_t AReceived, int64_t ATotal) {
+            ShowDownloadProgress(AURL, AReceived, ATotal);
+        });
+    FListensToDownloads = true;
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
     RegisterClasses(AInstance, &TFormDERodos::WindowProc);
@@ -189,8 +192,41 @@ void TFormDERodos::FormShow() {
     CheckProgramFolder();
     if (Terminating())
         return;
+    if (FPreparedStartUpReport.valid()) {
+        const TPreparedReport prepared = FPreparedStartUpReport.get();
+        for (const std::wstring& line : prepared.Lines)
+            AppendLine(line);
+        if (prepared.Error)
+            std::rethrow_exception(prepared.Error);
+        return;
+    }
     ReportInstallation();
     RunStateTest();
+}
+
+std::vector<std::wstring> CollectStartUpReport(TConsoleServices& AServices, TReportFacts* AFacts,
+                                               std::exception_ptr* AError) {
+    TCollectingForm collector(AServices);
+    collector.SetReportFacts(AFacts);
+    try {
+        collector.ReportInstallation();
+        collector.RunStateTest();
+    } catch (...) {
+        if (!AError)
+            throw;
+        *AError = std::current_exception();
+    }
+    return std::move(collector.Lines);
+}
+
+void TFormDERodos::PrepareStartUpReport() {
+    // The lines are gathered on a thread of their own while the window is
+    // made; only this thread writes them into the log, in their order.
+    FPreparedStartUpReport = std::async(std::launch::async, [this] {
+        TPreparedReport prepared;
+        prepared.Lines = CollectStartUpReport(FServices, nullptr, &prepared.Error);
+        return prepared;
+    });
 }
 
 void TFormDERodos::AppendLine(const std::wstring& ALine) {

@@ -6,9 +6,12 @@
 #include <windows.h>
 
 #include <array>
+#include <exception>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ConsoleLog.h"
 #include "ConsoleServices.h"
@@ -64,6 +67,12 @@ public:
 
     // The "State Test" section: file-scan service, driver and hook library, and a verdict.
     void RunStateTest();
+    // Starts gathering the start-up report and the state test beside the
+    // making of the window; the show event then writes the lines gathered
+    // (or raises the error that ended the gathering) instead of asking again.
+    // The questions have no effects, so a start-up that ends in the
+    // relocation only lets them go unused.
+    void PrepareStartUpReport();
     // While set, the report and the state test also keep what they found
     // there, beside the lines they write.
     void SetReportFacts(TReportFacts* AFacts) { FReportFacts = AFacts; }
@@ -141,12 +150,37 @@ private:
     std::wstring FDownloadBaseAddress;
     std::optional<int> FTerminateCode;
     TReportFacts* FReportFacts = nullptr;
+    bool FListensToDownloads = false;
+    // The lines written until the gathering ended, and the error that ended it early.
+    struct TPreparedReport {
+        std::vector<std::wstring> Lines;
+        std::exception_ptr Error;
+    };
+    std::future<TPreparedReport> FPreparedStartUpReport;
     bool FBusy = false;
     HCURSOR FCursorBeforeBusy = nullptr;
     HWND FFocusBeforeBusy = nullptr;
     bool FShowingProgress = false;
     TTaskbarProgress FTaskbarProgress;
 };
+
+// The form's writers without a window: the lines are kept instead of shown,
+// for a report written elsewhere than into the log.
+class TCollectingForm : public TFormDERodos {
+public:
+    using TFormDERodos::TFormDERodos;
+    std::vector<std::wstring> Lines;
+
+protected:
+    void AppendLine(const std::wstring& ALine) override { Lines.push_back(ALine); }
+};
+
+// The lines the start-up report and the state test write, asked of
+// AServices without a window; AFacts (when given) gets their facts too. An
+// error on the way passes on, or with AError is kept there and the lines
+// written until then are returned.
+std::vector<std::wstring> CollectStartUpReport(TConsoleServices& AServices, TReportFacts* AFacts,
+                                               std::exception_ptr* AError = nullptr);
 
 // The one main window of the running program.
 extern TFormDERodos* FormDERodos;

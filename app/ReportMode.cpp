@@ -17,16 +17,6 @@
 
 namespace {
 
-// The form's writers without its window: the lines are kept.
-class TReportForm : public TFormDERodos {
-public:
-    using TFormDERodos::TFormDERodos;
-    std::vector<std::wstring> Lines;
-
-protected:
-    void AppendLine(const std::wstring& ALine) override { Lines.push_back(ALine); }
-};
-
 // A program of the windows subsystem has standard handles only when its
 // starter handed them over (a redirection, a pipe); started from a console
 // without one, it writes to its parent's console.
@@ -118,14 +108,11 @@ void CompleteFacts(TReportFacts& AFacts) {
 // The report's text and whether its verdict is a success line.
 std::pair<std::string, bool> ProduceReport(bool AJson) {
     TSystemConsoleServices services;
-    TReportForm form(services);
     TReportFacts facts;
-    form.SetReportFacts(&facts);
-    form.ReportInstallation();
-    form.RunStateTest();
+    const std::vector<std::wstring> lines = CollectStartUpReport(services, &facts);
     const bool success = facts.VerdictSuccess.value_or(false);
     if (!AJson)
-        return {LogLinesToText(form.Lines), success};
+        return {LogLinesToText(lines), success};
     CompleteFacts(facts);
     return {ReportFactsToJson(facts), success};
 }
