@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <thread>
+
 #include "Application.h"
 #include "DownloadProgressText.h"
 
@@ -206,17 +208,36 @@ void TFormDERodos::FormShow() {
 
 std::vector<std::wstring> CollectStartUpReport(TConsoleServices& AServices, TReportFacts* AFacts,
                                                std::exception_ptr* AError) {
-    TCollectingForm collector(AServices);
-    collector.SetReportFacts(AFacts);
+    // The state test's questions share nothing with the report's, so they are
+    // asked beside it; their lines follow the report's as ever.
+    TCollectingForm report(AServices), state(AServices);
+    report.SetReportFacts(AFacts);
+    state.SetReportFacts(AFacts);
+    std::exception_ptr stateError;
+    std::thread asking([&state, &stateError] {
+        try {
+            state.RunStateTest();
+        } catch (...) {
+            stateError = std::current_exception();
+        }
+    });
+    std::exception_ptr error;
     try {
-        collector.ReportInstallation();
-        collector.RunStateTest();
+        report.ReportInstallation();
     } catch (...) {
-        if (!AError)
-            throw;
-        *AError = std::current_exception();
+        error = std::current_exception();
     }
-    return std::move(collector.Lines);
+    asking.join();
+    if (!error) {
+        report.Lines.insert(report.Lines.end(), state.Lines.begin(), state.Lines.end());
+        error = stateError;
+    }
+    if (error) {
+        if (!AError)
+            std::rethrow_exception(error);
+        *AError = error;
+    }
+    return std::move(report.Lines);
 }
 
 void TFormDERodos::PrepareStartUpReport() {
