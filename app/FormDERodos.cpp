@@ -196,8 +196,7 @@ void TFormDERodos::FormShow() {
         return;
     if (FPreparedStartUpReport.valid()) {
         const TPreparedReport prepared = FPreparedStartUpReport.get();
-        for (const std::wstring& line : prepared.Lines)
-            AppendLine(line);
+        AppendLines(prepared.Lines);
         if (prepared.Error)
             std::rethrow_exception(prepared.Error);
         return;
@@ -251,9 +250,16 @@ void TFormDERodos::PrepareStartUpReport() {
 }
 
 void TFormDERodos::AppendLine(const std::wstring& ALine) {
+    AppendLines({ALine});
+}
+
+void TFormDERodos::AppendLines(const std::vector<std::wstring>& ALines) {
     // Every line ends with a line break, as the lines of a memo do; the first
-    // line of a log that starts with a section is therefore empty.
-    const std::wstring text = ALine + L"\r\n";
+    // line of a log that starts with a section is therefore empty. Lines come
+    // in one piece, so that the control lays its text out once, not once a line.
+    std::wstring text;
+    for (const std::wstring& line : ALines)
+        text += line + L"\r\n";
     const auto end = static_cast<WPARAM>(::GetWindowTextLengthW(memoDebug));
     ::SendMessageW(memoDebug, EM_SETSEL, end, static_cast<LPARAM>(end));
     ::SendMessageW(memoDebug, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));

@@ -112,6 +112,8 @@ protected:
     virtual void FormShow();
 
     void AppendLine(const std::wstring& ALine) override;
+    // Whole lines at the end of the window's log, in one piece.
+    void AppendLines(const std::vector<std::wstring>& ALines);
     // Creates or overwrites APath with every byte of AStream; raises when it cannot.
     virtual void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath);
 
