@@ -4,6 +4,8 @@
 // interface together with the subsystem that provides it.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "FileDigest.h"
@@ -54,11 +56,34 @@ public:
     virtual TTrustStatus CheckFileTrust(const std::wstring& AFilename) = 0;
     virtual std::wstring TrustSubjectName() = 0;
     virtual std::wstring TrustStatusToText(TTrustStatus AStatus) = 0;
+    // The signer's issuer, serial number and validity as the last check left
+    // them; only the report mode's JSON asks.
+    struct TSignerDetails {
+        std::wstring Issuer;
+        std::wstring SerialNumber;
+        TDateTime ValidFrom;
+        TDateTime ValidTo;
+    };
+    virtual TSignerDetails TrustSignerDetails() { return {}; }
 
     // The alternative files' download: true when AStream holds the whole
     // file; false with the error code, which the log shows.
     virtual bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
                                   int32_t& AErrorCode) = 0;
+
+    // Hears of a running download on the thread that called DownloadToStream:
+    // the address, the bytes so far and the announced length (0 without one).
+    // It is called whenever messages arrive for that thread or a tenth of a
+    // second has passed, and is expected to dispatch the thread's messages,
+    // so that its windows keep painting while the transfer runs.
+    using TDownloadProgress =
+        std::function<void(const std::wstring& AURL, int64_t AReceived, int64_t ATotal)>;
+    void SetOnDownloadProgress(TDownloadProgress AValue) {
+        FOnDownloadProgress = std::move(AValue);
+    }
+
+protected:
+    TDownloadProgress FOnDownloadProgress;
 };
 
 // The real operations of the subsystems.
@@ -92,6 +117,7 @@ public:
     TTrustStatus CheckFileTrust(const std::wstring& AFilename) override;
     std::wstring TrustSubjectName() override;
     std::wstring TrustStatusToText(TTrustStatus AStatus) override;
+    TSignerDetails TrustSignerDetails() override;
     bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
                           int32_t& AErrorCode) override;
 };

@@ -8,7 +8,9 @@
 #include "ConsoleServices.h"
 #include "FormDERodos.h"
 #include "LibrarySearch.h"
+#include "CommandLineParameters.h"
 #include "Modules.h"
+#include "ReportMode.h"
 
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     // Before anything else: the libraries the tool uses that are not KnownDLLs
@@ -16,6 +18,9 @@ int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     // initialisers that ran before this line load no library.
     RestrictLibrarySearchToSystemFolder();
     TModuleSequence modules(ProgramModules());
+    // A report asked for on the command line is written without a window.
+    if (const std::optional<TReportRequest> report = ReportRequestOf(ProcessArguments()))
+        return RunReport(modules, *report);
     if (!RunGuarded(nullptr, [&] { modules.StartUp(); }))
         return 1;
 
@@ -26,6 +31,8 @@ int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
         // The download server is chosen when the program is built.
         form.SetDownloadBaseAddress(AlternativeFilesBaseAddress(DERODO_DOWNLOAD_HOST));
         FormDERodos = &form;
+        // The report's questions run while the window is made.
+        form.PrepareStartUpReport();
         form.Create(AInstance);
         form.Show();
         // After the relocation the loop does not run: the hidden window goes

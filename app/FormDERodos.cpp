@@ -2,7 +2,10 @@
 
 #include <commctrl.h>
 
+#include <thread>
+
 #include "Application.h"
+#include "DownloadProgressText.h"
 
 TFormDERodos* FormDERodos = nullptr;
 
@@ -51,12 +54,15 @@ void RegisterClasses(HINSTANCE AInstance, WNDPROC AFormProc) {
     ::RegisterClassExW(&panel);
 }
 
-// A font of APoints points at ADpi, as Delphi's Font.Size gives it.
-HFONT CreatePointFont(const wchar_t* AFace, int APoints, int ADpi) {
+// A font of APoints points at ADpi, as Delphi's Font.Size gives it. The
+// pitch and family hint decides the face the system falls back to when AFace
+// is not installed.
+HFONT CreatePointFont(const wchar_t* AFace, int APoints, int ADpi, BYTE APitchAndFamily = 0) {
     LOGFONTW font{};
     font.lfHeight = -::MulDiv(APoints, ADpi, 72);
     font.lfCharSet = DEFAULT_CHARSET;
     font.lfQuality = DEFAULT_QUALITY;
+    font.lfPitchAndFamily = APitchAndFamily;
     ::lstrcpynW(font.lfFaceName, AFace, LF_FACESIZE);
     return ::CreateFontIndirectW(&font);
 }
@@ -88,18 +94,28 @@ void TFormDERodos::Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAct
 }
 
 TFormDERodos::~TFormDERodos() {
+    if (FListensToDownloads)
+        FServices.SetOnDownloadProgress(nullptr);
     if (FHandle)
         ::DestroyWindow(FHandle);
 }
 
 void TFormDERodos::Create(HINSTANCE AInstance) {
+    // Only the form with a window shows the progress of a download.
+    FServices.SetOnDownloadProgress(
+        [this](const std::wstring& AURL, int64_t AReceived, int64_t ATotal) {
+            ShowDownloadProgress(AURL, AReceived, ATotal);
+        });
+    FListensToDownloads = true;
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
     RegisterClasses(AInstance, &TFormDERodos::WindowProc);
 
     FDpi = ScreenDpi();
     FFont.reset(CreatePointFont(L"Tahoma", 8, FDpi));
-    FMemoFont.reset(CreatePointFont(L"Courier New", 8, FDpi));
+    // The report's columns are aligned by character counts: whatever face
+    // stands in for a missing Courier New must be monospaced too.
+    FMemoFont.reset(CreatePointFont(L"Courier New", 8, FDpi, FIXED_PITCH | FF_MODERN));
 
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     const DWORD exStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
@@ -178,14 +194,72 @@ void TFormDERodos::FormShow() {
     CheckProgramFolder();
     if (Terminating())
         return;
+    if (FPreparedStartUpReport.valid()) {
+        const TPreparedReport prepared = FPreparedStartUpReport.get();
+        AppendLines(prepared.Lines);
+        if (prepared.Error)
+            std::rethrow_exception(prepared.Error);
+        return;
+    }
     ReportInstallation();
     RunStateTest();
 }
 
+std::vector<std::wstring> CollectStartUpReport(TConsoleServices& AServices, TReportFacts* AFacts,
+                                               std::exception_ptr* AError) {
+    // The state test's questions share nothing with the report's, so they are
+    // asked beside it; their lines follow the report's as ever.
+    TCollectingForm report(AServices), state(AServices);
+    report.SetReportFacts(AFacts);
+    state.SetReportFacts(AFacts);
+    std::exception_ptr stateError;
+    std::thread asking([&state, &stateError] {
+        try {
+            state.RunStateTest();
+        } catch (...) {
+            stateError = std::current_exception();
+        }
+    });
+    std::exception_ptr error;
+    try {
+        report.ReportInstallation();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    asking.join();
+    if (!error) {
+        report.Lines.insert(report.Lines.end(), state.Lines.begin(), state.Lines.end());
+        error = stateError;
+    }
+    if (error) {
+        if (!AError)
+            std::rethrow_exception(error);
+        *AError = error;
+    }
+    return std::move(report.Lines);
+}
+
+void TFormDERodos::PrepareStartUpReport() {
+    // The lines are gathered on a thread of their own while the window is
+    // made; only this thread writes them into the log, in their order.
+    FPreparedStartUpReport = std::async(std::launch::async, [this] {
+        TPreparedReport prepared;
+        prepared.Lines = CollectStartUpReport(FServices, nullptr, &prepared.Error);
+        return prepared;
+    });
+}
+
 void TFormDERodos::AppendLine(const std::wstring& ALine) {
+    AppendLines({ALine});
+}
+
+void TFormDERodos::AppendLines(const std::vector<std::wstring>& ALines) {
     // Every line ends with a line break, as the lines of a memo do; the first
-    // line of a log that starts with a section is therefore empty.
-    const std::wstring text = ALine + L"\r\n";
+    // line of a log that starts with a section is therefore empty. Lines come
+    // in one piece, so that the control lays its text out once, not once a line.
+    std::wstring text;
+    for (const std::wstring& line : ALines)
+        text += line + L"\r\n";
     const auto end = static_cast<WPARAM>(::GetWindowTextLengthW(memoDebug));
     ::SendMessageW(memoDebug, EM_SETSEL, end, static_cast<LPARAM>(end));
     ::SendMessageW(memoDebug, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
@@ -193,8 +267,90 @@ void TFormDERodos::AppendLine(const std::wstring& ALine) {
 
 void TFormDERodos::Execute(TActionId AId) {
     const TAction& action = Action(AId);
-    if (action.OnExecute)
-        RunGuarded(FHandle, action.OnExecute);
+    // A press delivered while an action runs (a message box of the action
+    // dispatches messages) never starts a second one.
+    if (!action.OnExecute || FBusy)
+        return;
+    BeginBusy();
+    RunGuarded(FHandle, action.OnExecute);
+    EndBusy();
+}
+
+void TFormDERodos::BeginBusy() {
+    FBusy = true;
+    FFocusBeforeBusy = ::GetFocus();
+    for (int i = 0; i < PanelItemCount; ++i) {
+        if (!PanelItems[i].IsSeparator && FPanelItems[i])
+            ::EnableWindow(FPanelItems[i], FALSE);
+    }
+    FCursorBeforeBusy = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+}
+
+void TFormDERodos::EndBusy() {
+    DiscardPanelInput();
+    for (int i = 0; i < PanelItemCount; ++i) {
+        if (!PanelItems[i].IsSeparator && FPanelItems[i])
+            ::EnableWindow(FPanelItems[i], TRUE);
+    }
+    // Disabling the focused button took the focus away; it goes back.
+    if (FFocusBeforeBusy && ::IsWindow(FFocusBeforeBusy) && ::GetFocus() != FFocusBeforeBusy)
+        ::SetFocus(FFocusBeforeBusy);
+    FFocusBeforeBusy = nullptr;
+    EndDownloadProgress();
+    FBusy = false;
+    ::SetCursor(FCursorBeforeBusy ? FCursorBeforeBusy : ::LoadCursorW(nullptr, IDC_ARROW));
+    FCursorBeforeBusy = nullptr;
+}
+
+void TFormDERodos::DiscardPanelInput() {
+    // Messages sent meanwhile are delivered by these calls too; they find the
+    // form still busy.
+    MSG message;
+    auto discard = [&message](HWND AWnd) {
+        if (!AWnd)
+            return;
+        while (::PeekMessageW(&message, AWnd, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+        }
+        while (::PeekMessageW(&message, AWnd, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+        }
+    };
+    discard(panelActions);
+    for (HWND item : FPanelItems)
+        discard(item);
+}
+
+void TFormDERodos::ShowDownloadProgress(const std::wstring& AURL, int64_t AReceived,
+                                        int64_t ATotal) {
+    if (!FHandle)
+        return;
+    const std::wstring caption = DownloadProgressCaption(AURL, AReceived, ATotal, FormCaption);
+    wchar_t current[512] = {};
+    ::GetWindowTextW(FHandle, current, 512);
+    if (caption != current)
+        ::SetWindowTextW(FHandle, caption.c_str());
+    FTaskbarProgress.Show(FHandle, ATotal > 0 ? DownloadProgressPermille(AReceived, ATotal) : -1);
+    FShowingProgress = true;
+
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // For the message loop, once the action is over.
+            ::PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        if (::IsDialogMessageW(FHandle, &message))
+            continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+void TFormDERodos::EndDownloadProgress() {
+    if (!FShowingProgress)
+        return;
+    FShowingProgress = false;
+    ::SetWindowTextW(FHandle, FormCaption);
+    FTaskbarProgress.Clear(FHandle);
 }
 
 LRESULT CALLBACK TFormDERodos::WindowProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
@@ -231,6 +387,17 @@ LRESULT TFormDERodos::HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
         }
         break;
     }
+    case WM_CLOSE:
+        // Not while an action runs: it still writes to the log.
+        if (FBusy)
+            return 0;
+        break;
+    case WM_SETCURSOR:
+        if (FBusy) {
+            ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+            return TRUE;
+        }
+        break;
     case WM_CTLCOLORSTATIC:
         // A read-only edit asks for the static colours; the log keeps the
         // window background so it reads like a text box.

@@ -6,15 +6,20 @@
 #include <windows.h>
 
 #include <array>
+#include <exception>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ConsoleLog.h"
 #include "ConsoleServices.h"
 #include "FormLayout.h"
 #include "Handles.h"
 #include "MemoryStream.h"
+#include "ReportFacts.h"
+#include "TaskbarProgress.h"
 
 inline constexpr const wchar_t* FormCaption = L"Vexlo Live Protection Tests (v2)";
 inline constexpr const wchar_t* FormClassName = L"TFormDERodos";
@@ -62,6 +67,15 @@ public:
 
     // The "State Test" section: file-scan service, driver and hook library, and a verdict.
     void RunStateTest();
+    // Starts gathering the start-up report and the state test beside the
+    // making of the window; the show event then writes the lines gathered
+    // (or raises the error that ended the gathering) instead of asking again.
+    // The questions have no effects, so a start-up that ends in the
+    // relocation only lets them go unused.
+    void PrepareStartUpReport();
+    // While set, the report and the state test also keep what they found
+    // there, beside the lines they write.
+    void SetReportFacts(TReportFacts* AFacts) { FReportFacts = AFacts; }
 
     // The nine Live Protection buttons; each ends with the state test. The
     // pressed action is passed and not looked at.
@@ -98,6 +112,8 @@ protected:
     virtual void FormShow();
 
     void AppendLine(const std::wstring& ALine) override;
+    // Whole lines at the end of the window's log, in one piece.
+    void AppendLines(const std::vector<std::wstring>& ALines);
     // Creates or overwrites APath with every byte of AStream and puts them on
     // the disk; raises when it cannot, leaving no file at APath.
     virtual void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath);
@@ -110,6 +126,18 @@ private:
     void CreateComponents();
     void Relayout();
     void Execute(TActionId AId);
+    // While an action runs the panel's buttons are disabled and the wait
+    // cursor shows; clicks and keys that reached the panel meanwhile are
+    // dropped before the buttons come back, so none of them replays.
+    void BeginBusy();
+    void EndBusy();
+    void DiscardPanelInput();
+    // A running download in the caption and on the taskbar button; the
+    // window's messages are dispatched meanwhile, so that it keeps painting
+    // (the buttons stay disabled and the form busy). The caption goes back
+    // when the action ends.
+    void ShowDownloadProgress(const std::wstring& AURL, int64_t AReceived, int64_t ATotal);
+    void EndDownloadProgress();
     void Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAction&));
     void BindLiveProtectionActions();
     void BindAlternativeFilesAction();
@@ -124,7 +152,38 @@ private:
     std::array<TAction, ActionCount> alSettingsOnAccess;
     std::wstring FDownloadBaseAddress;
     std::optional<int> FTerminateCode;
+    TReportFacts* FReportFacts = nullptr;
+    bool FListensToDownloads = false;
+    // The lines written until the gathering ended, and the error that ended it early.
+    struct TPreparedReport {
+        std::vector<std::wstring> Lines;
+        std::exception_ptr Error;
+    };
+    std::future<TPreparedReport> FPreparedStartUpReport;
+    bool FBusy = false;
+    HCURSOR FCursorBeforeBusy = nullptr;
+    HWND FFocusBeforeBusy = nullptr;
+    bool FShowingProgress = false;
+    TTaskbarProgress FTaskbarProgress;
 };
+
+// The form's writers without a window: the lines are kept instead of shown,
+// for a report written elsewhere than into the log.
+class TCollectingForm : public TFormDERodos {
+public:
+    using TFormDERodos::TFormDERodos;
+    std::vector<std::wstring> Lines;
+
+protected:
+    void AppendLine(const std::wstring& ALine) override { Lines.push_back(ALine); }
+};
+
+// The lines the start-up report and the state test write, asked of
+// AServices without a window; AFacts (when given) gets their facts too. An
+// error on the way passes on, or with AError is kept there and the lines
+// written until then are returned.
+std::vector<std::wstring> CollectStartUpReport(TConsoleServices& AServices, TReportFacts* AFacts,
+                                               std::exception_ptr* AError = nullptr);
 
 // The one main window of the running program.
 extern TFormDERodos* FormDERodos;

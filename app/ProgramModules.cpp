@@ -3,22 +3,26 @@
 #include "CommandLineParameters.h"
 #include "DebugLogger.h"
 #include "ProductServices.h"
+#include "ReportMode.h"
 #include "Services.h"
 #include "Translate.h"
 #include "TrustChecker.h"
 #include "TrustCheckerInitialized.h"
+#include "TrustWarmUp.h"
 #include "VexloHook.h"
 #include "WinINet.h"
 #include "WindowsVersion.h"
 
 std::vector<TModuleStep> ProgramModules() {
-    // Dependency order: the parameter registry, the debug logger, the Windows
-    // version, the language, the trust library, the service module, the
-    // product's file paths and service texts, the product hook, then the
-    // download client's user agent.
+    // Dependency order: the parameter registry and the report's switches, the debug logger, the
+    // reading of the root certificates (it runs beside all that follows), the Windows version,
+    // the language, the trust library, the service module, the product's file paths and service
+    // texts, the product hook, then the download client's user agent.
     return {
         {"command-line parameters", CommandLineParametersStartUp, CommandLineParametersShutDown},
+        {"report parameters", ReportParametersStartUp, nullptr},
         {"debug logger", DebugLoggerStartUp, DebugLoggerShutDown},
+        {"trust warm-up", TrustWarmUpStartUp, TrustWarmUpShutDown},
         {"Windows version", DetectWindowsVersion, nullptr},
         {"language", LanguageStartUp, LanguageShutDown},
         {"trust library", TrustLibraryStartUp, TrustLibraryShutDown},

@@ -3,6 +3,7 @@
 #include "StateTest.h"
 
 #include "FormDERodos.h"
+#include "WinText.h"
 
 TStateVerdict StateVerdict(bool AInstalled, bool ARunning, bool AInjected) {
     if (AInstalled && ARunning && AInjected)
@@ -22,11 +23,22 @@ void TFormDERodos::RunStateTest() {
     const bool installed = FServices.IsInjectionDriverInstalled();
     const bool running = FServices.IsInjectionDriverRunning();
     const bool injected = FServices.IsLibraryInjected();
-    LogResult(FServices.FileScanServiceExists(), L"SERVICE PRESENCE");
-    LogResult(FServices.FileScanServiceRunning(), L"SERVICE RUNNING");
+    const bool servicePresence = FServices.FileScanServiceExists();
+    LogResult(servicePresence, L"SERVICE PRESENCE");
+    const bool serviceRunning = FServices.FileScanServiceRunning();
+    LogResult(serviceRunning, L"SERVICE RUNNING");
     LogResult(installed, L"INSTALLED");
     LogResult(running, L"RUNNING");
     LogResult(injected, L"INJECTED");
     const TStateVerdict verdict = StateVerdict(installed, running, injected);
     LogResult(verdict.Success, verdict.Text);
+    if (FReportFacts) {
+        FReportFacts->ServicePresence = servicePresence;
+        FReportFacts->ServiceRunning = serviceRunning;
+        FReportFacts->Installed = installed;
+        FReportFacts->Running = running;
+        FReportFacts->Injected = injected;
+        FReportFacts->VerdictSuccess = verdict.Success;
+        FReportFacts->Verdict = WideToUtf8(verdict.Text);
+    }
 }

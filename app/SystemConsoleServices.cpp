@@ -4,7 +4,12 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <exception>
+#include <thread>
+
 #include "FileScanWebClient.h"
+#include "Handles.h"
 #include "ProductServices.h"
 #include "ProgramPath.h"
 #include "TrustCheckerInitialized.h"
@@ -128,11 +133,55 @@ std::wstring TSystemConsoleServices::TrustSubjectName() {
     return checker ? checker->SubjectName() : std::wstring();
 }
 
+TConsoleServices::TSignerDetails TSystemConsoleServices::TrustSignerDetails() {
+    TInitializedTrustChecker* checker = TrustChecker();
+    if (!checker)
+        return {};
+    return {checker->IssuerName(), checker->SerialNumber(), checker->ValidFrom(),
+            checker->ValidTo()};
+}
+
 std::wstring TSystemConsoleServices::TrustStatusToText(TTrustStatus AStatus) {
     return ::TrustStatusToText(AStatus);
 }
 
 bool TSystemConsoleServices::DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
                                               int32_t& AErrorCode) {
-    return ::DownloadToStream(AURL, AStream, AErrorCode);
+    if (!FOnDownloadProgress)
+        return ::DownloadToStream(AURL, AStream, AErrorCode);
+
+    // The transfer runs on a thread of its own and touches only the stream,
+    // the error code and the two counters; everything else, the log and the
+    // listener included, stays on this thread, which waits for it while
+    // letting its messages through.
+    TKernelHandle finished(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!finished)
+        return ::DownloadToStream(AURL, AStream, AErrorCode);
+    std::atomic<int64_t> received{0}, total{0};
+    bool result = false;
+    std::exception_ptr error;
+    std::thread transfer([&] {
+        try {
+            result = ::DownloadToStream(AURL, AStream, AErrorCode,
+                                        [&](int64_t ACurrent, int64_t ATotal, uint8_t) {
+                                            received = ACurrent;
+                                            total = ATotal;
+                                        });
+        } catch (...) {
+            error = std::current_exception();
+        }
+        ::SetEvent(finished.get());
+    });
+    const HANDLE handles[] = {finished.get()};
+    for (;;) {
+        const DWORD woken = ::MsgWaitForMultipleObjects(1, handles, FALSE, 100, QS_ALLINPUT);
+        if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED)
+            break;
+        FOnDownloadProgress(AURL, received, total);
+    }
+    transfer.join();
+    FOnDownloadProgress(AURL, received, total);
+    if (error)
+        std::rethrow_exception(error);
+    return result;
 }

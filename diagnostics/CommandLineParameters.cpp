@@ -63,6 +63,17 @@ bool FindCmdLineSwitch(const std::wstring& AWord) {
     return FindCmdLineSwitch(ProcessArguments(), AWord);
 }
 
+std::optional<std::wstring> FindCmdLineValue(const std::vector<std::wstring>& AArguments,
+                                             const std::wstring& AWord) {
+    for (const std::wstring& argument : AArguments) {
+        const size_t colon = argument.find(L':');
+        if (!argument.empty() && (argument[0] == L'-' || argument[0] == L'/') &&
+            colon != std::wstring::npos && SameText(argument.substr(1, colon - 1), AWord))
+            return argument.substr(colon + 1);
+    }
+    return std::nullopt;
+}
+
 bool IsConsoleProgram() {
     const auto* base = reinterpret_cast<const BYTE*>(::GetModuleHandleW(nullptr));
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,11 @@ std::vector<std::wstring> ProcessArguments();
 // Whether one of AArguments is "-" or "/" followed by AWord, in any case.
 bool FindCmdLineSwitch(const std::vector<std::wstring>& AArguments, const std::wstring& AWord);
 bool FindCmdLineSwitch(const std::wstring& AWord);
+// The value of the first of AArguments that is "-" or "/" followed by AWord
+// (in any case), a colon and the value, which may be empty; none when no
+// argument is.
+std::optional<std::wstring> FindCmdLineValue(const std::vector<std::wstring>& AArguments,
+                                             const std::wstring& AWord);
 // Whether the running executable is a console program.
 bool IsConsoleProgram();
 

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <bcrypt.h>
+
 #include <utility>
 
 // Keeps the thread's last error across a scope: for cleanup and questions that
@@ -128,3 +130,21 @@ private:
     HANDLE FProcess = nullptr;
     LPVOID FAddress = nullptr;
 };
+
+// CNG: an algorithm provider closes with a flags argument; a hash object is
+// destroyed by itself.
+struct TAlgorithmProviderTraits {
+    using pointer = BCRYPT_ALG_HANDLE;
+    static pointer Invalid() noexcept { return nullptr; }
+    static void Close(pointer h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+using TAlgorithmProvider = TUniqueHandle<TAlgorithmProviderTraits>;
+using THashObject = TUniqueHandle<TNullHandleTraits<BCRYPT_HASH_HANDLE, &::BCryptDestroyHash>>;
+
+// A COM interface pointer, released once.
+template <typename T> struct TComInterfaceTraits {
+    using pointer = T*;
+    static pointer Invalid() noexcept { return nullptr; }
+    static void Close(pointer h) noexcept { h->Release(); }
+};
+template <typename T> using TComInterface = TUniqueHandle<TComInterfaceTraits<T>>;

@@ -383,8 +383,10 @@ bool TtxInternetHTTP::Post(const std::string& AURL, const TStringList& AHeaderSt
     return received;
 }
 
-bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode) {
+bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode,
+                      const TInternetProgress& AProgress) {
     TtxInternetHTTP client;
+    client.SetOnProgress(AProgress);
     bool received = client.Download(AURL, AStream);
     AErrorCode = static_cast<int32_t>(client.ErrorCode());
     // Only a file the server had is a download: an error page is not, nor an

@@ -160,8 +160,10 @@ inline constexpr const char* PostPassword = "none";    // 4 characters
 // is no plain number, 12002 when the server fell silent for longer than the
 // silence limit, 12040 for an https address redirected to another scheme,
 // else the platform's error of the failed call (12031 when the body ended
-// short of its announced length).
-bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode);
+// short of its announced length). AProgress, when given, hears of every piece
+// of the body on the calling thread.
+bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode,
+                      const TInternetProgress& AProgress = {});
 
 // Words for an error code: the client's own for 18, 12007 and 12029, else
 // the code and the system's message for it, or "Unknown error #" and the code.

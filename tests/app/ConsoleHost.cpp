@@ -1,7 +1,8 @@
 // The real window with fakes behind its seam, for the window tests: its show
 // event and one handler raise errors on request.
 //
-//   consolehost            the window; "Run Test (Service method)" raises
+//   consolehost            the window; "Run Test (Service method)" raises,
+//                          "Uninstall Live Protection" takes a second
 //   consolehost showerror  its show event also raises after two lines
 #include <windows.h>
 
@@ -22,6 +23,11 @@ public:
             throw std::runtime_error("Handler failed on purpose");
         };
         Action(TActionId::aTestDirect).OnExecute = [this] { LogSuccess(L"direct"); };
+        Action(TActionId::aLPUninstall).OnExecute = [this] {
+            LogInfo(L"slow action begins");
+            ::Sleep(1000);
+            LogInfo(L"slow action ends");
+        };
     }
 
 protected:

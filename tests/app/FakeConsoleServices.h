@@ -158,11 +158,4 @@ private:
 };
 
 // The real form's writers, its lines kept instead of shown.
-class TLogForm : public TFormDERodos {
-public:
-    using TFormDERodos::TFormDERodos;
-    std::vector<std::wstring> Lines;
-
-protected:
-    void AppendLine(const std::wstring& ALine) override { Lines.push_back(ALine); }
-};
+using TLogForm = TCollectingForm;

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -12,6 +14,8 @@
 #include "DemoCopy.h"
 #include "InjectionDriver.h"
 #include "ServiceTestSupport.h"
+#include "TestFiles.h"
+#include "WinText.h"
 
 namespace {
 
@@ -125,6 +129,119 @@ TEST_F(LiveProtectionWindow, ServiceMethodInstallsAndStartsTheServiceWhichActiva
     const std::vector<std::wstring> state =
         StateTest(Yes, Yes, Yes, L"[+] Live Protection is active.", Yes);
     EXPECT_EQ(std::vector<std::wstring>(lines.end() - 8, lines.end()), state);
+}
+
+// The report mode on the same state as the window beside it.
+class ReportMode : public LiveProtectionWindow {
+protected:
+    TCompletedRun Report(const std::wstring& AArguments) {
+        TCompletedRun run = RunToCompletion(FDemo.File(L"derodo.exe"), AArguments);
+        EXPECT_EQ(run.WindowsSeen, 0) << "no window and no box in the report mode";
+        return run;
+    }
+
+    static std::wstring RightAligned(const std::string& AText, size_t AWidth) {
+        const std::wstring text = Utf8ToWide(AText);
+        return text.size() < AWidth ? std::wstring(AWidth - text.size(), L' ') + text : text;
+    }
+
+    // The lines the window writes, rebuilt from the JSON document alone.
+    static std::vector<std::wstring> LinesOf(const nlohmann::json& ADocument) {
+        auto text = [](const nlohmann::json& AValue) {
+            return Utf8ToWide(AValue.get<std::string>());
+        };
+        auto mark = [](bool AOk) { return std::wstring(AOk ? L"[+] " : L"[-] "); };
+        std::vector<std::wstring> lines = {L"",
+                                           L"[ Windows ]",
+                                           L"[i] Windows Version: " +
+                                               text(ADocument["windows"]["version"]),
+                                           L"[i] " + text(ADocument["programFolder"]),
+                                           L"",
+                                           L"[ Versions ]"};
+        for (const auto& file : ADocument["files"]) {
+            if (!file["present"].get<bool>()) {
+                lines.push_back(L"[-] Missing file: " + text(file["path"]));
+                continue;
+            }
+            lines.push_back(L"[i] " + RightAligned(file["name"], 20) + L" - file " +
+                            RightAligned(file["fileVersion"], 10) + L" product " +
+                            RightAligned(file["productVersion"], 10) + L" hash " +
+                            text(file["sha1"]));
+        }
+        lines.insert(lines.end(), {L"", L"[ Signature Test ]"});
+        for (const auto& file : ADocument["files"]) {
+            if (!file["present"].get<bool>())
+                continue;
+            const auto& signature = file["signature"];
+            lines.push_back(mark(signature["statusCode"].get<int>() == 0) +
+                            RightAligned(file["name"], 20) + L" - " + text(signature["status"]) +
+                            L" - subject " + text(signature["subject"]));
+        }
+        const auto& state = ADocument["state"];
+        lines.insert(lines.end(), {L"", L"[ State Test ]"});
+        lines.push_back(mark(state["servicePresence"].get<bool>()) + L"SERVICE PRESENCE");
+        lines.push_back(mark(state["serviceRunning"].get<bool>()) + L"SERVICE RUNNING");
+        lines.push_back(mark(state["installed"].get<bool>()) + L"INSTALLED");
+        lines.push_back(mark(state["running"].get<bool>()) + L"RUNNING");
+        lines.push_back(mark(state["injected"].get<bool>()) + L"INJECTED");
+        lines.push_back(mark(ADocument["verdict"]["success"].get<bool>()) +
+                        text(ADocument["verdict"]["text"]));
+        return lines;
+    }
+};
+
+TEST_F(ReportMode, TextAndJsonOfTheWindowsStateAndTheVerdictAsExitCode) {
+    // Inactive: the start-up log of the window is the report, byte for byte.
+    const std::wstring startUpLog = FTool.LogText();
+    const std::wstring file = FDemo.File(L"report.txt");
+    TCompletedRun run = Report(L"/report:\"" + file + L"\"");
+    EXPECT_EQ(run.ExitCode, 2u);
+    EXPECT_EQ(run.Error, "");
+    EXPECT_EQ(ReadWholeFile(file), WideToUtf8(startUpLog));
+
+    run = Report(L"/json /report:-");
+    EXPECT_EQ(run.ExitCode, 2u);
+    EXPECT_EQ(run.Error, "");
+    const nlohmann::json document = nlohmann::json::parse(run.Output);
+    EXPECT_EQ(LinesOf(document), SplitLogLines(startUpLog));
+    EXPECT_EQ(document["files"].size(), 8u);
+    for (const auto& entry : document["files"]) {
+        if (!entry["present"].get<bool>())
+            continue;
+        SCOPED_TRACE(entry["name"].get<std::string>());
+        EXPECT_EQ(entry["sha256"].get<std::string>().size(), 64u);
+        EXPECT_GT(entry["size"].get<std::uint64_t>(), 0u);
+    }
+    EXPECT_FALSE(document["windows"]["name"].get<std::string>().empty());
+    EXPECT_GT(document["windows"]["major"].get<int>(), 0);
+
+    // A success verdict (whether the library is loaded is a question of each
+    // process, so the state chosen is one a new process sees as the window
+    // does): the same state test as the window's after the press, exit code 0.
+    const std::vector<std::wstring> pressed = Press(L"Load Live Protection until reboot");
+    ASSERT_GE(pressed.size(), 8u);
+    run = Report(L"/report:-");
+    EXPECT_EQ(run.ExitCode, 0u);
+    const std::vector<std::wstring> reported = SplitLogLines(Utf8ToWide(run.Output));
+    ASSERT_GE(reported.size(), 8u);
+    EXPECT_EQ(std::vector<std::wstring>(reported.end() - 8, reported.end()),
+              std::vector<std::wstring>(pressed.end() - 8, pressed.end()));
+    const nlohmann::json active = nlohmann::json::parse(Report(L"/report:- /json").Output);
+    EXPECT_TRUE(active["verdict"]["success"].get<bool>());
+    EXPECT_EQ(active["verdict"]["text"],
+              "Live Protection is not installed, but running until reboot.");
+}
+
+TEST_F(ReportMode, AReportThatCannotBeWrittenIsALineOnStandardErrorAndExitCode3) {
+    for (const wchar_t* arguments :
+         {L"/report:\"Z:\\no\\such\\folder\\report.txt\"", L"/json /report:\"\"", L"/report:"}) {
+        SCOPED_TRACE(WideToUtf8(arguments));
+        const TCompletedRun run = Report(arguments);
+        EXPECT_EQ(run.ExitCode, 3u);
+        EXPECT_EQ(run.Output, "");
+        EXPECT_EQ(run.Error.rfind("derodo: ", 0), 0u) << run.Error;
+        EXPECT_EQ(run.Error.find('\n'), run.Error.size() - 1) << "one line";
+    }
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Automation.h"
+#include "FakeConsoleServices.h"
 
 namespace {
 
@@ -124,6 +125,32 @@ TEST_F(Window, TheRealWindowItsButtonsLayoutAndExitCode) {
     EXPECT_EQ(tool.Close(), 0u);
 }
 
+// The report's columns line up only in a monospaced face, whichever face the
+// system picked for the log; the prefix has no Courier New.
+TEST_F(Window, TheLogsFontIsFixedPitch) {
+    TFakeConsoleServices services;
+    TFormDERodos form(services);
+    form.Create(::GetModuleHandleW(nullptr));
+    HWND memo = ::GetDlgItem(form.Handle(), MemoDebugId);
+    ASSERT_NE(memo, nullptr);
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(memo, WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr);
+
+    HDC dc = ::GetDC(memo);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    ASSERT_TRUE(::GetTextMetricsW(dc, &metrics));
+    SIZE narrow{}, wide{};
+    ::GetTextExtentPoint32W(dc, L"iiiiiiiiii", 10, &narrow);
+    ::GetTextExtentPoint32W(dc, L"WWWWWWWWWW", 10, &wide);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(memo, dc);
+
+    // The bit's name says the opposite of its meaning: set means variable pitch.
+    EXPECT_EQ(metrics.tmPitchAndFamily & TMPF_FIXED_PITCH, 0);
+    EXPECT_EQ(narrow.cx, wide.cx);
+}
+
 TEST_F(Window, ErrorInAHandlerShowsTheBoxAndTheWindowStaysUsable) {
     TAutomatedTool tool(Program(L"consolehost.exe"));
     ASSERT_NE(tool.WaitForMainWindow(), nullptr);
@@ -146,6 +173,47 @@ TEST_F(Window, ErrorInAHandlerShowsTheBoxAndTheWindowStaysUsable) {
     EXPECT_EQ(lines[4], L"[i] before the error");
     EXPECT_EQ(lines[5], L"[i] before the error");
     EXPECT_EQ(lines[6], L"[+] direct");
+    EXPECT_EQ(tool.Close(), 0u);
+}
+
+// An impatient user clicks the running action's button twice more: the
+// buttons are disabled while it runs, the clicks are dropped when it ends, so
+// the action runs once; afterwards the button works again.
+TEST_F(Window, ClicksDuringASlowActionDoNotReplay) {
+    TAutomatedTool tool(Program(L"consolehost.exe"));
+    ASSERT_NE(tool.WaitForMainWindow(), nullptr);
+    const std::wstring caption = L"Uninstall Live Protection (might need reboot)";
+    HWND button = tool.Control(caption);
+    HWND other = tool.Control(L"Run test (direct method)");
+    ASSERT_NE(button, nullptr);
+    ASSERT_NE(other, nullptr);
+    const size_t before = tool.LogLines().size();
+
+    tool.Click(caption);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (::IsWindowEnabled(button) && std::chrono::steady_clock::now() < deadline)
+        ::Sleep(10);
+    ASSERT_FALSE(::IsWindowEnabled(button)) << "the action did not start";
+    EXPECT_FALSE(::IsWindowEnabled(other));
+    // The buttons were found before: asking for their captions now would wait
+    // until the action is over.
+    PostClick(button);
+    PostClick(button);
+    PostClick(other);
+
+    while (!::IsWindowEnabled(button) && std::chrono::steady_clock::now() < deadline + 10s)
+        ::Sleep(10);
+    ASSERT_TRUE(::IsWindowEnabled(button));
+    EXPECT_TRUE(::IsWindowEnabled(other));
+    // A replay would start right after the action: give it the time to show.
+    ::Sleep(1500);
+    const std::vector<std::wstring> lines = tool.LogLines();
+    EXPECT_EQ(
+        std::vector<std::wstring>(lines.begin() + static_cast<ptrdiff_t>(before), lines.end()),
+        (std::vector<std::wstring>{L"[i] slow action begins", L"[i] slow action ends"}));
+
+    EXPECT_FALSE(tool.Press(L"Run test (direct method)").has_value());
+    EXPECT_EQ(tool.LogLines().back(), L"[+] direct");
     EXPECT_EQ(tool.Close(), 0u);
 }
 

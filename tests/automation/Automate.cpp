@@ -12,6 +12,9 @@
 //   sync               print "@sync" and wait for a line on standard input
 //   elapsed            print "@elapsed <seconds since launch>"
 //   close              close the window: "@exit <code>"
+//   run <program> <arguments>
+//                      run a program to its end, its output caught (it may
+//                      come first): "@ran <exit code> <seconds>"
 // The exit code is the tool's, after close; 2 when a command fails.
 #include <windows.h>
 
@@ -69,7 +72,17 @@ int wmain(int argc, wchar_t** argv) {
         for (int i = 1; i < argc; ++i) {
             const std::wstring command = argv[i];
             const bool hasArgument = i + 1 < argc;
-            if (command == L"launch" && hasArgument) {
+            if (command == L"run" && i + 2 < argc) {
+                const std::wstring program = argv[++i];
+                const std::wstring arguments = argv[++i];
+                const auto start = std::chrono::steady_clock::now();
+                const TCompletedRun run = RunToCompletion(program, arguments);
+                const double seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                wchar_t text[64];
+                ::swprintf(text, 64, L"@ran %lu %.3f", run.ExitCode, seconds);
+                WriteOut(text);
+            } else if (command == L"launch" && hasArgument) {
                 tool = std::make_unique<TAutomatedTool>(argv[++i]);
             } else if (!tool) {
                 return Fail(L"launch must come first");

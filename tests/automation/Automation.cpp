@@ -114,6 +114,87 @@ std::wstring ProcessImage(HANDLE AProcess) {
 
 } // namespace
 
+namespace {
+
+struct TWindowCount {
+    DWORD ProcessId;
+    int Count;
+};
+
+BOOL CALLBACK CountVisibleOf(HWND AWnd, LPARAM AData) {
+    auto* count = reinterpret_cast<TWindowCount*>(AData);
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(AWnd, &processId);
+    if (processId == count->ProcessId && ::IsWindowVisible(AWnd))
+        ++count->Count;
+    return TRUE;
+}
+
+// An inheritable file for a child's standard stream, deleted when closed.
+TFileHandle CaptureFile(const std::wstring& APath) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    return TFileHandle(::CreateFileW(
+        APath.c_str(), GENERIC_READ | GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, CREATE_ALWAYS,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
+
+std::string ReadFromStart(HANDLE AFile) {
+    ::SetFilePointer(AFile, 0, nullptr, FILE_BEGIN);
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(AFile, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    return bytes;
+}
+
+} // namespace
+
+TCompletedRun RunToCompletion(const std::wstring& AProgram, const std::wstring& AArguments,
+                              std::chrono::milliseconds ATimeout) {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring stem =
+        std::wstring(temp) + L"run-" + std::to_wstring(::GetCurrentProcessId()) + L"-";
+    TFileHandle output = CaptureFile(stem + L"out");
+    TFileHandle error = CaptureFile(stem + L"err");
+    if (!output || !error)
+        throw std::runtime_error("no capture files: " + std::to_string(::GetLastError()));
+
+    std::wstring commandLine = L"\"" + AProgram + L"\" " + AArguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = output.get();
+    startup.hStdError = error.get();
+    PROCESS_INFORMATION process{};
+    const std::wstring folder = ExtractFilePath(AProgram);
+    if (!::CreateProcessW(AProgram.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                          folder.c_str(), &startup, &process))
+        throw std::runtime_error("CreateProcessW failed: " + std::to_string(::GetLastError()));
+    TKernelHandle thread(process.hThread);
+    TKernelHandle child(process.hProcess);
+
+    TCompletedRun run;
+    const auto deadline = std::chrono::steady_clock::now() + ATimeout;
+    while (::WaitForSingleObject(child.get(), 10) == WAIT_TIMEOUT) {
+        TWindowCount count{process.dwProcessId, 0};
+        ::EnumWindows(CountVisibleOf, reinterpret_cast<LPARAM>(&count));
+        run.WindowsSeen = std::max(run.WindowsSeen, count.Count);
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::TerminateProcess(child.get(), STILL_ACTIVE);
+            ::WaitForSingleObject(child.get(), 10000);
+            return run;
+        }
+    }
+    ::GetExitCodeProcess(child.get(), &run.ExitCode);
+    run.Output = ReadFromStart(output.get());
+    run.Error = ReadFromStart(error.get());
+    return run;
+}
+
 std::wstring RemoteWindowText(HWND AWindow) {
     DWORD_PTR length = 0;
     if (!::SendMessageTimeoutW(AWindow, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 10000, &length))
@@ -230,6 +311,12 @@ std::wstring TAutomatedTool::LogText() const {
 
 std::vector<std::wstring> TAutomatedTool::LogLines() const {
     return SplitLogLines(LogText());
+}
+
+void PostClick(HWND AButton) {
+    const LPARAM inside = MAKELPARAM(2, 2);
+    ::PostMessageW(AButton, WM_LBUTTONDOWN, MK_LBUTTON, inside);
+    ::PostMessageW(AButton, WM_LBUTTONUP, 0, inside);
 }
 
 std::optional<TMessageBoxInfo> TAutomatedTool::FindMessageBox() const {

@@ -90,6 +90,22 @@ private:
     TKernelHandle FPressThread; // sends the click; ends when the handler has returned
 };
 
+// A program run to its end with its standard output and error caught in files.
+struct TCompletedRun {
+    DWORD ExitCode = STILL_ACTIVE; // STILL_ACTIVE when it was ended on time-out
+    std::string Output;            // the bytes as written
+    std::string Error;
+    // Visible top-level windows of the program seen while it ran, message
+    // boxes included.
+    int WindowsSeen = 0;
+};
+TCompletedRun RunToCompletion(const std::wstring& AProgram, const std::wstring& AArguments,
+                              std::chrono::milliseconds ATimeout = 60s);
+
+// Clicks AButton as the mouse does: the button-down and button-up wait in its
+// thread's queue until that thread reads them. Returns at once.
+void PostClick(HWND AButton);
+
 // Window text of a control in another process (WM_GETTEXT, which works across
 // processes where GetWindowTextW does not for child windows).
 std::wstring RemoteWindowText(HWND AWindow);

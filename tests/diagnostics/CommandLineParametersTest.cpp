@@ -53,6 +53,27 @@ TEST(FindCmdLineSwitch, NeedsOneDashOrSlashAndTheWordInAnyCase) {
     }
 }
 
+TEST(FindCmdLineValue, TheWordAColonAndEverythingAfterIt) {
+    struct {
+        std::vector<std::wstring> Arguments;
+        std::optional<std::wstring> Expected;
+    } const cases[] = {
+        {{L"/report:C:\\out\\r.txt"}, L"C:\\out\\r.txt"},
+        {{L"-REPORT:-"}, L"-"},
+        {{L"/json", L"/report:"}, L""},
+        {{L"/report:a:b"}, L"a:b"},
+        {{L"/report:first", L"/report:second"}, L"first"},
+        {{L"/report"}, std::nullopt},
+        {{L"report:x"}, std::nullopt},
+        {{L"/reports:x"}, std::nullopt},
+        {{}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.Arguments.empty() ? L"(none)" : c.Arguments.back()));
+        EXPECT_EQ(FindCmdLineValue(c.Arguments, L"report"), c.Expected);
+    }
+}
+
 TEST_F(CommandLineParametersTest, MatchesStringStripsOneSlashThenDashes) {
     const TCommandLineParameterItem& help =
         *BasicParameterGroup().Parameters().FindParameterName(L"help");

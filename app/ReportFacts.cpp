@@ -1,0 +1,68 @@
+#include "ReportFacts.h"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using nlohmann::json;
+
+// Text that was not found is null rather than an empty string.
+json TextOrNull(const std::string& AText) {
+    return AText.empty() ? json(nullptr) : json(AText);
+}
+
+json AnswerOrNull(const std::optional<bool>& AAnswer) {
+    return AAnswer ? json(*AAnswer) : json(nullptr);
+}
+
+json FileToJson(const TReportFileFacts& AFile) {
+    json file = {{"name", AFile.Name}, {"path", AFile.Path}, {"present", AFile.Present}};
+    if (!AFile.Present)
+        return file;
+    file["size"] = AFile.Size;
+    file["fileVersion"] = AFile.FileVersion;
+    file["productVersion"] = AFile.ProductVersion;
+    file["sha1"] = AFile.Sha1;
+    file["sha256"] = TextOrNull(AFile.Sha256);
+    if (AFile.Checked) {
+        file["signature"] = {
+            {"statusCode", AFile.StatusCode},
+            {"status", AFile.Status},
+            {"subject", AFile.Subject},
+            {"issuer", TextOrNull(AFile.Issuer)},
+            {"serialNumber", TextOrNull(AFile.SerialNumber)},
+            {"validFrom", TextOrNull(AFile.ValidFrom)},
+            {"validTo", TextOrNull(AFile.ValidTo)},
+        };
+    } else {
+        file["signature"] = nullptr;
+    }
+    return file;
+}
+
+} // namespace
+
+std::string ReportFactsToJson(const TReportFacts& AFacts) {
+    json files = json::array();
+    for (const TReportFileFacts& file : AFacts.Files)
+        files.push_back(FileToJson(file));
+    const json document = {
+        {"windows",
+         {{"name", AFacts.WindowsName},
+          {"version", AFacts.WindowsVersion},
+          {"major", AFacts.WindowsMajor},
+          {"minor", AFacts.WindowsMinor},
+          {"build", AFacts.WindowsBuild}}},
+        {"programFolder", AFacts.ProgramFolder},
+        {"files", files},
+        {"state",
+         {{"servicePresence", AnswerOrNull(AFacts.ServicePresence)},
+          {"serviceRunning", AnswerOrNull(AFacts.ServiceRunning)},
+          {"installed", AnswerOrNull(AFacts.Installed)},
+          {"running", AnswerOrNull(AFacts.Running)},
+          {"injected", AnswerOrNull(AFacts.Injected)}}},
+        {"verdict", {{"success", AnswerOrNull(AFacts.VerdictSuccess)}, {"text", AFacts.Verdict}}},
+    };
+    // Text that is not valid UTF-8 is replaced rather than raising.
+    return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}

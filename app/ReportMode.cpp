@@ -1,0 +1,174 @@
+#include "ReportMode.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "CommandLineParameters.h"
+#include "FileSha256.h"
+#include "FormDERodos.h"
+#include "Handles.h"
+#include "SystemMessage.h"
+#include "WinText.h"
+#include "WindowsVersion.h"
+
+namespace {
+
+// A program of the windows subsystem has standard handles only when its
+// starter handed them over (a redirection, a pipe); started from a console
+// without one, it writes to its parent's console.
+class TStandardStream {
+public:
+    explicit TStandardStream(DWORD AWhich) {
+        HANDLE handle = ::GetStdHandle(AWhich);
+        if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+            if (::AttachConsole(ATTACH_PARENT_PROCESS) || ::GetLastError() == ERROR_ACCESS_DENIED) {
+                FConsole.reset(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+            }
+            handle = FConsole ? FConsole.get() : nullptr;
+        }
+        FHandle = handle;
+    }
+
+    // A console gets the text as characters, anything else UTF-8 bytes.
+    bool Write(const std::string& AUtf8) {
+        if (!FHandle)
+            return false;
+        DWORD mode = 0;
+        if (::GetConsoleMode(FHandle, &mode)) {
+            const std::wstring text = Utf8ToWide(AUtf8);
+            DWORD written = 0;
+            return ::WriteConsoleW(FHandle, text.data(), static_cast<DWORD>(text.size()), &written,
+                                   nullptr) &&
+                   written == text.size();
+        }
+        return WriteAll(FHandle, AUtf8);
+    }
+
+    static bool WriteAll(HANDLE AHandle, const std::string& ABytes) {
+        size_t done = 0;
+        while (done < ABytes.size()) {
+            DWORD written = 0;
+            const auto chunk = static_cast<DWORD>(std::min<size_t>(ABytes.size() - done, 1 << 20));
+            if (!::WriteFile(AHandle, ABytes.data() + done, chunk, &written, nullptr) ||
+                written == 0)
+                return false;
+            done += written;
+        }
+        return true;
+    }
+
+private:
+    HANDLE FHandle = nullptr;
+    TFileHandle FConsole;
+};
+
+void WriteErrorLine(const std::wstring& AText) {
+    TStandardStream(STD_ERROR_HANDLE).Write(WideToUtf8(L"derodo: " + AText + L"\r\n"));
+}
+
+// Raises with the system's words when the report cannot be written whole.
+void WriteReport(const std::wstring& APath, const std::string& AText) {
+    if (APath == L"-") {
+        if (!TStandardStream(STD_OUTPUT_HANDLE).Write(AText))
+            throw std::runtime_error(WideToUtf8(L"Cannot write the report to standard output. " +
+                                                SystemMessage(::GetLastError())));
+        return;
+    }
+    TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || !TStandardStream::WriteAll(file.get(), AText) || !::FlushFileBuffers(file.get()))
+        throw std::runtime_error(WideToUtf8(L"Cannot write the report to \"" + APath + L"\". " +
+                                            SystemMessage(::GetLastError())));
+}
+
+// What only the JSON holds: the version's name and numbers, each file's size
+// and SHA-256.
+void CompleteFacts(TReportFacts& AFacts) {
+    AFacts.WindowsName = WideToUtf8(WindowsVersionName(false));
+    AFacts.WindowsMajor = WindowsVersionInfo.dwMajorVersion;
+    AFacts.WindowsMinor = WindowsVersionInfo.dwMinorVersion;
+    AFacts.WindowsBuild = WindowsVersionInfo.dwBuildNumber;
+    for (TReportFileFacts& file : AFacts.Files) {
+        if (!file.Present)
+            continue;
+        const std::wstring path = Utf8ToWide(file.Path);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+            file.Size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        file.Sha256 = WideToUtf8(FileSha256(path));
+    }
+}
+
+// The report's text and whether its verdict is a success line.
+std::pair<std::string, bool> ProduceReport(bool AJson) {
+    TSystemConsoleServices services;
+    TReportFacts facts;
+    const std::vector<std::wstring> lines = CollectStartUpReport(services, &facts);
+    const bool success = facts.VerdictSuccess.value_or(false);
+    if (!AJson)
+        return {LogLinesToText(lines), success};
+    CompleteFacts(facts);
+    return {ReportFactsToJson(facts), success};
+}
+
+TCLPGroup* GReportGroup = nullptr;
+
+} // namespace
+
+std::optional<TReportRequest> ReportRequestOf(const std::vector<std::wstring>& AArguments) {
+    const std::optional<std::wstring> path = FindCmdLineValue(AArguments, L"report");
+    if (!path)
+        return std::nullopt;
+    return TReportRequest{*path, FindCmdLineSwitch(AArguments, L"json")};
+}
+
+std::string LogLinesToText(const std::vector<std::wstring>& ALines) {
+    std::wstring text;
+    for (const std::wstring& line : ALines)
+        text += line + L"\r\n";
+    return WideToUtf8(text);
+}
+
+int RunReport(TModuleSequence& AModules, const TReportRequest& ARequest) {
+    // No box of the system's either: a missing medium or a crash is an exit code.
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
+    int exitCode = ReportNotWrittenExitCode;
+    try {
+        if (ARequest.Path.empty())
+            throw std::runtime_error("No file given: /report:<file>, or /report:- for standard "
+                                     "output.");
+        AModules.StartUp();
+        const auto [text, success] = ProduceReport(ARequest.Json);
+        WriteReport(ARequest.Path, text);
+        exitCode = success ? ReportActiveExitCode : ReportInactiveExitCode;
+    } catch (const std::exception& error) {
+        WriteErrorLine(Utf8ToWide(error.what()));
+    } catch (...) {
+        WriteErrorLine(L"Unexpected error.");
+    }
+    AModules.ShutDown();
+    return exitCode;
+}
+
+void ReportParametersStartUp() {
+    TCommandLineParameters& parameters = CommandLineParameters();
+    if (parameters.IndexOf(GReportGroup) != parameters.Count())
+        return;
+    GReportGroup = &parameters.Add();
+    GReportGroup->SetGroupName(L"Report");
+    GReportGroup->SetDescription(L"The report without a window; exit code 0 active, 2 not "
+                                 L"active, 3 not written");
+    GReportGroup->SetNecessity(gnAllOptional);
+    GReportGroup
+        ->AddParameter(L"report", L"writes the start-up report and the state test to <file> "
+                                  L"(UTF-8), \"-\" for standard output")
+        .SetSyntax(L"report:<file>");
+    GReportGroup->AddParameter(L"json",
+                               L"with /report: writes the same facts as one JSON document");
+}

@@ -1,0 +1,34 @@
+// The report mode: the start-up report and the state test written to a file
+// or to standard output, as text or as JSON, without a window, a question or
+// a message box, for support engineers and for collecting reports from many
+// machines by their own management tools.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Modules.h"
+
+struct TReportRequest {
+    std::wstring Path; // "-" for standard output
+    bool Json = false;
+};
+
+// The exit codes of the report mode.
+inline constexpr int ReportActiveExitCode = 0;   // the verdict is a success line
+inline constexpr int ReportInactiveExitCode = 2; // the verdict is a failure line
+inline constexpr int ReportNotWrittenExitCode = 3;
+
+// "/report:<file>" (with "/json") among AArguments; none without "/report:".
+std::optional<TReportRequest> ReportRequestOf(const std::vector<std::wstring>& AArguments);
+
+// Starts AModules, writes the report asked for, shuts them down and answers
+// the exit code. Whatever goes wrong is one line on standard error.
+int RunReport(TModuleSequence& AModules, const TReportRequest& ARequest);
+
+// The log's lines as the window's log holds them: each ends with "\r\n"; UTF-8.
+std::string LogLinesToText(const std::vector<std::wstring>& ALines);
+
+// Module step: the "Report" group of the command-line parameters.
+void ReportParametersStartUp();

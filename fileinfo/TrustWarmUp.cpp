@@ -1,0 +1,37 @@
+#include "TrustWarmUp.h"
+
+#include <windows.h>
+
+#include <wincrypt.h>
+
+#include <system_error>
+#include <thread>
+
+namespace {
+
+std::thread GWarmUp;
+
+void ReadRootCertificates() {
+    HCERTSTORE store =
+        ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                        CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG, L"Root");
+    if (store)
+        ::CertCloseStore(store, 0);
+}
+
+} // namespace
+
+void TrustWarmUpStartUp() {
+    if (GWarmUp.joinable())
+        return;
+    try {
+        GWarmUp = std::thread(ReadRootCertificates);
+    } catch (const std::system_error&) {
+        // Without a thread the first check reads the certificates itself.
+    }
+}
+
+void TrustWarmUpShutDown() {
+    if (GWarmUp.joinable())
+        GWarmUp.join();
+}

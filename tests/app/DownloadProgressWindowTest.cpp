@@ -1,0 +1,131 @@
+// The download button on a slow line: the window answers and shows in its
+// caption which file arrives and how far while the buttons stay disabled;
+// clicks meanwhile start nothing; afterwards the caption is the title again
+// and the log is what a fast line gives.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Automation.h"
+#include "DemoCopy.h"
+#include "LiveProtectionFiles.h"
+#include "LoopbackServer.h"
+#include "TestCA.h"
+#include "TestFiles.h"
+#include "WinText.h"
+
+namespace {
+
+const std::wstring Title = L"Vexlo Live Protection Tests (v2)";
+const std::wstring Button = L"Download alternative files #1";
+
+std::wstring CaptionOf(HWND AWindow) {
+    wchar_t text[512] = {};
+    ::GetWindowTextW(AWindow, text, 512);
+    return text;
+}
+
+// The percentage a progress caption shows, or -1.
+int PercentageOf(const std::wstring& ACaption) {
+    const size_t percent = ACaption.find(L"% (");
+    const size_t colon = ACaption.find(L": ");
+    if (percent == std::wstring::npos || colon == std::wstring::npos || colon > percent)
+        return -1;
+    return std::stoi(ACaption.substr(colon + 2, percent - colon - 2));
+}
+
+TEST(DownloadProgressWindow, TheCaptionFollowsASlowDownloadAndClicksMeanwhileStartNothing) {
+    ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
+    TDemoCopy demo(L"downloadprogress-window");
+    const std::wstring tool = demo.File(L"derodo_loopbackdownload.exe");
+    ASSERT_TRUE(::CopyFileW((TestProgramFolder() + L"derodo_loopbackdownload.exe").c_str(),
+                            tool.c_str(), FALSE));
+    const std::wstring served = MakeTestFolder(L"downloadprogress-served");
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        WriteWholeFile(served + LiveProtectionFiles[i],
+                       ReadWholeFile(demo.File(LiveProtectionFiles[i])) + "slow build\n");
+    TLoopbackServerOptions options;
+    options.Root = served;
+    options.FilesPath = "/Vexlo2/special-purpose-test-versions/RodeVadudazovi/files-2.7/";
+    options.CertFile = TestProgramFolder() + L"testca\\server.pem";
+    options.KeyFile = TestProgramFolder() + L"testca\\server.key";
+    options.Port = DERODO_LOOPBACK_DOWNLOAD_PORT;
+    options.SlowSeconds = 0.8;
+    TLoopbackServer server(options);
+
+    TAutomatedTool window(tool);
+    HWND form = window.WaitForMainWindow();
+    ASSERT_NE(form, nullptr);
+    HWND button = window.Control(Button);
+    HWND memo = window.Memo();
+    ASSERT_NE(button, nullptr);
+    const size_t startUp = window.LogLines().size();
+
+    std::atomic<bool> pressing{true};
+    std::set<std::wstring> captions;
+    bool enabledDuringProgress = false, logAnswered = false, clicked = false;
+    std::thread watcher([&] {
+        while (pressing) {
+            const std::wstring caption = CaptionOf(form);
+            if (caption != Title && !caption.empty()) {
+                captions.insert(caption);
+                enabledDuringProgress |= ::IsWindowEnabled(button) != FALSE;
+                DWORD_PTR length = 0;
+                logAnswered |= ::SendMessageTimeoutW(memo, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG,
+                                                     2000, &length) &&
+                               length > 0;
+                if (!clicked) {
+                    clicked = true;
+                    PostClick(button);
+                    PostClick(button);
+                }
+            }
+            ::Sleep(15);
+        }
+    });
+    const auto box = window.Press(Button);
+    pressing = false;
+    watcher.join();
+    EXPECT_FALSE(box.has_value());
+
+    EXPECT_EQ(CaptionOf(form), Title);
+    EXPECT_TRUE(::IsWindowEnabled(button));
+    EXPECT_FALSE(enabledDuringProgress);
+    EXPECT_TRUE(logAnswered) << "the window answered while the files arrived";
+    EXPECT_TRUE(clicked);
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+        const std::wstring prefix = L"Downloading " + std::wstring(LiveProtectionFiles[i]) + L": ";
+        EXPECT_TRUE(std::any_of(captions.begin(), captions.end(),
+                                [&](const std::wstring& ACaption) {
+                                    return ACaption.rfind(prefix, 0) == 0 &&
+                                           ACaption.size() > Title.size() &&
+                                           ACaption.substr(ACaption.size() - Title.size()) == Title;
+                                }))
+            << WideToUtf8(prefix);
+    }
+    EXPECT_TRUE(std::any_of(captions.begin(), captions.end(), [](const std::wstring& ACaption) {
+        const int percentage = PercentageOf(ACaption);
+        return percentage > 0 && percentage < 100;
+    })) << "a file seen part of the way";
+
+    // The log as a fast line leaves it: one download, its backups, the report.
+    ::Sleep(500);
+    const std::vector<std::wstring> all = window.LogLines();
+    const std::vector<std::wstring> lines(all.begin() + static_cast<long>(startUp), all.end());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), L"[ File Download ]"), 1);
+    ASSERT_GE(lines.size(), 3 + LiveProtectionFiles.size());
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        EXPECT_EQ(lines[2 + i],
+                  L"[+] Backup for " + std::wstring(LiveProtectionFiles[i]) + L" created.");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), L"[ Windows ]"), 1);
+    EXPECT_EQ(window.Close(), 0u);
+}
+
+} // namespace
