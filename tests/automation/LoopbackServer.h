@@ -16,6 +16,7 @@ struct TLoopbackServerOptions {
     std::wstring KeyFile;
     std::string FilesPath; // a URL path prefix that also serves Root's files
     uint16_t Port = 0;     // 0: any free port
+    int OtherStatus = 0;   // the status of unscripted GET paths; 0: 404
 };
 
 class TLoopbackServer {
