@@ -8,13 +8,6 @@ namespace {
 
 constexpr int32_t DefaultFileScanServicePort = 21323;
 
-bool MustEncode(unsigned char AByte) {
-    if (AByte <= 0x1F || AByte >= 0x7F)
-        return true;
-    constexpr std::string_view reservedAndUnsafe = "%$&+,/:;=?@ \"#<>[]\\^`{}|~";
-    return reservedAndUnsafe.find(static_cast<char>(AByte)) != std::string_view::npos;
-}
-
 // UTF-16 to UTF-8, refusing text that is not valid UTF-16 (a lone surrogate).
 std::string StrictUtf8(const std::wstring& AText) {
     if (AText.empty())
@@ -54,23 +47,6 @@ int32_t FileScanServicePort() {
         type != REG_DWORD || size != sizeof(value))
         return DefaultFileScanServicePort;
     return static_cast<int32_t>(value);
-}
-
-std::string URLEncode(std::string_view AText) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string encoded;
-    encoded.reserve(AText.size());
-    for (const char c : AText) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (MustEncode(byte)) {
-            encoded += '%';
-            encoded += Hex[byte >> 4];
-            encoded += Hex[byte & 0x0F];
-        } else {
-            encoded += c;
-        }
-    }
-    return encoded;
 }
 
 uint32_t TFileScanURL::GetDefaultPort() const {
