@@ -12,23 +12,33 @@ wchar_t UpperASCII(wchar_t c) {
 
 } // namespace
 
+// As the platform decodes: a sequence that is cut short, overlong, a
+// surrogate or beyond U+10FFFF becomes one replacement character for its
+// first byte (an overlong CR must not end a line).
 std::wstring Utf8ToWide(std::string_view text) {
     std::wstring result;
     for (size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const size_t length = lead < 0x80       ? 1
-                              : lead >> 5 == 6  ? 2
-                              : lead >> 4 == 14 ? 3
-                              : lead >> 3 == 30 ? 4
-                                                : 0;
-        if (length == 0 || i + length > text.size()) {
+        const size_t length = lead < 0x80         ? 1
+                              : (lead >> 5) == 6  ? 2
+                              : (lead >> 4) == 14 ? 3
+                              : (lead >> 3) == 30 ? 4
+                                                  : 0;
+        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        bool valid = length != 0 && i + length <= text.size();
+        for (size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        static constexpr char32_t Smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && code >= Smallest[length] && code <= 0x10FFFF &&
+                (code < 0xD800 || code > 0xDFFF);
+        if (!valid) {
             result += L'\uFFFD';
             ++i;
             continue;
         }
-        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
-        for (size_t k = 1; k < length; ++k)
-            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
         result += static_cast<wchar_t>(code);
         i += length;
     }
