@@ -63,7 +63,7 @@ std::optional<TNode> FindChild(std::span<const std::uint8_t> ABlock, const TNode
                                std::wstring_view AKey) {
     size_t at = AParent.Children;
     while (at < AParent.End) {
-        const std::optional<TNode> child = ReadNode(ABlock, at, AParent.End);
+        std::optional<TNode> child = ReadNode(ABlock, at, AParent.End);
         if (!child)
             return std::nullopt;
         if (SameKey(child->Key, AKey))
