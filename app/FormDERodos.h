@@ -35,7 +35,7 @@ public:
     explicit TFormDERodos(TConsoleServices& AServices);
     TFormDERodos(const TFormDERodos&) = delete;
     TFormDERodos& operator=(const TFormDERodos&) = delete;
-    virtual ~TFormDERodos();
+    ~TFormDERodos() override;
 
     // Creates the window, hidden.
     void Create(HINSTANCE AInstance);

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "CommandLineSwitch.h"
 #include "Handles.h"
 #include "WinText.h"
 
@@ -19,14 +20,6 @@ int CompareText(const std::wstring& a, const std::wstring& b) {
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                   static_cast<int>(b.size()), TRUE) -
            CSTR_EQUAL;
-}
-
-bool SameText(const std::wstring& a, const std::wstring& b) {
-    return CompareText(a, b) == 0;
-}
-
-bool StartsWith(const std::wstring& AText, const wchar_t* APrefix) {
-    return AText.rfind(APrefix, 0) == 0;
 }
 
 // "%-20s": left-aligned in at least 20 characters, never cut.
@@ -51,11 +44,9 @@ std::vector<std::wstring> ProcessArguments() {
 }
 
 bool FindCmdLineSwitch(const std::vector<std::wstring>& AArguments, const std::wstring& AWord) {
-    for (const std::wstring& argument : AArguments) {
-        if (!argument.empty() && (argument[0] == L'-' || argument[0] == L'/') &&
-            SameText(argument.substr(1), AWord))
+    for (const std::wstring& argument : AArguments)
+        if (IsCmdLineSwitch(argument, AWord))
             return true;
-    }
     return false;
 }
 
@@ -68,7 +59,7 @@ std::optional<std::wstring> FindCmdLineValue(const std::vector<std::wstring>& AA
     for (const std::wstring& argument : AArguments) {
         const size_t colon = argument.find(L':');
         if (!argument.empty() && (argument[0] == L'-' || argument[0] == L'/') &&
-            colon != std::wstring::npos && SameText(argument.substr(1, colon - 1), AWord))
+            colon != std::wstring::npos && SameTextIgnoringCase(argument.substr(1, colon - 1), AWord))
             return argument.substr(colon + 1);
     }
     return std::nullopt;
@@ -91,14 +82,7 @@ void TCommandLineParameterItem::SetParameterName(const std::wstring& AValue) {
 }
 
 bool TCommandLineParameterItem::MatchesString(const std::wstring& AText) const {
-    std::wstring rest = AText;
-    if (StartsWith(rest, L"/"))
-        rest.erase(0, 1);
-    if (StartsWith(rest, L"--"))
-        rest.erase(0, 2);
-    if (StartsWith(rest, L"-"))
-        rest.erase(0, 1);
-    return SameText(rest, FParameterName);
+    return NamesParameter(AText, FParameterName);
 }
 
 bool TCommandLineParameterItem::MatchesString(const std::string& AText) const {

@@ -7,6 +7,7 @@
 
 #include <bcrypt.h>
 
+#include <functional>
 #include <utility>
 
 // Keeps the thread's last error across a scope: for cleanup and questions that
@@ -148,3 +149,44 @@ template <typename T> struct TComInterfaceTraits {
     static void Close(pointer h) noexcept { h->Release(); }
 };
 template <typename T> using TComInterface = TUniqueHandle<TComInterfaceTraits<T>>;
+
+// For handles whose release needs more than the handle: an entry point loaded
+// at run time, a second handle, a record to hand back. The release step is
+// kept with the handle; move-only, it runs once and keeps the last error.
+template <typename T> class TBoundHandle {
+public:
+    using TRelease = std::function<void(T)>;
+
+    TBoundHandle() noexcept = default;
+    TBoundHandle(T AHandle, TRelease ARelease) : FHandle(AHandle), FRelease(std::move(ARelease)) {}
+    TBoundHandle(const TBoundHandle&) = delete;
+    TBoundHandle& operator=(const TBoundHandle&) = delete;
+    TBoundHandle(TBoundHandle&& other) noexcept
+        : FHandle(std::exchange(other.FHandle, T{})), FRelease(std::move(other.FRelease)) {}
+    TBoundHandle& operator=(TBoundHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            FHandle = std::exchange(other.FHandle, T{});
+            FRelease = std::move(other.FRelease);
+        }
+        return *this;
+    }
+    ~TBoundHandle() { reset(); }
+
+    explicit operator bool() const noexcept { return FHandle != T{}; }
+    T get() const noexcept { return FHandle; }
+
+    void reset() noexcept {
+        const T old = std::exchange(FHandle, T{});
+        TRelease release = std::move(FRelease);
+        FRelease = nullptr;
+        if (old != T{} && release) {
+            const TLastErrorKeeper keeper;
+            release(old);
+        }
+    }
+
+private:
+    T FHandle{};
+    TRelease FRelease;
+};

@@ -16,7 +16,7 @@ std::wstring ProgramFileName() {
 }
 
 std::wstring ExtractFilePath(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\");
+    const size_t slash = path.find_last_of(L'\\');
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 

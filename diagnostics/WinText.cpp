@@ -40,3 +40,13 @@ std::wstring AnsiToWide(std::string_view text) {
 std::string WideToAnsi(std::wstring_view text) {
     return FromWide(CP_ACP, text);
 }
+bool SameTextIgnoringCase(std::wstring_view ALeft, std::wstring_view ARight) {
+    // The upper-case table maps unit to unit; an empty view may hold no
+    // pointer, which the system call refuses.
+    if (ALeft.size() != ARight.size())
+        return false;
+    if (ALeft.empty())
+        return true;
+    return ::CompareStringOrdinal(ALeft.data(), static_cast<int>(ALeft.size()), ARight.data(),
+                                  static_cast<int>(ARight.size()), TRUE) == CSTR_EQUAL;
+}

@@ -93,13 +93,17 @@ TDateTime DosDateTimeToDateTime(WORD ADate, WORD ATime) {
     return result;
 }
 
-TDateTime CertificateTimeToDateTime(const FILETIME& ATime) {
+TDateTime CertificateTimeToDateTime(const FILETIME& ATime, const TIME_ZONE_INFORMATION* AZone) {
     if (ATime.dwLowDateTime == 0 && ATime.dwHighDateTime == 0)
         return {};
-    FILETIME local;
+    // FileTimeToLocalFileTime would apply today's offset to every date.
+    SYSTEMTIME utc;
     SYSTEMTIME fields;
+    FILETIME local;
     WORD date = 0, time = 0;
-    if (!::FileTimeToLocalFileTime(&ATime, &local) || !::FileTimeToSystemTime(&local, &fields))
+    if (!::FileTimeToSystemTime(&ATime, &utc) ||
+        !::SystemTimeToTzSpecificLocalTime(AZone, &utc, &fields) ||
+        !::SystemTimeToFileTime(&fields, &local))
         return {};
     // The DOS format holds the years 1980 to 2107. Windows refuses other
     // years; Wine wraps the later ones round to 1980.
@@ -138,12 +142,7 @@ bool TrustLibraryLoaded() {
 
 TWinTrustChecker::TWinTrustChecker() = default;
 
-TWinTrustChecker::~TWinTrustChecker() {
-    // A checker that outlives the library cannot release its context; the
-    // system does when the process ends.
-    if (FCatalogAdminContextHandle && GTrust.Complete())
-        GTrust.CryptCATAdminReleaseContext(FCatalogAdminContextHandle, 0);
-}
+TWinTrustChecker::~TWinTrustChecker() = default;
 
 bool TWinTrustChecker::Init() {
     if (FAvailable)
@@ -152,7 +151,12 @@ bool TWinTrustChecker::Init() {
         return false;
     HANDLE context = nullptr;
     if (GTrust.CryptCATAdminAcquireContext(&context, nullptr, 0) && context) {
-        FCatalogAdminContextHandle = context;
+        // A checker that outlives the library cannot release its context; the
+        // system does when the process ends.
+        FCatalogAdminContext = TBoundHandle<HANDLE>(context, [](HANDLE AContext) {
+            if (GTrust.Complete())
+                GTrust.CryptCATAdminReleaseContext(AContext, 0);
+        });
         FAvailable = true;
     }
     return FAvailable;
@@ -198,12 +202,17 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     // before writing it cannot hand the previous check's state to this one.
     FWTrustData.hWVTStateData = nullptr;
 
-    HANDLE catalog = hashed ? GTrust.CryptCATAdminEnumCatalogFromHash(FCatalogAdminContextHandle,
-                                                                      hash, hashSize, 0, nullptr)
-                            : nullptr;
+    const HANDLE admin = FCatalogAdminContext.get();
+    const TBoundHandle<HANDLE> catalog(
+        hashed ? GTrust.CryptCATAdminEnumCatalogFromHash(admin, hash, hashSize, 0, nullptr)
+               : nullptr,
+        [admin](HANDLE ACatalog) {
+            if (GTrust.Complete())
+                GTrust.CryptCATAdminReleaseCatalogContext(admin, ACatalog, 0);
+        });
     // The system checks the catalog record's size before it fills the record.
     FCatalogInfo.cbStruct = sizeof(TCATALOG_INFO);
-    if (catalog && GTrust.CryptCATCatalogInfoFromContext(catalog, &FCatalogInfo, 0)) {
+    if (catalog && GTrust.CryptCATCatalogInfoFromContext(catalog.get(), &FCatalogInfo, 0)) {
         FWTCatalogInfo.cbStruct = sizeof(TWINTRUST_CATALOG_INFO);
         FWTCatalogInfo.pcwszCatalogFilePath = FCatalogInfo.sCatalogFile;
         FWTCatalogInfo.pcwszMemberTag = memberTag.c_str();
@@ -222,14 +231,15 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     GUID action = GenericVerifyV2;
     const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
     const LONG result = GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
-    if (!FRetrieveProperties.Empty() && FWTrustData.hWVTStateData)
+    // The state goes back to the platform before the catalog is released.
+    const TBoundHandle<HANDLE> state(FWTrustData.hWVTStateData, [&](HANDLE) {
+        FWTrustData.dwStateAction = WtdStateActionClose;
+        if (GTrust.Complete())
+            GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
+        FWTrustData.hWVTStateData = nullptr;
+    });
+    if (!FRetrieveProperties.Empty() && state)
         RetrieveCertificateDetails();
-
-    FWTrustData.dwStateAction = WtdStateActionClose;
-    GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
-    FWTrustData.hWVTStateData = nullptr;
-    if (catalog)
-        GTrust.CryptCATAdminReleaseCatalogContext(FCatalogAdminContextHandle, catalog, 0);
     return result;
 }
 

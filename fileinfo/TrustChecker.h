@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Handles.h"
+
 enum TTrustStatus {
     tsSuccess,
     tsNoSignature,
@@ -127,7 +129,7 @@ public:
 private:
     void RetrieveCertificateDetails();
 
-    HANDLE FCatalogAdminContextHandle = nullptr; // pointer-sized: a handle on 64-bit too
+    TBoundHandle<HANDLE> FCatalogAdminContext; // pointer-sized: a handle on 64-bit too
     bool FAvailable = false;
     TCATALOG_INFO FCatalogInfo = {};
     TWINTRUST_DATA FWTrustData = {};
@@ -153,8 +155,11 @@ const wchar_t* TrustStatusWords(TTrustStatus AStatus);
 TTrustStatus FileTrustStatus(const std::wstring& AFilename);
 
 // A certificate time as local time at two-second resolution, by way of the
-// DOS date and time; zero for a zero time and outside 1980 to 2107.
-TDateTime CertificateTimeToDateTime(const FILETIME& ATime);
+// DOS date and time; zero for a zero time and outside 1980 to 2107. Local is
+// the zone AZone (the system's own when null) with its rule for that date:
+// a summer date shows summer time in winter too.
+TDateTime CertificateTimeToDateTime(const FILETIME& ATime,
+                                    const TIME_ZONE_INFORMATION* AZone = nullptr);
 TDateTime DosDateTimeToDateTime(WORD ADate, WORD ATime);
 
 // The trust library's loader: start-up loads "wintrust.dll" and looks up its

@@ -5,44 +5,18 @@
 #include <exception>
 
 #include "DebugLogger.h"
+#include "VersionBlock.h"
 
 namespace {
 
-// Each separator doubled: the version API reads "\\" like "\".
-constexpr const wchar_t* TranslationPath = L"\\\\VarFileInfo\\\\Translation";
-
-std::wstring Hex4(std::uint16_t AValue) {
-    static constexpr wchar_t Digits[] = L"0123456789ABCDEF";
-    std::wstring text(4, L'0');
-    for (int i = 3; i >= 0; --i, AValue >>= 4)
-        text[i] = Digits[AValue & 15];
-    return text;
-}
-
+// The block is walked by our own reader, not the version API, so that the
+// walk over bytes from the file is the fuzzed one.
 bool FindVersionString(const std::wstring& AFilename, const std::wstring& AValueName,
                        std::wstring& AText) {
     std::vector<std::uint8_t> data;
     if (!LoadVersionInfo(AFilename, data))
         return false;
-    LPVOID translations = nullptr;
-    UINT length = 0;
-    if (!::VerQueryValueW(data.data(), TranslationPath, &translations, &length) || !translations)
-        return false;
-    // Each entry: the language in the low 16 bits, the code page in the high.
-    for (UINT i = 0; i < length / 4; ++i) {
-        const DWORD translation = static_cast<const DWORD*>(translations)[i];
-        LPVOID value = nullptr;
-        UINT valueLength = 0;
-        if (::VerQueryValueW(
-                data.data(),
-                VersionStringPath(LOWORD(translation), HIWORD(translation), AValueName).c_str(),
-                &value, &valueLength) &&
-            value && *static_cast<const wchar_t*>(value) != L'\0') {
-            AText = static_cast<const wchar_t*>(value);
-            return true;
-        }
-    }
-    return false;
+    return FirstVersionString(data, AValueName, AText);
 }
 
 } // namespace
@@ -58,7 +32,8 @@ bool LoadVersionInfo(const std::wstring& AFilename, std::vector<std::uint8_t>& A
 
 std::wstring VersionStringPath(std::uint16_t ALanguage, std::uint16_t ACodePage,
                                const std::wstring& AValueName) {
-    return L"\\\\StringFileInfo\\\\" + Hex4(ALanguage) + Hex4(ACodePage) + L"\\\\" + AValueName;
+    return L"\\\\StringFileInfo\\\\" + VersionTableKey({ALanguage, ACodePage}) + L"\\\\" +
+           AValueName;
 }
 
 bool ReadVersionString(const std::wstring& AFilename, const std::wstring& AValueName,

@@ -10,6 +10,16 @@ namespace {
 constexpr const wchar_t* InstallTestSwitch = L"serviceinstalltest";
 constexpr const wchar_t* ServicesKey = L"SYSTEM\\CurrentControlSet\\services\\";
 
+std::wstring& ServiceDatabase() {
+    static std::wstring name;
+    return name;
+}
+
+SC_HANDLE OpenManager(DWORD AAccess) {
+    const std::wstring& database = ServiceDatabase();
+    return ::OpenSCManagerW(nullptr, database.empty() ? nullptr : database.c_str(), AAccess);
+}
+
 // The code of the call that just failed, into AErrorCode and the debug log.
 void ReportFailedCall(DWORD& AErrorCode, const std::wstring& ATag) {
     AErrorCode = ::GetLastError();
@@ -27,7 +37,7 @@ struct TOpenedService {
 // reported under ARoutine + ".OpenSCManager" or ".OpenServiceW".
 bool OpenServiceFor(const std::wstring& AServiceName, DWORD AAccess, const std::wstring& ARoutine,
                     TOpenedService& AOpened, DWORD& AErrorCode) {
-    AOpened.Manager.reset(::OpenSCManagerW(nullptr, nullptr, GENERIC_READ));
+    AOpened.Manager.reset(OpenManager(GENERIC_READ));
     if (!AOpened.Manager) {
         ReportFailedCall(AErrorCode, ARoutine + L".OpenSCManager");
         return false;
@@ -125,7 +135,7 @@ bool vxnServiceInstall(const std::wstring& AFileName, const std::wstring& AServi
                        const std::wstring& ADisplayName, const std::wstring& ADescription,
                        DWORD& AErrorCode) {
     AErrorCode = 0;
-    TServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, GENERIC_READ | GENERIC_WRITE));
+    TServiceHandle manager(OpenManager(GENERIC_READ | GENERIC_WRITE));
     if (!manager) {
         ReportFailedCall(AErrorCode, L"vxnServiceInstall.OpenSCManager");
         return false;
@@ -184,6 +194,10 @@ bool vxnServiceStart(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode) {
 bool vxnServiceInstall(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode) {
     return vxnServiceInstall(AServiceInfo.FileName, AServiceInfo.ServiceName,
                              AServiceInfo.DisplayName, AServiceInfo.Description, AErrorCode);
+}
+
+void SetServiceDatabase(const std::wstring& ADatabaseName) {
+    ServiceDatabase() = ADatabaseName;
 }
 
 void ServicesStartUp() {

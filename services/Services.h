@@ -52,6 +52,11 @@ TServiceStartAction ServiceStartAction(DWORD ACurrentState);
 // it holds a folder, else AProgramFolder + AFileName in double quotes.
 std::wstring ServiceImagePath(const std::wstring& AFileName, const std::wstring& AProgramFolder);
 
+// The service database every routine here opens: the active one (empty)
+// unless a test names another, to meet a service control manager that cannot
+// be opened (Wine ignores a machine name but refuses an unknown database).
+void SetServiceDatabase(const std::wstring& ADatabaseName);
+
 // The module's start-up: its empty group "System Service related" in the
 // command-line parameter registry.
 void ServicesStartUp();

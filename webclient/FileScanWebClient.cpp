@@ -6,16 +6,8 @@
 
 #include "FileScanPort.h"
 #include "Handles.h"
-#include "PercentEncoding.h"
 
 namespace {
-
-bool MustEncode(unsigned char AByte) {
-    if (AByte <= 0x1F || AByte >= 0x7F)
-        return true;
-    constexpr std::string_view reservedAndUnsafe = "%$&+,/:;=?@ \"#<>[]\\^`{}|~";
-    return reservedAndUnsafe.find(static_cast<char>(AByte)) != std::string_view::npos;
-}
 
 // UTF-16 to UTF-8, refusing text that is not valid UTF-16 (a lone surrogate).
 std::string StrictUtf8(const std::wstring& AText) {
@@ -56,10 +48,6 @@ int32_t FileScanServicePort() {
         type == REG_DWORD && size == sizeof(value))
         stored = value;
     return FileScanPortFromStored(stored);
-}
-
-std::string URLEncode(std::string_view AText) {
-    return PercentEncode(AText, MustEncode);
 }
 
 uint32_t TFileScanURL::GetDefaultPort() const {

@@ -6,15 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "URLRules.h"
 #include "WebClient.h"
 
 // The service's port, from its service key; 21323 when it cannot be read as
 // a REG_DWORD or names no port (0, above 65535).
 int32_t FileScanServicePort();
-
-// Percent-encodes every byte outside the unreserved set: "%", controls,
-// bytes from 0x80, the reserved and the unsafe characters, as "%XX".
-std::string URLEncode(std::string_view AText);
 
 class TFileScanURL : public TLocalWebServiceURL {
 public:

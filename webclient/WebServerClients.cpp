@@ -14,21 +14,6 @@ namespace {
 constexpr DWORD SendTimeoutMs = 30000;
 constexpr size_t ReceivePieceSize = 64 * 1024;
 
-bool SameKey(std::string_view ALeft, std::string_view ARight) {
-    if (ALeft.size() != ARight.size())
-        return false;
-    for (size_t i = 0; i < ALeft.size(); ++i) {
-        char l = ALeft[i], r = ARight[i];
-        if (l >= 'A' && l <= 'Z')
-            l = static_cast<char>(l - 'A' + 'a');
-        if (r >= 'A' && r <= 'Z')
-            r = static_cast<char>(r - 'A' + 'a');
-        if (l != r)
-            return false;
-    }
-    return true;
-}
-
 // Bytes a request line cannot carry: controls, space and bytes above 0x7E.
 bool MustEncodeInRequestLine(unsigned char AByte) {
     return AByte <= 0x20 || AByte >= 0x7F;
@@ -81,10 +66,7 @@ uint32_t TURL::Port() const {
 }
 
 int32_t TURL::FindParameter(std::string_view AKey) const {
-    for (size_t i = 0; i < FParameters.size(); ++i)
-        if (SameKey(FParameters[i].Key, AKey))
-            return static_cast<int32_t>(i);
-    return -1;
+    return FindURLParameter(FParameters, AKey);
 }
 
 int32_t TURL::FindParameter(std::string_view AKey, std::string& AValue) const {
@@ -105,18 +87,12 @@ int32_t TURL::SetParameter(const std::string& AKey, const std::string& AValue) {
 }
 
 std::string TURL::ConstructParameters() const {
-    std::string query;
-    for (size_t i = 0; i < FParameters.size(); ++i) {
-        query += i == 0 ? FParameterStartChar : FParameterDelimiterChar;
-        query += FParameters[i].Key;
-        query += FParameterValueSeparatorChar;
-        query += FParameters[i].Value;
-    }
-    return query;
+    return RenderURLParameters(FParameters, FParameterStartChar, FParameterDelimiterChar,
+                               FParameterValueSeparatorChar);
 }
 
 std::string TURL::ConstructURL() const {
-    return "http://" + FHost + ":" + std::to_string(Port()) + "/" + FPath + ConstructParameters();
+    return RenderURL(FHost, Port(), FPath, ConstructParameters());
 }
 
 bool TURL::RetrieveSynapse(std::string& AReturnInfo, uint32_t& AStatusCode) const {

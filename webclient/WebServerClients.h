@@ -9,10 +9,7 @@
 #include <string_view>
 #include <vector>
 
-struct TURLParameter {
-    std::string Key;
-    std::string Value;
-};
+#include "URLRules.h"
 
 class TURL {
 public:

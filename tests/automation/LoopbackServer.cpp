@@ -93,6 +93,8 @@ TLoopbackServer::TLoopbackServer(const TLoopbackServerOptions& AOptions) : FOpti
         commandLine += L" --slow " + std::to_wstring(FOptions.SlowSeconds);
     if (FOptions.Port != 0)
         commandLine += L" --port " + std::to_wstring(FOptions.Port);
+    if (FOptions.OtherStatus != 0)
+        commandLine += L" --other-status " + std::to_wstring(FOptions.OtherStatus);
     if (!FOptions.CertFile.empty())
         commandLine += L" --cert " + Quoted(UnixPathOf(FOptions.CertFile)) + L" --key " +
                        Quoted(UnixPathOf(FOptions.KeyFile));

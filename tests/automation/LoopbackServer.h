@@ -17,6 +17,7 @@ struct TLoopbackServerOptions {
     std::string FilesPath;  // a URL path prefix that also serves Root's files
     uint16_t Port = 0;      // 0: any free port
     double SlowSeconds = 0; // each file sent in pieces over this many seconds
+    int OtherStatus = 0;    // the status of unscripted GET paths; 0: 404
 };
 
 class TLoopbackServer {

@@ -128,6 +128,22 @@ TEST_F(ProxyStore, TheTwoFlagsLoadApartAndAreSavedBackAsTheyWere) {
               std::make_pair(DWORD(REG_DWORD), std::wstring(L"0")));
 }
 
+TEST_F(ProxyStore, EitherNameOfTheSettingStoresBothFlags) {
+    using TSetter = void (TProxyParameters::*)(bool);
+    for (const TSetter setter :
+         {&TProxyParameters::SetUseProxy, &TProxyParameters::SetUseUserProxy})
+        for (const bool value : {true, false}) {
+            TProxyParameters proxy;
+            (proxy.*setter)(!value);
+            (proxy.*setter)(value);
+            proxy.SaveConfiguration(FSubPath);
+            const auto expected =
+                std::make_pair(DWORD(REG_DWORD), std::wstring(value ? L"1" : L"0"));
+            EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, L"UseProxy"), expected) << value;
+            EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, L"UseUserProxy"), expected) << value;
+        }
+}
+
 TEST_F(ProxyStore, SavingWritesAllNineValuesForTheMachine) {
     TProxyParameters proxy;
     proxy.SetUseIEImported(true);

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DebugLogger.h"
@@ -268,14 +269,50 @@ TEST(TrustDates, CertificateTimesBecomeLocalTwoSecondDates) {
     EXPECT_TRUE(CertificateTimeToDateTime(fileTime(1979, 6, 1, 0)).IsZero());
     EXPECT_TRUE(CertificateTimeToDateTime(fileTime(2108, 6, 1, 0)).IsZero());
 
+    // Without a zone, the system's own for that date.
     const FILETIME odd = fileTime(2030, 6, 1, 37);
-    FILETIME local;
+    SYSTEMTIME utc;
     SYSTEMTIME expected;
-    ::FileTimeToLocalFileTime(&odd, &local);
-    ::FileTimeToSystemTime(&local, &expected);
+    ::FileTimeToSystemTime(&odd, &utc);
+    ::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &expected);
     EXPECT_EQ(CertificateTimeToDateTime(odd),
               (TDateTime{expected.wYear, expected.wMonth, expected.wDay, expected.wHour,
                          expected.wMinute, 36}));
+}
+
+// Every date with the offset its own half of the year has, whatever today's
+// is: Berlin, one hour ahead of UTC in winter and two in summer (from 1:00 UTC
+// on the last Sunday of March to 1:00 UTC on the last Sunday of October).
+TEST(TrustDates, EachDateTakesTheOffsetOfItsOwnSeason) {
+    TIME_ZONE_INFORMATION berlin = {};
+    berlin.Bias = -60;
+    berlin.StandardDate = {0, 10, 0, 5, 3, 0, 0, 0}; // last Sunday of October, 3:00
+    berlin.DaylightDate = {0, 3, 0, 5, 2, 0, 0, 0};  // last Sunday of March, 2:00
+    berlin.DaylightBias = -60;
+    const auto at = [](WORD AYear, WORD AMonth, WORD ADay, WORD AHour, WORD AMinute, WORD ASecond) {
+        SYSTEMTIME utc = {};
+        utc.wYear = AYear;
+        utc.wMonth = AMonth;
+        utc.wDay = ADay;
+        utc.wHour = AHour;
+        utc.wMinute = AMinute;
+        utc.wSecond = ASecond;
+        FILETIME time;
+        ::SystemTimeToFileTime(&utc, &time);
+        return time;
+    };
+    const std::pair<FILETIME, TDateTime> cases[] = {
+        {at(2026, 8, 18, 17, 32, 39), {2026, 8, 18, 19, 32, 38}},
+        {at(2026, 1, 18, 17, 32, 39), {2026, 1, 18, 18, 32, 38}},
+        {at(2026, 3, 29, 0, 59, 59), {2026, 3, 29, 1, 59, 58}}, // the last winter second
+        {at(2026, 3, 29, 1, 0, 0), {2026, 3, 29, 3, 0, 0}},     // the first summer one
+        {at(2026, 10, 25, 0, 59, 58), {2026, 10, 25, 2, 59, 58}},
+        {at(2026, 10, 25, 1, 0, 0), {2026, 10, 25, 2, 0, 0}},
+        {at(2026, 12, 31, 23, 30, 1), {2027, 1, 1, 0, 30, 0}}, // into the next year
+    };
+    for (const auto& [time, expected] : cases)
+        EXPECT_EQ(CertificateTimeToDateTime(time, &berlin), expected)
+            << expected.Month << "/" << expected.Day << " " << expected.Hour;
 }
 
 } // namespace

@@ -1,10 +1,13 @@
 // The version reader against real version resources built for the purpose.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
 #include "TestFiles.h"
+#include "VersionBlock.h"
 #include "VersionReader.h"
 
 namespace {
@@ -62,6 +65,52 @@ TEST(VersionReaderPaths, AValueNotFoundLeavesTheTextAsItWas) {
     EXPECT_TRUE(
         ReadVersionString(FixturePath(L"version_two_translations.exe"), L"CompanyName", text));
     EXPECT_EQ(text, L"Beispiel");
+}
+
+// The block walker against the platform's version API over real blocks:
+// Wine's own DLLs and the test files, every value name of interest.
+TEST(VersionBlock, FindsWhatTheVersionAPIFinds) {
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(::GetSystemDirectoryW(system, MAX_PATH), 0u);
+    std::vector<std::wstring> files;
+    for (const wchar_t* name : {L"kernel32.dll", L"user32.dll", L"ntdll.dll", L"shell32.dll",
+                                L"comctl32.dll", L"wininet.dll", L"crypt32.dll", L"msi.dll"})
+        files.push_back(std::wstring(system) + L"\\" + name);
+    for (const TVersionCase& c : VersionCases)
+        files.push_back(FixturePath(c.File));
+
+    size_t found = 0;
+    for (const std::wstring& file : files) {
+        std::vector<std::uint8_t> data;
+        if (!LoadVersionInfo(file, data))
+            continue;
+        for (const wchar_t* name :
+             {L"FileVersion", L"ProductVersion", L"CompanyName", L"FileDescription", L"Comments"}) {
+            // The platform's answer: the first non-empty value over the translations.
+            std::wstring expected;
+            LPVOID list = nullptr;
+            UINT length = 0;
+            if (::VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", &list, &length) &&
+                list)
+                for (UINT i = 0; i < length / 4 && expected.empty(); ++i) {
+                    const DWORD translation = static_cast<const DWORD*>(list)[i];
+                    LPVOID value = nullptr;
+                    UINT size = 0;
+                    if (::VerQueryValueW(
+                            data.data(),
+                            VersionStringPath(LOWORD(translation), HIWORD(translation), name)
+                                .c_str(),
+                            &value, &size) &&
+                        value)
+                        expected = static_cast<const wchar_t*>(value);
+                }
+            std::wstring actual;
+            EXPECT_EQ(FirstVersionString(data, name, actual), !expected.empty());
+            EXPECT_EQ(actual, expected) << file << L" " << name;
+            found += expected.empty() ? 0 : 1;
+        }
+    }
+    EXPECT_GT(found, 20u);
 }
 
 } // namespace

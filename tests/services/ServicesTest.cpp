@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CommandLineParameters.h"
@@ -42,6 +43,32 @@ TEST_F(ServicePrimitives, AMissingServiceGivesItsCodeAndOneLinePerRoutine) {
         EXPECT_EQ(code, static_cast<DWORD>(NoSuchService));
         EXPECT_EQ(FLog.Errors(), (std::vector<TLoggedError>{{c.Tag, NoSuchService}}));
     }
+}
+
+TEST_F(ServicePrimitives, AManagerThatCannotBeOpenedGivesItsCodeAndOneLinePerRoutine) {
+    struct TDatabase {
+        TDatabase() { SetServiceDatabase(L"DerodoNoSuchDatabase"); }
+        ~TDatabase() { SetServiceDatabase(L""); }
+    } unknownDatabase;
+    using TRoutine = bool (*)(const std::wstring&, DWORD&);
+    const TRoutine install = [](const std::wstring& AName, DWORD& ACode) {
+        return vxnServiceInstall(L"teststatesvc.exe", AName, AName, L"Nowhere", ACode);
+    };
+    const std::pair<TRoutine, const wchar_t*> cases[] = {
+        {&vxnServiceExists, L"vxnServiceExists.OpenSCManager"},
+        {&vxnServiceRunning, L"vxnServiceRunning.OpenSCManager"},
+        {&vxnServiceStart, L"vxnServiceStart.OpenSCManager"},
+        {install, L"vxnServiceInstall.OpenSCManager"},
+    };
+    for (const auto& [routine, tag] : cases) {
+        FLog.Clear();
+        DWORD code = Untouched;
+        EXPECT_FALSE(routine(FService.Name(), code)) << tag;
+        EXPECT_NE(code, Untouched);
+        EXPECT_NE(code, 0u);
+        EXPECT_EQ(FLog.Errors(), (std::vector<TLoggedError>{{tag, static_cast<long>(code)}}));
+    }
+    EXPECT_EQ(FService.ReadText(L"Description"), L"<missing>");
 }
 
 TEST_F(ServicePrimitives, AStoppedServiceIsStartedWithoutWaitingAndThenRuns) {
@@ -139,6 +166,48 @@ TEST_F(ServicePrimitives, InstallCreatesThenReconfiguresAndRewritesTheDescriptio
     EXPECT_EQ(FService.ReadNumber(L"Start"), static_cast<DWORD>(SERVICE_AUTO_START));
     EXPECT_EQ(FService.ReadNumber(L"ErrorControl"), static_cast<DWORD>(SERVICE_ERROR_NORMAL));
     EXPECT_TRUE(FLog.Lines().empty());
+}
+
+TEST_F(ServicePrimitives, InstallWritesTheDescriptionAlsoWhenCreatingOrReconfiguringFails) {
+    // Create: the display name is taken by another service (1078), while a
+    // key of the service's own name is left over in the registry.
+    ASSERT_TRUE(FService.Create(SiblingCommandLine(L"teststatesvc.exe")));
+    const std::wstring leftOver = UniqueServiceName(L"DerodoLeftOver");
+    TRegKey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, ServiceKeyPath(leftOver).c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, key.addressof(), nullptr),
+              ERROR_SUCCESS);
+    DWORD code = Untouched;
+    EXPECT_FALSE(
+        vxnServiceInstall(L"teststatesvc.exe", leftOver, FService.Name(), L"Left over", code));
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_DUPLICATE_SERVICE_NAME));
+    wchar_t text[64] = {};
+    DWORD size = sizeof(text);
+    EXPECT_EQ(
+        ::RegGetValueW(key.get(), nullptr, L"Description", RRF_RT_REG_SZ, nullptr, text, &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(text), L"Left over");
+    key.reset();
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, ServiceKeyPath(leftOver).c_str());
+
+    // Reconfigure: deleted while it runs, the service stays, marked for
+    // deletion, and refuses every change of its configuration (1072).
+    ASSERT_TRUE(FService.Start());
+    ASSERT_TRUE(FService.WaitForState(SERVICE_RUNNING));
+    {
+        const TServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        const TServiceHandle service(
+            ::OpenServiceW(manager.get(), FService.Name().c_str(), DELETE));
+        ASSERT_TRUE(::DeleteService(service.get()));
+    }
+    FLog.Clear();
+    code = Untouched;
+    EXPECT_FALSE(
+        vxnServiceInstall(L"teststatesvc.exe", FService.Name(), L"Name", L"Kept up to date", code));
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_EQ(FService.ReadText(L"Description"), L"Kept up to date");
+    EXPECT_EQ(FLog.Errors(), (std::vector<TLoggedError>{{L"vxnServiceInstall.ChangeServiceConfig",
+                                                         ERROR_SERVICE_MARKED_FOR_DELETE}}));
 }
 
 TEST_F(ServicePrimitives, InstallWritesNoDescriptionOutsideAServiceKeyOfItsOwn) {

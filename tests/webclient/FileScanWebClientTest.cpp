@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "FileScanPort.h"
 #include "FileScanWebClient.h"
@@ -45,8 +46,9 @@ TEST(FileScanURL, FilenameAndProcessParameters) {
     EXPECT_EQ(url.FindParameter("pid", value), 1);
     EXPECT_EQ(value, "42");
 
-    url.SetFilename(std::wstring(1, wchar_t(0xD800))); // a lone surrogate cannot be converted
-    url.SetFilename(L"");
+    // A lone surrogate cannot be converted: the name becomes empty, not a
+    // replacement character.
+    url.SetFilename(L"a" + std::wstring(1, wchar_t(0xD800)) + L"b");
     EXPECT_EQ(url.FindParameter("filename", value), 0);
     EXPECT_EQ(value, "");
 
@@ -112,13 +114,21 @@ TEST_F(FileScanPort, FromTheRegistryOrTheDefault) {
 }
 
 TEST_F(FileScanPort, CommandsSucceedOnlyWithStatus200) {
-    // The loopback server answers /status/<code>; the commands' own paths get
-    // 404 from it, so the commands must fail there.
-    TLoopbackServer server;
-    SetDword(server.Port());
-    EXPECT_FALSE(WebServiceLPActivate());
-    EXPECT_FALSE(WebServiceInject());
-    EXPECT_FALSE(WebServiceUninject());
+    // The loopback server answers the commands' own paths with the status it
+    // is told (404 when told none).
+    const std::pair<const char*, bool (*)()> commands[] = {
+        {"lpactivate", &WebServiceLPActivate},
+        {"inject", &WebServiceInject},
+        {"uninject", &WebServiceUninject},
+    };
+    for (const int status : {200, 204, 302, 0}) {
+        TLoopbackServerOptions options;
+        options.OtherStatus = status;
+        TLoopbackServer server(options);
+        SetDword(server.Port());
+        for (const auto& [path, command] : commands)
+            EXPECT_EQ(command(), status == 200) << path << " answered " << status;
+    }
 
     SetDword(1); // nothing listens
     EXPECT_FALSE(WebServiceInject());

@@ -1,0 +1,44 @@
+// The trimming rule of the system's error texts, on its own and on a text
+// from the real message table.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "SystemMessage.h"
+#include "WinText.h"
+
+namespace {
+
+TEST(TrimSystemMessage, TrailingControlsSpacesAndFullStopsGo) {
+    struct TCase {
+        std::wstring In;
+        std::wstring Out;
+    };
+    const TCase cases[] = {
+        {L"", L""},
+        {L"Access denied.\r\n", L"Access denied"},
+        {L"Done. \t.\r\n. ", L"Done"},
+        {L"...", L""},
+        {L" \r\n\t", L""},
+        {std::wstring(L"x\0\x01\x1F ", 5), L"x"},
+        {L"v1.2 is out", L"v1.2 is out"},           // full stops inside stay
+        {L"  leading stays", L"  leading stays"},   // only the end is trimmed
+        {L"ends with !\r\n", L"ends with !"},       // other punctuation stays
+        {L"caf\u00e9\u00a0", L"caf\u00e9\u00a0"},   // a no-break space is above 32
+        {L"three dots\u2026", L"three dots\u2026"}, // so is the ellipsis
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(TrimSystemMessage(c.In), c.Out) << WideToUtf8(c.In);
+}
+
+TEST(SystemMessage, TheTableTextTrimmed) {
+    const std::wstring text = SystemMessage(ERROR_FILE_NOT_FOUND);
+    ASSERT_FALSE(text.empty());
+    EXPECT_NE(text.back(), L'.');
+    EXPECT_GT(text.back(), L' ');
+    EXPECT_EQ(SystemMessage(0xDEADBEEF), L"");
+}
+
+} // namespace
