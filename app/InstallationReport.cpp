@@ -80,8 +80,12 @@ void TFormDERodos::ReportInstallation() {
         const std::wstring statusText = FServices.TrustStatusToText(status);
         const std::wstring subject = FServices.TrustSubjectName();
         // "%20s - %s - subject %s"
-        LogResult(status == tsSuccess, RightAligned(LiveProtectionFiles[index], 20) + L" - " +
-                                           statusText + L" - subject " + subject);
+        std::wstring line = RightAligned(LiveProtectionFiles[index], 20);
+        line += L" - ";
+        line += statusText;
+        line += L" - subject ";
+        line += subject;
+        LogResult(status == tsSuccess, line);
         if (FReportFacts) {
             TReportFileFacts& facts = FReportFacts->Files[index];
             const TConsoleServices::TSignerDetails signer = FServices.TrustSignerDetails();

@@ -105,6 +105,7 @@ TRemoteOutcome RunInOtherProcesses(DWORD ATarget, LPCWSTR AIncludeMask, LPCWSTR 
             visits.push_back(TVisit{std::move(process), std::move(thread)});
     }
     std::vector<HANDLE> threads;
+    threads.reserve(visits.size());
     for (const TVisit& visit : visits)
         threads.push_back(visit.Thread.Thread.get());
     WaitForAll(threads, deadline);
