@@ -19,9 +19,9 @@ TStateVerdict StateVerdict(bool AInstalled, bool ARunning, bool AInjected) {
 void TFormDERodos::RunStateTest() {
     LogSection(L"State Test");
     // The driver is asked first; its answers are written after the service's.
-    const bool installed = FServices.IsInjectionDriverInstalled();
-    const bool running = FServices.IsInjectionDriverRunning();
-    const bool injected = FServices.IsLibraryInjected();
+    const bool installed = FServices.Hook().IsInjectionDriverInstalled();
+    const bool running = FServices.Hook().IsInjectionDriverRunning();
+    const bool injected = FServices.Hook().IsLibraryInjected();
     LogResult(FServices.FileScanServiceExists(), L"SERVICE PRESENCE");
     LogResult(FServices.FileScanServiceRunning(), L"SERVICE RUNNING");
     LogResult(installed, L"INSTALLED");

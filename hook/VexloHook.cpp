@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "FileScanWebClient.h"
 #include "ProgramPath.h"
 
 std::wstring HookDriverFile32 = L".\\QVHookDrv32.sys";
@@ -37,6 +38,10 @@ void TVexloHook::SetProductSettings() {
     FLibraryFilename32 = HookLibraryFile32;
     FLibraryFilename64 = HookLibraryFile64;
     FInjectionProcessHandle = 0xFFFFFFFF;
+}
+
+bool TVexloHook::WebServiceInject() {
+    return ::WebServiceInject();
 }
 
 TVexloHook& HookInstance() {
