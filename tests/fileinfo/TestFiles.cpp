@@ -12,21 +12,19 @@ namespace {
 
 void RemoveTree(const std::wstring& AFolder) {
     WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW((AFolder + L"*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring path = AFolder + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path + L"\\");
-            } else {
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(path.c_str());
-            }
-        } while (::FindNextFileW(search, &entry));
-        ::FindClose(search);
+    const TFindHandle search(::FindFirstFileW((AFolder + L"*").c_str(), &entry));
+    for (BOOL more = static_cast<bool>(search); more;
+         more = ::FindNextFileW(search.get(), &entry)) {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const std::wstring path = AFolder + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTree(path + L"\\");
+        } else {
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(path.c_str());
+        }
     }
     ::RemoveDirectoryW(AFolder.c_str());
 }

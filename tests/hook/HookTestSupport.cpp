@@ -27,17 +27,6 @@ TTempFolder::TTempFolder() {
     ::CreateDirectoryW(FPath.c_str(), nullptr);
 }
 
-namespace {
-
-struct TFindHandleTraits {
-    using pointer = HANDLE;
-    static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(pointer h) noexcept { ::FindClose(h); }
-};
-using TFindHandle = TUniqueHandle<TFindHandleTraits>;
-
-} // namespace
-
 TTempFolder::~TTempFolder() {
     WIN32_FIND_DATAW entry{};
     const TFindHandle find(::FindFirstFileW((FPath + L"*").c_str(), &entry));

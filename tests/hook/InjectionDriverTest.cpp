@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ExportTable.h"
+#include "Handles.h"
 #include "HookTestSupport.h"
 #include "InjectionDriver.h"
 #include "InjectionRecord.h"
@@ -521,12 +522,12 @@ TEST(ModuleLookup, FindsAModuleOfTheCallingProcessByItsFileName) {
     const TTempFolder folder;
     const std::wstring name = TestUniqueName(L"Lookup") + L".dll";
     const std::wstring library = folder.CopyFixture(L"QVHook64.dll", name);
-    HMODULE module = ::LoadLibraryW(library.c_str());
+    TModuleHandle module(::LoadLibraryW(library.c_str()));
     ASSERT_TRUE(module);
     const TModuleLookup lookup = InjFindModule(WideToAnsi(name).c_str());
-    EXPECT_EQ(lookup.Module(), module);
+    EXPECT_EQ(lookup.Module(), module.get());
     EXPECT_TRUE(lookup.IsStillValid());
-    ASSERT_TRUE(::FreeLibrary(module));
+    ASSERT_TRUE(::FreeLibrary(module.release()));
     EXPECT_FALSE(lookup.IsStillValid());
 }
 

@@ -52,8 +52,8 @@ TEST_F(FileScanServiceFixture, StopsCleanlyAndFreesItsPort) {
 }
 
 TEST_F(FileScanServiceFixture, APortTakenByAnotherProgramStopsItWithTheSocketError) {
-    WSADATA data;
-    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+    const TWinsockSession winsock;
+    ASSERT_TRUE(winsock);
     {
         TSocket taken(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
         sockaddr_in address{};
@@ -70,7 +70,6 @@ TEST_F(FileScanServiceFixture, APortTakenByAnotherProgramStopsItWithTheSocketErr
         ASSERT_TRUE(FService.Query(status));
         EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(WSAEADDRINUSE));
     }
-    ::WSACleanup();
 }
 
 TEST(FileScanServiceFile, CarriesAVersionResourceLikeAProductFile) {

@@ -7,20 +7,8 @@
 
 #include <cstdlib>
 
-namespace {
-
-struct TWinsock {
-    TWinsock() {
-        WSADATA data;
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~TWinsock() { ::WSACleanup(); }
-};
-
-} // namespace
-
 int LoopbackStatus(unsigned short APort, const std::string& ARequest) {
-    TWinsock winsock;
+    const TWinsockSession winsock;
     TSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!socket)
         return -1;
