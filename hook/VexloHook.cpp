@@ -4,6 +4,7 @@
 
 #include "FileScanWebClient.h"
 #include "ProgramPath.h"
+#include "RemoteThreads.h"
 
 std::wstring HookDriverFile32 = L".\\QVHookDrv32.sys";
 std::wstring HookDriverFile64 = L".\\QVHookDrv64.sys";
@@ -37,7 +38,7 @@ void TVexloHook::SetProductSettings() {
     FDriverFilename64 = HookDriverFile64;
     FLibraryFilename32 = HookLibraryFile32;
     FLibraryFilename64 = HookLibraryFile64;
-    FInjectionProcessHandle = 0xFFFFFFFF;
+    FInjectionProcessHandle = InjAllSessions;
 }
 
 bool TVexloHook::WebServiceInject() {

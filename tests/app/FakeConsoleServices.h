@@ -110,8 +110,10 @@ public:
         return std::wstring(L"<") + TrustStatusWords(AStatus) + L">";
     }
 
+    // DownloadToStream's code for a file the server does not have (status 404).
+    static constexpr int32_t FileNotOnServer = 18;
     // Downloads by URL: the bytes put into the stream and the answer. A URL
-    // not listed fails with 18, as a file the server does not have.
+    // not listed fails as a file the server does not have.
     struct TDownload {
         std::string Body;
         bool Ok = true;
@@ -127,7 +129,7 @@ public:
         Ask("DownloadToStream");
         const auto download = Downloads.find(AURL);
         if (download == Downloads.end()) {
-            AErrorCode = 18;
+            AErrorCode = FileNotOnServer;
             return false;
         }
         AStream.WriteBuffer(download->second.Body.data(), download->second.Body.size());

@@ -244,8 +244,10 @@ TEST_F(DebugLoggerTest, AFailedCallIsOneErrorLineWithItsCodeAndKeepsTheLastError
     LogFailedCall(L"Store.Write.Flag", ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(::GetLastError(), 1234u);
     ASSERT_EQ(Lines.size(), 2u);
-    EXPECT_EQ(Body(Lines[0]), L"! Svc.OpenServiceW (error code 5: " + FormatMessageText(5) + L")");
-    EXPECT_EQ(Body(Lines[1]), L"! Store.Write.Flag (error code 2: " + FormatMessageText(2) + L")");
+    EXPECT_EQ(Body(Lines[0]), L"! Svc.OpenServiceW (error code 5: " +
+                                  FormatMessageText(ERROR_ACCESS_DENIED) + L")");
+    EXPECT_EQ(Body(Lines[1]), L"! Store.Write.Flag (error code 2: " +
+                                  FormatMessageText(ERROR_FILE_NOT_FOUND) + L")");
 
     DebugLoggerShutDown();
     ::SetLastError(87);

@@ -73,12 +73,13 @@ TEST(DirectActivation, EveryBranchInItsOrder) {
          true,
          {"installed?", "installed?", "running?", "running?", "injected?", "injected?"},
          untouched},
-        {"install fails with 5",
+        {"install fails, access denied",
          {},
-         5,
+         ERROR_ACCESS_DENIED,
          false,
          {"installed?", "install"},
-         WithCode(L"Could not install the Live Protection driver; error code is %d (%s).", 5)},
+         WithCode(L"Could not install the Live Protection driver; error code is %d (%s).",
+                  ERROR_ACCESS_DENIED)},
         {"installed, yet still not installed",
          {{"install", {true}}},
          0,
@@ -87,10 +88,11 @@ TEST(DirectActivation, EveryBranchInItsOrder) {
          L"Could not install the Live Protection driver."},
         {"start fails",
          {{"installed?", {true, true}}},
-         1058,
+         ERROR_SERVICE_DISABLED,
          false,
          {"installed?", "installed?", "running?", "start"},
-         WithCode(L"Could not start the Live Protection driver; error code is %d (%s).", 1058)},
+         WithCode(L"Could not start the Live Protection driver; error code is %d (%s).",
+                  ERROR_SERVICE_DISABLED)},
         {"started, yet still not running",
          {{"installed?", {true, true}}, {"start", {true}}},
          0,
@@ -106,12 +108,12 @@ TEST(DirectActivation, EveryBranchInItsOrder) {
          L"Could not activate the Live Protection."},
         {"every activation attempt fails, with the last error of them",
          {{"installed?", {true, true}}, {"running?", {true, true}}},
-         0x80070005,
+         static_cast<DWORD>(E_ACCESSDENIED),
          false,
          {"installed?", "installed?", "running?", "running?", "injected?", "web inject", "inject",
           "injected?"},
          WithCode(L"Could not activate the Live Protection driver; error code is %d (%s).",
-                  0x80070005)},
+                  static_cast<DWORD>(E_ACCESSDENIED))},
         {"from nothing to active, the direct injection after the service failed",
          {{"installed?", {false, true}},
           {"install", {true}},
@@ -137,16 +139,17 @@ TEST(DirectActivation, EveryBranchInItsOrder) {
 }
 
 TEST(DirectActivation, CodesAreSignedAndTheTranslatedFormatIsUsed) {
-    EXPECT_EQ(WithCode(L"%d (%s).", 0x80070005).substr(0, 12), L"-2147024891 ");
+    EXPECT_EQ(WithCode(L"%d (%s).", static_cast<DWORD>(E_ACCESSDENIED)).substr(0, 12),
+              L"-2147024891 ");
 
     UseLanguage(L"de");
     TScriptedSteps steps;
-    steps.Error = 5;
+    steps.Error = ERROR_ACCESS_DENIED;
     std::wstring message;
     EXPECT_FALSE(steps.InstallHook(message));
     EXPECT_EQ(message, L"Der Treiber des Echtzeitschutzes konnte nicht installiert werden; "
                        L"Fehlercode 5 (" +
-                           SystemMessage(5) + L").");
+                           SystemMessage(ERROR_ACCESS_DENIED) + L").");
     UseLanguage(L"en_IE");
 }
 
