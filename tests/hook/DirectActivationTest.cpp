@@ -209,7 +209,7 @@ private:
 TEST(DirectActivation, FromNothingInstalledToActiveForReal) {
     const TNoFileScanService noService;
     const TTestDriver driver;
-    const TTempFolder folder;
+    const TScratchFolder folder;
     TVexloHook hook;
     UseTestNames(hook, driver, folder, TestUniqueName(L"Act"));
     ASSERT_FALSE(hook.IsInjectionDriverInstalled());

@@ -140,7 +140,7 @@ TDriverConfig DriverConfig(const wchar_t* AName) {
 class InjectionDriver : public testing::Test {
 protected:
     TTestDriver FDriver;
-    TTempFolder FFolder;
+    TScratchFolder FFolder;
     const std::wstring F32 = TTestDriver::File32();
     const std::wstring F64 = TTestDriver::File64();
 };
@@ -282,7 +282,7 @@ TEST_F(InjectionDriver, FailuresLeaveTheirCauseAsLastError) {
 
     // A file that is no driver registers, but does not start. The code differs
     // between Wine and Windows.
-    const std::wstring garbage = FFolder.WriteFile(L"garbage.sys", "not a driver");
+    const std::wstring garbage = FFolder.Write(L"garbage.sys", "not a driver");
     ASSERT_TRUE(InjInstallDriver(name, garbage.c_str(), garbage.c_str(), L""));
     ::SetLastError(ERROR_SUCCESS);
     EXPECT_FALSE(InjStartDriver(name));
@@ -342,7 +342,7 @@ protected:
     }
 
     TTestDriver FDriver;
-    TTempFolder FFolder;
+    TScratchFolder FFolder;
     const std::wstring FStem = TestUniqueName(L"Hk");
     const std::wstring FExe = FStem + L".exe";
     const std::wstring FExe32 = FStem + L"W.exe";
@@ -519,7 +519,7 @@ TEST(ModuleLookup, FindsAModuleOfTheCallingProcessByItsFileName) {
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
 
     // Wherever it was loaded from, and only while it stays loaded.
-    const TTempFolder folder;
+    const TScratchFolder folder;
     const std::wstring name = TestUniqueName(L"Lookup") + L".dll";
     const std::wstring library = folder.CopyFixture(L"QVHook64.dll", name);
     TModuleHandle module(::LoadLibraryW(library.c_str()));

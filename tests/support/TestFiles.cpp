@@ -35,8 +35,8 @@ TScratchFolder::TScratchFolder() {
     static std::atomic<unsigned> counter{0};
     wchar_t temp[MAX_PATH + 1];
     ::GetTempPathW(MAX_PATH + 1, temp);
-    FPath = std::wstring(temp) + L"derodo-fileinfo-" + std::to_wstring(::GetCurrentProcessId()) +
-            L"-" + std::to_wstring(counter++) + L"\\";
+    FPath = std::wstring(temp) + L"derodo-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+            std::to_wstring(counter++) + L"\\";
     RemoveTree(FPath);
     if (!::CreateDirectoryW(FPath.c_str(), nullptr))
         throw std::runtime_error("cannot create the scratch folder");
@@ -57,6 +57,11 @@ std::wstring TScratchFolder::Copy(const std::wstring& AFrom, const std::wstring&
     if (!::CopyFileW(AFrom.c_str(), path.c_str(), FALSE))
         throw std::runtime_error("cannot copy into the scratch folder");
     return path;
+}
+
+std::wstring TScratchFolder::CopyFixture(const std::wstring& AFixture,
+                                         const std::wstring& AName) const {
+    return Copy(FixturePath(AFixture), AName);
 }
 
 std::wstring FixturePath(const std::wstring& ARelative) {
