@@ -9,6 +9,7 @@
 #include <string>
 
 #include "FileDigest.h"
+#include "HookControls.h"
 #include "MemoryStream.h"
 #include "TrustChecker.h"
 
@@ -16,26 +17,16 @@ class TConsoleServices {
 public:
     virtual ~TConsoleServices() = default;
 
-    // The state test's questions: the injection driver and the hook library
-    // (HookInstance), the file-scan service (ProductServices).
-    virtual bool IsInjectionDriverInstalled() = 0;
-    virtual bool IsInjectionDriverRunning() = 0;
-    virtual bool IsLibraryInjected() = 0;
+    // The injection driver and the hook library: HookInstance. The state
+    // test asks it three questions, the Live Protection actions take one step
+    // each on it or run its direct activation.
+    virtual THookControls& Hook() = 0;
+
+    // The file-scan service (ProductServices): the state test's two
+    // questions; installed and started, and its loopback commands (true when
+    // it answered with status 200).
     virtual bool FileScanServiceExists() = 0;
     virtual bool FileScanServiceRunning() = 0;
-
-    // The Live Protection actions: one step each on HookInstance, true when
-    // it succeeded; the direct activation, with its message when it fails.
-    virtual bool InstallInjectionDriver() = 0;
-    virtual bool LoadInjectionDriver() = 0;
-    virtual bool StartInjectionDriver() = 0;
-    virtual bool StopInjectionDriver() = 0;
-    virtual bool UninstallInjectionDriver() = 0;
-    virtual bool InjectLibrary32() = 0;
-    virtual bool UnInjectLibrary32() = 0;
-    virtual bool InstallHook(std::wstring& AErrorMessage) = 0;
-    // The file-scan service: installed and started, and its loopback commands
-    // (true when it answered with status 200).
     virtual bool FileScanServiceInstall() = 0;
     virtual bool FileScanServiceStart() = 0;
     virtual bool WebServiceLPActivate() = 0;
@@ -89,19 +80,9 @@ protected:
 // The real operations of the subsystems.
 class TSystemConsoleServices : public TConsoleServices {
 public:
-    bool IsInjectionDriverInstalled() override;
-    bool IsInjectionDriverRunning() override;
-    bool IsLibraryInjected() override;
+    THookControls& Hook() override;
     bool FileScanServiceExists() override;
     bool FileScanServiceRunning() override;
-    bool InstallInjectionDriver() override;
-    bool LoadInjectionDriver() override;
-    bool StartInjectionDriver() override;
-    bool StopInjectionDriver() override;
-    bool UninstallInjectionDriver() override;
-    bool InjectLibrary32() override;
-    bool UnInjectLibrary32() override;
-    bool InstallHook(std::wstring& AErrorMessage) override;
     bool FileScanServiceInstall() override;
     bool FileScanServiceStart() override;
     bool WebServiceLPActivate() override;

@@ -18,19 +18,19 @@ void TFormDERodos::BindLiveProtectionActions() {
 }
 
 void TFormDERodos::aLPInstallExecute(const TAction&) {
-    if (!FServices.InstallInjectionDriver())
+    if (!FServices.Hook().InstallInjectionDriver())
         LogFailure(L"INSTALL: The Live Protection System Driver could not be installed.");
     RunStateTest();
 }
 
 void TFormDERodos::aLPLoadExecute(const TAction&) {
-    if (!FServices.LoadInjectionDriver())
+    if (!FServices.Hook().LoadInjectionDriver())
         LogFailure(L"LOAD: The Live Protection System Driver could not be loaded.");
     RunStateTest();
 }
 
 void TFormDERodos::aLPStartExecute(const TAction&) {
-    if (!FServices.StartInjectionDriver())
+    if (!FServices.Hook().StartInjectionDriver())
         LogFailure(L"START: The Live Protection System Driver could not be started.");
     RunStateTest();
 }
@@ -39,15 +39,15 @@ void TFormDERodos::aLPInjectExecute(const TAction&) {
     // The service is asked first and the library injected directly in any
     // case; only whether it is loaded in the end counts.
     FServices.WebServiceInject();
-    FServices.InjectLibrary32();
-    if (!FServices.IsLibraryInjected())
+    FServices.Hook().InjectLibrary32();
+    if (!FServices.Hook().IsLibraryInjected())
         LogFailure(L"INJECT: The Live Protection System Driver could not be activated.");
     RunStateTest();
 }
 
 void TFormDERodos::aLPUninjectExecute(const TAction&) {
     // The service is only the fallback of a direct uninjection that failed.
-    if (!FServices.UnInjectLibrary32() && !FServices.WebServiceUninject()) {
+    if (!FServices.Hook().UnInjectLibrary32() && !FServices.WebServiceUninject()) {
         LogFailure(L"UNINJECT: The Live Protection System Driver could not be deactivated.");
         LogFailure(L"UNINJECT: You can uninstall and reboot to fully deactivate Live Protection.");
     }
@@ -55,13 +55,13 @@ void TFormDERodos::aLPUninjectExecute(const TAction&) {
 }
 
 void TFormDERodos::aLPStopExecute(const TAction&) {
-    if (!FServices.StopInjectionDriver())
+    if (!FServices.Hook().StopInjectionDriver())
         LogFailure(L"STOP: The Live Protection System Driver could not be stopped.");
     RunStateTest();
 }
 
 void TFormDERodos::aLPUninstallExecute(const TAction&) {
-    if (!FServices.UninstallInjectionDriver()) {
+    if (!FServices.Hook().UninstallInjectionDriver()) {
         LogFailure(L"UNINSTALL: The Live Protection System Driver could not be uninstalled.");
         LogFailure(L"UNINSTALL: A reboot might be needed to completely deactive Live Protection.");
     }
@@ -74,7 +74,7 @@ void TFormDERodos::aTestDirectExecute(const TAction&) {
     std::exception_ptr error;
     try {
         std::wstring message;
-        const bool active = FServices.InstallHook(message);
+        const bool active = FServices.Hook().InstallHook(message);
         LogResult(active, L"InstallHook");
         if (!active)
             LogFailure(message);

@@ -20,9 +20,9 @@ TStateVerdict StateVerdict(bool AInstalled, bool ARunning, bool AInjected) {
 void TFormDERodos::RunStateTest() {
     LogSection(L"State Test");
     // The driver is asked first; its answers are written after the service's.
-    const bool installed = FServices.IsInjectionDriverInstalled();
-    const bool running = FServices.IsInjectionDriverRunning();
-    const bool injected = FServices.IsLibraryInjected();
+    const bool installed = FServices.Hook().IsInjectionDriverInstalled();
+    const bool running = FServices.Hook().IsInjectionDriverRunning();
+    const bool injected = FServices.Hook().IsLibraryInjected();
     const bool servicePresence = FServices.FileScanServiceExists();
     LogResult(servicePresence, L"SERVICE PRESENCE");
     const bool serviceRunning = FServices.FileScanServiceRunning();

@@ -18,16 +18,9 @@
 #include "WinINet.h"
 #include "WindowsVersion.h"
 
-bool TSystemConsoleServices::IsInjectionDriverInstalled() {
-    return HookInstance().IsInjectionDriverInstalled();
-}
-
-bool TSystemConsoleServices::IsInjectionDriverRunning() {
-    return HookInstance().IsInjectionDriverRunning();
-}
-
-bool TSystemConsoleServices::IsLibraryInjected() {
-    return HookInstance().IsLibraryInjected();
+// HookInstance raises std::logic_error outside the program's run.
+THookControls& TSystemConsoleServices::Hook() {
+    return HookInstance();
 }
 
 bool TSystemConsoleServices::FileScanServiceExists() {
@@ -36,38 +29,6 @@ bool TSystemConsoleServices::FileScanServiceExists() {
 
 bool TSystemConsoleServices::FileScanServiceRunning() {
     return ::FileScanServiceRunning();
-}
-
-bool TSystemConsoleServices::InstallInjectionDriver() {
-    return HookInstance().InstallInjectionDriver();
-}
-
-bool TSystemConsoleServices::LoadInjectionDriver() {
-    return HookInstance().LoadInjectionDriver();
-}
-
-bool TSystemConsoleServices::StartInjectionDriver() {
-    return HookInstance().StartInjectionDriver();
-}
-
-bool TSystemConsoleServices::StopInjectionDriver() {
-    return HookInstance().StopInjectionDriver();
-}
-
-bool TSystemConsoleServices::UninstallInjectionDriver() {
-    return HookInstance().UninstallInjectionDriver();
-}
-
-bool TSystemConsoleServices::InjectLibrary32() {
-    return HookInstance().InjectLibrary32();
-}
-
-bool TSystemConsoleServices::UnInjectLibrary32() {
-    return HookInstance().UnInjectLibrary32();
-}
-
-bool TSystemConsoleServices::InstallHook(std::wstring& AErrorMessage) {
-    return HookInstance().InstallHook(AErrorMessage);
 }
 
 bool TSystemConsoleServices::FileScanServiceInstall() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <bcrypt.h>
 
@@ -85,6 +86,32 @@ using TMappedView = TUniqueHandle<TNullHandleTraits<LPCVOID, &::UnmapViewOfFile>
 using TFontHandle = TUniqueHandle<TNullHandleTraits<HFONT, &::DeleteObject>>;
 using TLocalMemory = TUniqueHandle<TNullHandleTraits<HLOCAL, &::LocalFree>>;
 using TVectoredHandler = TUniqueHandle<TNullHandleTraits<PVOID, &::RemoveVectoredExceptionHandler>>;
+
+// FindFirstFileW reports failure with INVALID_HANDLE_VALUE; FindClose ends the search.
+struct TFindHandleTraits {
+    using pointer = HANDLE;
+    static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(pointer h) noexcept { ::FindClose(h); }
+};
+using TFindHandle = TUniqueHandle<TFindHandleTraits>;
+
+// Memory of the process heap, such as a routine hands out for its caller to free.
+struct TProcessHeapMemoryTraits {
+    using pointer = LPVOID;
+    static pointer Invalid() noexcept { return nullptr; }
+    static void Close(pointer h) noexcept { ::HeapFree(::GetProcessHeap(), 0, h); }
+};
+using TProcessHeapMemory = TUniqueHandle<TProcessHeapMemoryTraits>;
+
+// A certificate store, closed without forcing: contexts still held keep it alive.
+struct TCertStoreTraits {
+    using pointer = HCERTSTORE;
+    static pointer Invalid() noexcept { return nullptr; }
+    static void Close(pointer h) noexcept { ::CertCloseStore(h, 0); }
+};
+using TCertStore = TUniqueHandle<TCertStoreTraits>;
+using TCertContext =
+    TUniqueHandle<TNullHandleTraits<PCCERT_CONTEXT, &::CertFreeCertificateContext>>;
 
 // Memory of VirtualAlloc, released whole.
 struct TVirtualMemoryTraits {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "DebugLogger.h"
+#include "FailedCall.h"
 #include "Handles.h"
 
 namespace {
@@ -67,9 +67,7 @@ void Write(const std::wstring& ASubPath, const std::wstring& AName, DWORD AType,
         status = ::RegSetValueExW(key.get(), AName.c_str(), 0, AType,
                                   static_cast<const BYTE*>(AData), ASize);
     if (status != ERROR_SUCCESS)
-        if (TDebugLogger* logger = DebugLogger())
-            logger->LogError(static_cast<unsigned long>(status),
-                             L"TConfigurationStore.Write." + AName, dlvError);
+        LogFailedCall(L"TConfigurationStore.Write." + AName, static_cast<unsigned long>(status));
 }
 
 } // namespace

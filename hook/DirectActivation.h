@@ -9,25 +9,22 @@
 #include <cstdint>
 #include <string>
 
-// What the activation asks and does, in the terms of the product hook.
-class TActivationSteps {
+#include "HookControls.h"
+
+// The hook controls the activation runs on, with the two things it needs
+// beyond them.
+class TActivationSteps : public THookControls {
 public:
-    virtual ~TActivationSteps() = default;
-    virtual bool IsInjectionDriverInstalled() = 0;
-    virtual bool InstallInjectionDriver() = 0;
-    virtual bool IsInjectionDriverRunning() = 0;
-    virtual bool StartInjectionDriver() = 0;
-    virtual bool IsLibraryInjected() = 0;
+    // The first way to get the library loaded, before the direct injection.
     virtual bool WebServiceInject() = 0;
-    virtual bool InjectLibrary32() = 0;
     // The calling thread's last error, read right after a failed step.
     virtual DWORD LastError() { return ::GetLastError(); }
-};
 
-// True when Live Protection is active at the end. Otherwise AErrorMessage is
-// the translated message of the first step that failed; on success it is
-// left as passed.
-bool InstallHook(TActivationSteps& ASteps, std::wstring& AErrorMessage);
+    // True when Live Protection is active at the end. Otherwise AErrorMessage
+    // is the translated message of the first step that failed; on success it
+    // is left as passed.
+    bool InstallHook(std::wstring& AErrorMessage) final;
+};
 
 // Fills a message format's "%d" with the code as a signed number and the
 // "%s" after it with the text; "%%" is a percent sign. Any other "%" stays as

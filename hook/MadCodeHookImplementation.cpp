@@ -19,67 +19,47 @@ LPCWSTR MaskOrNull(const std::wstring& AMask) {
     return AMask.empty() ? nullptr : AMask.c_str();
 }
 
+// The real layer: our injection driver interface and the process's token.
+class TSystemHookLayer : public THookLayer {
+public:
+    BOOL InstallDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64,
+                       LPCWSTR ADescription) override {
+        return InjInstallDriver(ADriverName, ADriverFile32, ADriverFile64, ADescription);
+    }
+    BOOL LoadDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64) override {
+        return InjLoadDriver(ADriverName, ADriverFile32, ADriverFile64);
+    }
+    BOOL UninstallDriver(LPCWSTR ADriverName) override { return InjUninstallDriver(ADriverName); }
+    BOOL StartDriver(LPCWSTR ADriverName) override { return InjStartDriver(ADriverName); }
+    BOOL StopDriver(LPCWSTR ADriverName) override { return InjStopDriver(ADriverName); }
+    BOOL IsDriverInstalled(LPCWSTR ADriverName) override {
+        return InjIsDriverInstalled(ADriverName);
+    }
+    BOOL IsDriverRunning(LPCWSTR ADriverName) override { return InjIsDriverRunning(ADriverName); }
+    BOOL InjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
+                       BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
+                       const void* AReserved, DWORD ATimeout) override {
+        return InjInjectLibrary(ADriverName, ALibraryFile, ATarget, AOtherProcesses, AIncludeMask,
+                                AExcludeMask, AReserved, ATimeout);
+    }
+    BOOL UninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
+                         BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
+                         const void* AReserved, DWORD ATimeout) override {
+        return InjUninjectLibrary(ADriverName, ALibraryFile, ATarget, AOtherProcesses, AIncludeMask,
+                                  AExcludeMask, AReserved, ATimeout);
+    }
+    BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) override {
+        return InjUninjectAllLibraries(ADriverName, AReserved, ATimeout);
+    }
+    bool IsModuleLoaded(const std::string& AFileName) override {
+        return InjFindModule(AFileName.c_str()).IsStillValid();
+    }
+    bool EnablePrivilege(const char* APrivilege) override {
+        return EnableProcessPrivilege(APrivilege);
+    }
+};
+
 } // namespace
-
-// --- The real layer ---
-
-BOOL TSystemHookLayer::InstallDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32,
-                                     LPCWSTR ADriverFile64, LPCWSTR ADescription) {
-    return InjInstallDriver(ADriverName, ADriverFile32, ADriverFile64, ADescription);
-}
-
-BOOL TSystemHookLayer::LoadDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32,
-                                  LPCWSTR ADriverFile64) {
-    return InjLoadDriver(ADriverName, ADriverFile32, ADriverFile64);
-}
-
-BOOL TSystemHookLayer::UninstallDriver(LPCWSTR ADriverName) {
-    return InjUninstallDriver(ADriverName);
-}
-
-BOOL TSystemHookLayer::StartDriver(LPCWSTR ADriverName) {
-    return InjStartDriver(ADriverName);
-}
-
-BOOL TSystemHookLayer::StopDriver(LPCWSTR ADriverName) {
-    return InjStopDriver(ADriverName);
-}
-
-BOOL TSystemHookLayer::IsDriverInstalled(LPCWSTR ADriverName) {
-    return InjIsDriverInstalled(ADriverName);
-}
-
-BOOL TSystemHookLayer::IsDriverRunning(LPCWSTR ADriverName) {
-    return InjIsDriverRunning(ADriverName);
-}
-
-BOOL TSystemHookLayer::InjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
-                                     BOOL AOtherProcesses, LPCWSTR AIncludeMask,
-                                     LPCWSTR AExcludeMask, const void* AReserved, DWORD ATimeout) {
-    return InjInjectLibrary(ADriverName, ALibraryFile, ATarget, AOtherProcesses, AIncludeMask,
-                            AExcludeMask, AReserved, ATimeout);
-}
-
-BOOL TSystemHookLayer::UninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
-                                       BOOL AOtherProcesses, LPCWSTR AIncludeMask,
-                                       LPCWSTR AExcludeMask, const void* AReserved,
-                                       DWORD ATimeout) {
-    return InjUninjectLibrary(ADriverName, ALibraryFile, ATarget, AOtherProcesses, AIncludeMask,
-                              AExcludeMask, AReserved, ATimeout);
-}
-
-BOOL TSystemHookLayer::UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved,
-                                            DWORD ATimeout) {
-    return InjUninjectAllLibraries(ADriverName, AReserved, ATimeout);
-}
-
-bool TSystemHookLayer::IsModuleLoaded(const std::string& AFileName) {
-    return InjFindModule(AFileName.c_str()).IsStillValid();
-}
-
-bool TSystemHookLayer::EnablePrivilege(const char* APrivilege) {
-    return EnableProcessPrivilege(APrivilege);
-}
 
 // --- Privileges ---
 

@@ -11,11 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "DirectActivation.h"
+
 class TIniFile;
 
 // What the hook settings reach below them: the injection layer, its module
-// lookup and the enabling of a privilege. The product binds the real ones
-// (TSystemHookLayer); tests bind a recorder.
+// lookup and the enabling of a privilege. The product binds the real ones;
+// tests bind a recorder.
 class THookLayer {
 public:
     virtual ~THookLayer() = default;
@@ -40,27 +42,6 @@ public:
     virtual bool IsModuleLoaded(const std::string& AFileName) = 0;
     // Enables one privilege of the process's token; true when it is enabled.
     virtual bool EnablePrivilege(const char* APrivilege) = 0;
-};
-
-class TSystemHookLayer : public THookLayer {
-public:
-    BOOL InstallDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64,
-                       LPCWSTR ADescription) override;
-    BOOL LoadDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64) override;
-    BOOL UninstallDriver(LPCWSTR ADriverName) override;
-    BOOL StartDriver(LPCWSTR ADriverName) override;
-    BOOL StopDriver(LPCWSTR ADriverName) override;
-    BOOL IsDriverInstalled(LPCWSTR ADriverName) override;
-    BOOL IsDriverRunning(LPCWSTR ADriverName) override;
-    BOOL InjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
-                       BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
-                       const void* AReserved, DWORD ATimeout) override;
-    BOOL UninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
-                         BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
-                         const void* AReserved, DWORD ATimeout) override;
-    BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) override;
-    bool IsModuleLoaded(const std::string& AFileName) override;
-    bool EnablePrivilege(const char* APrivilege) override;
 };
 
 // Enables a privilege of the process's token. A privilege the account does
@@ -111,30 +92,32 @@ inline constexpr const wchar_t* Template64Name = L"renameme64 (with version reso
 inline constexpr const wchar_t* TimeStampURL =
     L"http://timestamp.globalsign.com/scripts/timstamp.dll";
 
-class TMadCodeHookImplementation {
+class TMadCodeHookImplementation : public TActivationSteps {
 public:
     // Bound to the real injection layer.
     TMadCodeHookImplementation();
     explicit TMadCodeHookImplementation(std::unique_ptr<THookLayer> ALayer);
     TMadCodeHookImplementation(const TMadCodeHookImplementation&) = delete;
     TMadCodeHookImplementation& operator=(const TMadCodeHookImplementation&) = delete;
-    virtual ~TMadCodeHookImplementation();
+    ~TMadCodeHookImplementation() override;
 
     // True exactly when the injection layer answered nonzero. The cause of a
     // failure stays the thread's last error.
-    bool InstallInjectionDriver();
-    bool LoadInjectionDriver();
-    bool UninstallInjectionDriver();
-    bool StartInjectionDriver();
-    bool StopInjectionDriver();
-    bool IsInjectionDriverInstalled();
-    bool IsInjectionDriverRunning();
-    bool InjectLibrary32();
-    bool UnInjectLibrary32();
-    bool UnInjectAllLibraries32();
+    bool InstallInjectionDriver() override;
+    bool LoadInjectionDriver() override;
+    bool UninstallInjectionDriver() override;
+    bool StartInjectionDriver() override;
+    bool StopInjectionDriver() override;
+    bool IsInjectionDriverInstalled() override;
+    bool IsInjectionDriverRunning() override;
+    bool InjectLibrary32() override;
+    bool UnInjectLibrary32() override;
+    bool UnInjectAllLibraries32() override;
     // Whether a module named like the 32-bit or, failing that, the 64-bit
     // library is loaded in this process, wherever it was loaded from.
-    bool IsLibraryInjected();
+    bool IsLibraryInjected() override;
+    // The general hook has no service to ask: its activation injects directly.
+    bool WebServiceInject() override { return false; }
 
     // The six driver settings in the section "Configuration". A missing file,
     // section or key empties the setting. Saving keeps the file's other

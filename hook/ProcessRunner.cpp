@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "DebugLogger.h"
+#include "FailedCall.h"
 #include "Handles.h"
 
 namespace {
@@ -78,8 +78,7 @@ std::wstring OemToWide(std::string_view AText) {
 }
 
 TProcessRun NotStarted(DWORD AErrorCode, const wchar_t* ATag) {
-    if (TDebugLogger* logger = DebugLogger())
-        logger->LogError(AErrorCode, ATag, dlvError);
+    LogFailedCall(ATag, AErrorCode);
     TProcessRun run;
     run.ErrorCode = AErrorCode;
     return run;

@@ -2,7 +2,9 @@
 
 #include <stdexcept>
 
+#include "FileScanWebClient.h"
 #include "ProgramPath.h"
+#include "RemoteThreads.h"
 
 std::wstring HookDriverFile32 = L".\\QVHookDrv32.sys";
 std::wstring HookDriverFile64 = L".\\QVHookDrv64.sys";
@@ -36,7 +38,11 @@ void TVexloHook::SetProductSettings() {
     FDriverFilename64 = HookDriverFile64;
     FLibraryFilename32 = HookLibraryFile32;
     FLibraryFilename64 = HookLibraryFile64;
-    FInjectionProcessHandle = 0xFFFFFFFF;
+    FInjectionProcessHandle = InjAllSessions;
+}
+
+bool TVexloHook::WebServiceInject() {
+    return ::WebServiceInject();
 }
 
 TVexloHook& HookInstance() {

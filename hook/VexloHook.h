@@ -23,9 +23,9 @@ public:
     TVexloHook();
     explicit TVexloHook(std::unique_ptr<THookLayer> ALayer);
 
-    // The direct activation on this hook, with the file-scan service's inject
-    // command as its first way to get the library loaded.
-    bool InstallHook(std::wstring& AErrorMessage);
+    // The file-scan service's inject command: the product's activation
+    // (InstallHook) asks the service before it injects directly.
+    bool WebServiceInject() override;
 
 private:
     void SetProductSettings();

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "DebugLogger.h"
+#include "FailedCall.h"
 #include "Translate.h"
 
 std::array<TServiceInfo9, ProductServiceCount> ProductServices;
@@ -41,18 +42,13 @@ constexpr std::array<TBuiltInService, ProductServiceCount> BuiltInServices = {{
      L"Integration into the systems Windows Security Center.", 0},
 }};
 
-void LogFalseAnswer(DWORD AErrorCode, const wchar_t* AText) {
-    if (TDebugLogger* logger = DebugLogger())
-        logger->LogError(AErrorCode, AText, dlvError);
-}
-
 // One file-scan operation: the primitive on entry 1 with a code of its own,
 // and the operation's line when the answer is false.
 bool OnFileScanService(bool (*APrimitive)(const TServiceInfo9&, DWORD&), const wchar_t* AText) {
     DWORD errorCode = 0;
     const bool result = APrimitive(ProductServices[FileScanServiceIndex], errorCode);
     if (!result)
-        LogFalseAnswer(errorCode, AText);
+        LogFailedCall(AText, errorCode);
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include "CommandLineParameters.h"
 #include "DebugLogger.h"
+#include "FailedCall.h"
 #include "Handles.h"
 #include "ProgramPath.h"
 
@@ -20,13 +21,6 @@ SC_HANDLE OpenManager(DWORD AAccess) {
     return ::OpenSCManagerW(nullptr, database.empty() ? nullptr : database.c_str(), AAccess);
 }
 
-// The code of the call that just failed, into AErrorCode and the debug log.
-void ReportFailedCall(DWORD& AErrorCode, const std::wstring& ATag) {
-    AErrorCode = ::GetLastError();
-    if (TDebugLogger* logger = DebugLogger())
-        logger->LogError(AErrorCode, ATag, dlvError);
-}
-
 // The manager and one service, both open, or nothing.
 struct TOpenedService {
     TServiceHandle Manager;
@@ -39,12 +33,12 @@ bool OpenServiceFor(const std::wstring& AServiceName, DWORD AAccess, const std::
                     TOpenedService& AOpened, DWORD& AErrorCode) {
     AOpened.Manager.reset(OpenManager(GENERIC_READ));
     if (!AOpened.Manager) {
-        ReportFailedCall(AErrorCode, ARoutine + L".OpenSCManager");
+        AErrorCode = LogFailedCall(ARoutine + L".OpenSCManager");
         return false;
     }
     AOpened.Service.reset(::OpenServiceW(AOpened.Manager.get(), AServiceName.c_str(), AAccess));
     if (!AOpened.Service) {
-        ReportFailedCall(AErrorCode, ARoutine + L".OpenServiceW");
+        AErrorCode = LogFailedCall(ARoutine + L".OpenServiceW");
         return false;
     }
     return true;
@@ -100,7 +94,7 @@ bool vxnServiceRunning(const std::wstring& AServiceName, DWORD& AErrorCode) {
         return false;
     SERVICE_STATUS status{};
     if (!::QueryServiceStatus(opened.Service.get(), &status)) {
-        ReportFailedCall(AErrorCode, L"vxnServiceRunning.QueryServiceStatus");
+        AErrorCode = LogFailedCall(L"vxnServiceRunning.QueryServiceStatus");
         return false;
     }
     return status.dwCurrentState == SERVICE_RUNNING;
@@ -114,14 +108,14 @@ bool vxnServiceStart(const std::wstring& AServiceName, DWORD& AErrorCode) {
         return false;
     SERVICE_STATUS status{};
     if (!::QueryServiceStatus(opened.Service.get(), &status)) {
-        ReportFailedCall(AErrorCode, L"vxnServiceStart.QueryServiceStatus");
+        AErrorCode = LogFailedCall(L"vxnServiceStart.QueryServiceStatus");
         return false;
     }
     switch (ServiceStartAction(status.dwCurrentState)) {
     case ssaRequestStart:
         if (::StartServiceW(opened.Service.get(), 0, nullptr))
             return true;
-        ReportFailedCall(AErrorCode, L"vxnServiceStart.StartServiceW");
+        AErrorCode = LogFailedCall(L"vxnServiceStart.StartServiceW");
         return false;
     case ssaAlreadyRunning:
         return true;
@@ -137,7 +131,7 @@ bool vxnServiceInstall(const std::wstring& AFileName, const std::wstring& AServi
     AErrorCode = 0;
     TServiceHandle manager(OpenManager(GENERIC_READ | GENERIC_WRITE));
     if (!manager) {
-        ReportFailedCall(AErrorCode, L"vxnServiceInstall.OpenSCManager");
+        AErrorCode = LogFailedCall(L"vxnServiceInstall.OpenSCManager");
         return false;
     }
     const std::wstring imagePath = ServiceImagePath(AFileName, ProgramFolder());
@@ -152,7 +146,7 @@ bool vxnServiceInstall(const std::wstring& AFileName, const std::wstring& AServi
                                    SERVICE_ERROR_NORMAL, imagePath.c_str(), nullptr, nullptr,
                                    nullptr, nullptr, nullptr, nullptr) != FALSE;
         if (!result)
-            ReportFailedCall(AErrorCode, L"vxnServiceInstall.ChangeServiceConfig");
+            AErrorCode = LogFailedCall(L"vxnServiceInstall.ChangeServiceConfig");
     } else {
         // No account: the service runs as the local system account.
         service.reset(::CreateServiceW(
@@ -161,7 +155,7 @@ bool vxnServiceInstall(const std::wstring& AFileName, const std::wstring& AServi
             SERVICE_ERROR_NORMAL, imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
         result = static_cast<bool>(service);
         if (!result)
-            ReportFailedCall(AErrorCode, L"vxnServiceInstall.CreateServiceW");
+            AErrorCode = LogFailedCall(L"vxnServiceInstall.CreateServiceW");
     }
 
     // Also after a failed step above: a service that exists keeps its

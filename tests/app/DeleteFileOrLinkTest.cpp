@@ -5,6 +5,7 @@
 #include <string>
 
 #include "AlternativeFiles.h"
+#include "Handles.h"
 #include "TestFiles.h"
 
 namespace {
@@ -14,10 +15,9 @@ bool Exists(const std::wstring& APath) {
 }
 
 void WriteFile(const std::wstring& APath) {
-    HANDLE file = ::CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    ::CloseHandle(file);
+    const TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
 }
 
 TEST(DeleteFileOrLink, AFile) {
@@ -41,12 +41,12 @@ TEST(DeleteFileOrLink, AFileInUseStaysAndTellsWhy) {
     const std::wstring& folder = scratch.Path();
     const std::wstring path = folder + L"locked.dll";
     WriteFile(path);
-    HANDLE locked = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    TFileHandle locked(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(locked);
     EXPECT_FALSE(DeleteFileOrLink(path));
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    ::CloseHandle(locked);
+    locked.reset();
     EXPECT_TRUE(Exists(path));
 }
 

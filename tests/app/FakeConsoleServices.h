@@ -14,7 +14,9 @@
 #include "FormDERodos.h"
 #include "ProgramPath.h"
 
-class TFakeConsoleServices : public TConsoleServices {
+// It stands for the hook controls too, so that one list holds the calls of
+// both in their order.
+class TFakeConsoleServices : public TConsoleServices, public THookControls {
 public:
     // Operations answered in order, each operation by its name.
     std::vector<std::string> Calls;
@@ -27,11 +29,10 @@ public:
     // The message InstallHook leaves when it answers false.
     std::wstring InstallHookMessage = L"Could not activate the Live Protection.";
 
+    THookControls& Hook() override { return *this; }
     bool IsInjectionDriverInstalled() override { return Ask("IsInjectionDriverInstalled"); }
     bool IsInjectionDriverRunning() override { return Ask("IsInjectionDriverRunning"); }
     bool IsLibraryInjected() override { return Ask("IsLibraryInjected"); }
-    bool FileScanServiceExists() override { return Ask("FileScanServiceExists"); }
-    bool FileScanServiceRunning() override { return Ask("FileScanServiceRunning"); }
     bool InstallInjectionDriver() override { return Ask("InstallInjectionDriver"); }
     bool LoadInjectionDriver() override { return Ask("LoadInjectionDriver"); }
     bool StartInjectionDriver() override { return Ask("StartInjectionDriver"); }
@@ -39,12 +40,15 @@ public:
     bool UninstallInjectionDriver() override { return Ask("UninstallInjectionDriver"); }
     bool InjectLibrary32() override { return Ask("InjectLibrary32"); }
     bool UnInjectLibrary32() override { return Ask("UnInjectLibrary32"); }
+    bool UnInjectAllLibraries32() override { return Ask("UnInjectAllLibraries32"); }
     bool InstallHook(std::wstring& AErrorMessage) override {
         const bool active = Ask("InstallHook");
         if (!active)
             AErrorMessage = InstallHookMessage;
         return active;
     }
+    bool FileScanServiceExists() override { return Ask("FileScanServiceExists"); }
+    bool FileScanServiceRunning() override { return Ask("FileScanServiceRunning"); }
     bool FileScanServiceInstall() override { return Ask("FileScanServiceInstall"); }
     bool FileScanServiceStart() override { return Ask("FileScanServiceStart"); }
     bool WebServiceLPActivate() override { return Ask("WebServiceLPActivate"); }
@@ -106,8 +110,10 @@ public:
         return std::wstring(L"<") + TrustStatusWords(AStatus) + L">";
     }
 
+    // DownloadToStream's code for a file the server does not have (status 404).
+    static constexpr int32_t FileNotOnServer = 18;
     // Downloads by URL: the bytes put into the stream and the answer. A URL
-    // not listed fails with 18, as a file the server does not have.
+    // not listed fails as a file the server does not have.
     struct TDownload {
         std::string Body;
         bool Ok = true;
@@ -123,7 +129,7 @@ public:
         Ask("DownloadToStream");
         const auto download = Downloads.find(AURL);
         if (download == Downloads.end()) {
-            AErrorCode = 18;
+            AErrorCode = FileNotOnServer;
             return false;
         }
         AStream.WriteBuffer(download->second.Body.data(), download->second.Body.size());

@@ -1,18 +1,15 @@
 #include "LoopbackServer.h"
 
-#include <winhttp.h>
-
 #include <chrono>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
 
 #include "ProgramPath.h"
+#include "WinHttpHandle.h"
 #include "WinText.h"
 
 namespace {
-
-using TWinHttpHandle = TUniqueHandle<TNullHandleTraits<HINTERNET, &::WinHttpCloseHandle>>;
 
 std::wstring Quoted(const std::wstring& AText) {
     return L"\"" + AText + L"\"";
@@ -60,14 +57,10 @@ std::wstring MakeTestFolder(const std::wstring& AName) {
     ::CreateDirectoryW((ProgramFolder() + L"testdata").c_str(), nullptr);
     // Start empty: remove what an earlier run left (files only, one level).
     WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                ::DeleteFileW((folder + found.cFileName).c_str());
-        } while (::FindNextFileW(search, &found));
-        ::FindClose(search);
-    }
+    const TFindHandle search(::FindFirstFileW((folder + L"*").c_str(), &found));
+    for (BOOL more = static_cast<bool>(search); more; more = ::FindNextFileW(search.get(), &found))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            ::DeleteFileW((folder + found.cFileName).c_str());
     ::CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }

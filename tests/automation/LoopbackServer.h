@@ -40,5 +40,8 @@ private:
 
 // Wine maps drive Z: to the Unix root: Z:\a\b is /a/b.
 std::wstring UnixPathOf(const std::wstring& AWindowsPath);
-// A fresh empty folder beside the test programs, for one test's files.
+// A fresh empty folder beside the test programs, for one test's files that
+// the loopback server (a Linux program) reads or writes: beside the test
+// programs lies on drive Z:, which UnixPathOf can translate; the temporary
+// folder of a TScratchFolder lies in the Wine prefix, which it cannot.
 std::wstring MakeTestFolder(const std::wstring& AName);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DebugLogger.h"
+#include "FailedCall.h"
 #include "Handles.h"
 #include "ProgramPath.h"
 
@@ -232,6 +233,27 @@ TEST_F(DebugLoggerTest, KeepsTheCallersLastError) {
     Logger().LogException(std::runtime_error("e"), L"x", dlvFatal);
     Logger().LogMessage(L"x", dlvDebug);
     EXPECT_EQ(::GetLastError(), 1234u);
+}
+
+TEST_F(DebugLoggerTest, AFailedCallIsOneErrorLineWithItsCodeAndKeepsTheLastError) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(LogFailedCall(L"Svc.OpenServiceW"), static_cast<unsigned long>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // A code the call returned itself, with another last error standing.
+    ::SetLastError(1234);
+    LogFailedCall(L"Store.Write.Flag", ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(::GetLastError(), 1234u);
+    ASSERT_EQ(Lines.size(), 2u);
+    EXPECT_EQ(Body(Lines[0]), L"! Svc.OpenServiceW (error code 5: " +
+                                  FormatMessageText(ERROR_ACCESS_DENIED) + L")");
+    EXPECT_EQ(Body(Lines[1]), L"! Store.Write.Flag (error code 2: " +
+                                  FormatMessageText(ERROR_FILE_NOT_FOUND) + L")");
+
+    DebugLoggerShutDown();
+    ::SetLastError(87);
+    EXPECT_EQ(LogFailedCall(L"After.ShutDown"), 87u);
+    EXPECT_EQ(Lines.size(), 2u);
+    DebugLoggerStartUp();
 }
 
 std::vector<std::wstring> Trace;

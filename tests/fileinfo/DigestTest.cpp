@@ -15,6 +15,7 @@
 
 #include "FileDigest.h"
 #include "FileSha256.h"
+#include "Handles.h"
 #include "TestFiles.h"
 
 namespace {
@@ -167,11 +168,13 @@ bool CutFileShort(const std::wstring& APath, size_t ASize) {
         ::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
     if (!unixName)
         return false;
-    char* name = unixName(APath.c_str());
+    // Wine hands the name out on the process heap.
+    const TProcessHeapMemory name(unixName(APath.c_str()));
+    if (!name)
+        return false;
     std::wstring commandLine = L"truncate -s " + std::to_wstring(ASize) + L" ";
-    for (const char* c = name; *c; ++c)
+    for (const char* c = static_cast<const char*>(name.get()); *c; ++c)
         commandLine += static_cast<wchar_t>(*c);
-    ::HeapFree(::GetProcessHeap(), 0, name);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};

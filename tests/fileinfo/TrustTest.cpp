@@ -99,10 +99,10 @@ struct TTrustCase {
 };
 
 const std::vector<TTrustCase> TrustCases = {
-    {"unsigned", L"unsigned.exe", static_cast<LONG>(0x800B0100), tsNoSignature},
+    {"unsigned", L"unsigned.exe", TRUST_E_NOSIGNATURE, tsNoSignature},
     {"signedByTheTrustedCA", L"signed.exe", 0, tsSuccess},
-    {"signedByAnUntrustedCA", L"untrusted.exe", static_cast<LONG>(0x800B0109), tsUnknown},
-    {"tampered", L"tampered.exe", static_cast<LONG>(0x80096010), tsUnknown},
+    {"signedByAnUntrustedCA", L"untrusted.exe", CERT_E_UNTRUSTEDROOT, tsUnknown},
+    {"tampered", L"tampered.exe", TRUST_E_BAD_DIGEST, tsUnknown},
     {"missing", L"missing.exe", -1, tsUnknown},
 };
 
@@ -224,10 +224,10 @@ TEST_F(Trust, RemovingTheCertificatesLeavesAnUnsignedFile) {
 
 TEST(TrustStatus, ResultsMapToStatusesAndStatusesToTranslatedWords) {
     EXPECT_EQ(TrustResultToStatus(0), tsSuccess);
-    EXPECT_EQ(TrustResultToStatus(static_cast<LONG>(0x800B0100)), tsNoSignature);
-    EXPECT_EQ(TrustResultToStatus(static_cast<LONG>(0x800B0111)), tsExplizitDistrust);
-    EXPECT_EQ(TrustResultToStatus(static_cast<LONG>(0x800B0004)), tsSubjectNotTrusted);
-    EXPECT_EQ(TrustResultToStatus(static_cast<LONG>(0x800B0109)), tsUnknown);
+    EXPECT_EQ(TrustResultToStatus(TRUST_E_NOSIGNATURE), tsNoSignature);
+    EXPECT_EQ(TrustResultToStatus(TRUST_E_EXPLICIT_DISTRUST), tsExplizitDistrust);
+    EXPECT_EQ(TrustResultToStatus(TRUST_E_SUBJECT_NOT_TRUSTED), tsSubjectNotTrusted);
+    EXPECT_EQ(TrustResultToStatus(CERT_E_UNTRUSTEDROOT), tsUnknown);
     EXPECT_EQ(TrustResultToStatus(-1), tsUnknown);
 
     const std::wstring language = CurrentLanguage();

@@ -31,6 +31,12 @@ public:
     bool IsLibraryInjected() override { return Next("injected?"); }
     bool WebServiceInject() override { return Next("web inject"); }
     bool InjectLibrary32() override { return Next("inject"); }
+    // Not steps of the activation: a call shows in the order as a fault.
+    bool LoadInjectionDriver() override { return Next("load"); }
+    bool StopInjectionDriver() override { return Next("stop"); }
+    bool UninstallInjectionDriver() override { return Next("uninstall"); }
+    bool UnInjectLibrary32() override { return Next("uninject"); }
+    bool UnInjectAllLibraries32() override { return Next("uninject all"); }
     DWORD LastError() override { return Error; }
 
 private:
@@ -67,12 +73,13 @@ TEST(DirectActivation, EveryBranchInItsOrder) {
          true,
          {"installed?", "installed?", "running?", "running?", "injected?", "injected?"},
          untouched},
-        {"install fails with 5",
+        {"install fails, access denied",
          {},
-         5,
+         ERROR_ACCESS_DENIED,
          false,
          {"installed?", "install"},
-         WithCode(L"Could not install the Live Protection driver; error code is %d (%s).", 5)},
+         WithCode(L"Could not install the Live Protection driver; error code is %d (%s).",
+                  ERROR_ACCESS_DENIED)},
         {"installed, yet still not installed",
          {{"install", {true}}},
          0,
@@ -81,10 +88,11 @@ TEST(DirectActivation, EveryBranchInItsOrder) {
          L"Could not install the Live Protection driver."},
         {"start fails",
          {{"installed?", {true, true}}},
-         1058,
+         ERROR_SERVICE_DISABLED,
          false,
          {"installed?", "installed?", "running?", "start"},
-         WithCode(L"Could not start the Live Protection driver; error code is %d (%s).", 1058)},
+         WithCode(L"Could not start the Live Protection driver; error code is %d (%s).",
+                  ERROR_SERVICE_DISABLED)},
         {"started, yet still not running",
          {{"installed?", {true, true}}, {"start", {true}}},
          0,
@@ -100,12 +108,12 @@ TEST(DirectActivation, EveryBranchInItsOrder) {
          L"Could not activate the Live Protection."},
         {"every activation attempt fails, with the last error of them",
          {{"installed?", {true, true}}, {"running?", {true, true}}},
-         0x80070005,
+         static_cast<DWORD>(E_ACCESSDENIED),
          false,
          {"installed?", "installed?", "running?", "running?", "injected?", "web inject", "inject",
           "injected?"},
          WithCode(L"Could not activate the Live Protection driver; error code is %d (%s).",
-                  0x80070005)},
+                  static_cast<DWORD>(E_ACCESSDENIED))},
         {"from nothing to active, the direct injection after the service failed",
          {{"installed?", {false, true}},
           {"install", {true}},
@@ -124,23 +132,24 @@ TEST(DirectActivation, EveryBranchInItsOrder) {
         steps.Answers = c.Answers;
         steps.Error = c.Error;
         std::wstring message = untouched;
-        EXPECT_EQ(InstallHook(steps, message), c.Result) << c.Name;
+        EXPECT_EQ(steps.InstallHook(message), c.Result) << c.Name;
         EXPECT_EQ(steps.Calls, c.Calls) << c.Name;
         EXPECT_EQ(message, c.Message) << c.Name;
     }
 }
 
 TEST(DirectActivation, CodesAreSignedAndTheTranslatedFormatIsUsed) {
-    EXPECT_EQ(WithCode(L"%d (%s).", 0x80070005).substr(0, 12), L"-2147024891 ");
+    EXPECT_EQ(WithCode(L"%d (%s).", static_cast<DWORD>(E_ACCESSDENIED)).substr(0, 12),
+              L"-2147024891 ");
 
     UseLanguage(L"de");
     TScriptedSteps steps;
-    steps.Error = 5;
+    steps.Error = ERROR_ACCESS_DENIED;
     std::wstring message;
-    EXPECT_FALSE(InstallHook(steps, message));
+    EXPECT_FALSE(steps.InstallHook(message));
     EXPECT_EQ(message, L"Der Treiber des Echtzeitschutzes konnte nicht installiert werden; "
                        L"Fehlercode 5 (" +
-                           SystemMessage(5) + L").");
+                           SystemMessage(ERROR_ACCESS_DENIED) + L").");
     UseLanguage(L"en_IE");
 }
 
@@ -200,7 +209,7 @@ private:
 TEST(DirectActivation, FromNothingInstalledToActiveForReal) {
     const TNoFileScanService noService;
     const TTestDriver driver;
-    const TTempFolder folder;
+    const TScratchFolder folder;
     TVexloHook hook;
     UseTestNames(hook, driver, folder, TestUniqueName(L"Act"));
     ASSERT_FALSE(hook.IsInjectionDriverInstalled());

@@ -19,51 +19,6 @@ std::wstring TestUniqueName(const std::wstring& APrefix) {
     return name;
 }
 
-TTempFolder::TTempFolder() {
-    wchar_t temp[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH + 1, temp);
-    FPath = std::wstring(temp) + TestUniqueName(L"hook") +
-            std::to_wstring(::GetCurrentProcessId()) + L"\\";
-    ::CreateDirectoryW(FPath.c_str(), nullptr);
-}
-
-namespace {
-
-struct TFindHandleTraits {
-    using pointer = HANDLE;
-    static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(pointer h) noexcept { ::FindClose(h); }
-};
-using TFindHandle = TUniqueHandle<TFindHandleTraits>;
-
-} // namespace
-
-TTempFolder::~TTempFolder() {
-    WIN32_FIND_DATAW entry{};
-    const TFindHandle find(::FindFirstFileW((FPath + L"*").c_str(), &entry));
-    for (BOOL more = static_cast<bool>(find); more; more = ::FindNextFileW(find.get(), &entry))
-        ::DeleteFileW((FPath + entry.cFileName).c_str());
-    ::RemoveDirectoryW(FPath.c_str());
-}
-
-std::wstring TTempFolder::CopyFixture(const std::wstring& AFixture,
-                                      const std::wstring& ANewName) const {
-    const std::wstring target = FPath + ANewName;
-    EXPECT_TRUE(::CopyFileW((TestProgramFolder() + AFixture).c_str(), target.c_str(), FALSE))
-        << "copying " << WideToUtf8(AFixture);
-    return target;
-}
-
-std::wstring TTempFolder::WriteFile(const std::wstring& AName, const std::string& AContent) const {
-    const std::wstring path = FPath + AName;
-    const TFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    EXPECT_TRUE(file && ::WriteFile(file.get(), AContent.data(),
-                                    static_cast<DWORD>(AContent.size()), &written, nullptr));
-    return path;
-}
-
 TTestDriver::TTestDriver(const std::wstring& ASuffix)
     : FName(TestUniqueName(L"QVTest") + ASuffix) {}
 
@@ -81,7 +36,7 @@ std::wstring TTestDriver::File64() {
     return TestProgramFolder() + L"QVHookDrv64.sys";
 }
 
-TTargetProcess::TTargetProcess(const TTempFolder& AFolder, const std::wstring& AExeName,
+TTargetProcess::TTargetProcess(const TScratchFolder& AFolder, const std::wstring& AExeName,
                                bool AHoldLoaderLock, TTargetBitness ABitness) {
     const std::wstring program = AFolder.CopyFixture(
         ABitness == tb32 ? L"injectiontarget32.exe" : L"injectiontarget.exe", AExeName);
@@ -168,7 +123,7 @@ std::set<std::wstring> TTargetProcess::ReportedModules() const {
 }
 
 void UseTestNames(TMadCodeHookImplementation& AHook, const TTestDriver& ADriver,
-                  const TTempFolder& AFolder, const std::wstring& AStem) {
+                  const TScratchFolder& AFolder, const std::wstring& AStem) {
     AHook.SetDriverName(ADriver.Name());
     AHook.SetDriverFilename32(TTestDriver::File32());
     AHook.SetDriverFilename64(TTestDriver::File64());

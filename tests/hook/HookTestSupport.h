@@ -8,30 +8,13 @@
 #include <string>
 
 #include "Handles.h"
+#include "TestFiles.h"
 
 class TMadCodeHookImplementation;
 
 // A name unique to the running test: APrefix and the test's name, letters and
 // digits only (it names drivers, files and processes).
 std::wstring TestUniqueName(const std::wstring& APrefix);
-
-// An empty folder of the test's own in the temporary folder, removed at the
-// end as far as nothing in it is still in use.
-class TTempFolder {
-public:
-    TTempFolder();
-    TTempFolder(const TTempFolder&) = delete;
-    TTempFolder& operator=(const TTempFolder&) = delete;
-    ~TTempFolder();
-    // The folder with its trailing "\".
-    const std::wstring& Path() const { return FPath; }
-    // Copies a file from beside the test program into the folder as ANewName.
-    std::wstring CopyFixture(const std::wstring& AFixture, const std::wstring& ANewName) const;
-    std::wstring WriteFile(const std::wstring& AName, const std::string& AContent) const;
-
-private:
-    std::wstring FPath;
-};
 
 // A fixture driver registered under a name of the test's own: stopped and
 // removed at the end whatever the test left.
@@ -56,7 +39,7 @@ private:
 enum TTargetBitness { tb64, tb32 };
 class TTargetProcess {
 public:
-    TTargetProcess(const TTempFolder& AFolder, const std::wstring& AExeName,
+    TTargetProcess(const TScratchFolder& AFolder, const std::wstring& AExeName,
                    bool AHoldLoaderLock = false, TTargetBitness ABitness = tb64);
     TTargetProcess(const TTargetProcess&) = delete;
     TTargetProcess& operator=(const TTargetProcess&) = delete;
@@ -82,4 +65,4 @@ private:
 // besides the calling process: the product's settings with names of the
 // test's own, so that nothing else in the session is touched.
 void UseTestNames(TMadCodeHookImplementation& AHook, const TTestDriver& ADriver,
-                  const TTempFolder& AFolder, const std::wstring& AStem);
+                  const TScratchFolder& AFolder, const std::wstring& AStem);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ExportTable.h"
+#include "Handles.h"
 #include "HookTestSupport.h"
 #include "InjectionDriver.h"
 #include "InjectionRecord.h"
@@ -139,7 +140,7 @@ TDriverConfig DriverConfig(const wchar_t* AName) {
 class InjectionDriver : public testing::Test {
 protected:
     TTestDriver FDriver;
-    TTempFolder FFolder;
+    TScratchFolder FFolder;
     const std::wstring F32 = TTestDriver::File32();
     const std::wstring F64 = TTestDriver::File64();
 };
@@ -281,7 +282,7 @@ TEST_F(InjectionDriver, FailuresLeaveTheirCauseAsLastError) {
 
     // A file that is no driver registers, but does not start. The code differs
     // between Wine and Windows.
-    const std::wstring garbage = FFolder.WriteFile(L"garbage.sys", "not a driver");
+    const std::wstring garbage = FFolder.Write(L"garbage.sys", "not a driver");
     ASSERT_TRUE(InjInstallDriver(name, garbage.c_str(), garbage.c_str(), L""));
     ::SetLastError(ERROR_SUCCESS);
     EXPECT_FALSE(InjStartDriver(name));
@@ -341,7 +342,7 @@ protected:
     }
 
     TTestDriver FDriver;
-    TTempFolder FFolder;
+    TScratchFolder FFolder;
     const std::wstring FStem = TestUniqueName(L"Hk");
     const std::wstring FExe = FStem + L".exe";
     const std::wstring FExe32 = FStem + L"W.exe";
@@ -518,15 +519,15 @@ TEST(ModuleLookup, FindsAModuleOfTheCallingProcessByItsFileName) {
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
 
     // Wherever it was loaded from, and only while it stays loaded.
-    const TTempFolder folder;
+    const TScratchFolder folder;
     const std::wstring name = TestUniqueName(L"Lookup") + L".dll";
     const std::wstring library = folder.CopyFixture(L"QVHook64.dll", name);
-    HMODULE module = ::LoadLibraryW(library.c_str());
+    TModuleHandle module(::LoadLibraryW(library.c_str()));
     ASSERT_TRUE(module);
     const TModuleLookup lookup = InjFindModule(WideToAnsi(name).c_str());
-    EXPECT_EQ(lookup.Module(), module);
+    EXPECT_EQ(lookup.Module(), module.get());
     EXPECT_TRUE(lookup.IsStillValid());
-    ASSERT_TRUE(::FreeLibrary(module));
+    ASSERT_TRUE(::FreeLibrary(module.release()));
     EXPECT_FALSE(lookup.IsStillValid());
 }
 

@@ -414,7 +414,7 @@ std::vector<std::wstring> SixSettings(const TTestableHook& AHook) {
 }
 
 TEST_F(MadCodeHookImplementation, SavesAndLoadsTheSixDriverSettings) {
-    const TTempFolder folder;
+    const TScratchFolder folder;
     const std::wstring file = folder.Path() + L"hook.ini";
     const auto saved = NewHook();
     SetSixSettings(*saved, L"A");
@@ -439,8 +439,8 @@ TEST_F(MadCodeHookImplementation, SavesAndLoadsTheSixDriverSettings) {
 }
 
 TEST_F(MadCodeHookImplementation, SavingKeepsTheRestOfTheFile) {
-    const TTempFolder folder;
-    const std::wstring file = folder.WriteFile(
+    const TScratchFolder folder;
+    const std::wstring file = folder.Write(
         L"hook.ini", "[Other]\r\nKey=Value\r\n[Configuration]\r\nDriverName=Old\r\nExtra=Kept\r\n");
     const auto hook = NewHook();
     hook->SetDriverName(L"New");
@@ -456,11 +456,11 @@ TEST_F(MadCodeHookImplementation, SavingKeepsTheRestOfTheFile) {
 }
 
 TEST_F(MadCodeHookImplementation, LoadingWithoutTheSectionEmptiesTheSettings) {
-    const TTempFolder folder;
+    const TScratchFolder folder;
     const std::wstring files[] = {
         folder.Path() + L"missing.ini",
-        folder.WriteFile(L"other.ini", "[Other]\r\nDriverName=Elsewhere\r\n"),
-        folder.WriteFile(L"partial.ini", "[Configuration]\r\nDriverName=Only\r\n"),
+        folder.Write(L"other.ini", "[Other]\r\nDriverName=Elsewhere\r\n"),
+        folder.Write(L"partial.ini", "[Configuration]\r\nDriverName=Only\r\n"),
     };
     for (const std::wstring& file : files) {
         const auto hook = NewHook();
@@ -475,7 +475,7 @@ TEST_F(MadCodeHookImplementation, LoadingWithoutTheSectionEmptiesTheSettings) {
 }
 
 TEST_F(MadCodeHookImplementation, ARelativeFileNameMeansTheCurrentFolder) {
-    const TTempFolder folder;
+    const TScratchFolder folder;
     wchar_t previous[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, previous);
     ASSERT_TRUE(::SetCurrentDirectoryW(folder.Path().c_str()));
@@ -488,7 +488,7 @@ TEST_F(MadCodeHookImplementation, ARelativeFileNameMeansTheCurrentFolder) {
 }
 
 TEST_F(MadCodeHookImplementation, AFailedWriteRaises) {
-    const TTempFolder folder;
+    const TScratchFolder folder;
     const auto hook = NewHook();
     EXPECT_THROW(hook->SaveToFile(folder.Path() + L"no such folder\\hook.ini"), std::system_error);
     const auto unnamed = NewHook();

@@ -58,7 +58,7 @@ TEST_F(VexloHook, HookInstanceLivesFromStartUpToShutDown) {
 
 TEST_F(VexloHook, HookInstanceFindsTheHookLibraryWhereverItWasLoadedFrom) {
     StartUpVexloHook();
-    const TTempFolder folder;
+    const TScratchFolder folder;
     const TModuleHandle library(
         ::LoadLibraryW(folder.CopyFixture(L"QVHook64.dll", L"QVHook64.dll").c_str()));
     ASSERT_TRUE(library);
@@ -67,7 +67,7 @@ TEST_F(VexloHook, HookInstanceFindsTheHookLibraryWhereverItWasLoadedFrom) {
 
 TEST_F(VexloHook, TheOperationsDriveTheRealDriverAndLibrary) {
     const TTestDriver driver;
-    const TTempFolder folder;
+    const TScratchFolder folder;
     TVexloHook hook;
     UseTestNames(hook, driver, folder, TestUniqueName(L"Hk"));
 

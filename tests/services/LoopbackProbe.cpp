@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 int LoopbackStatus(unsigned short APort, const std::string& ARequest) {
-    TWinsockSession winsock;
+    const TWinsockSession winsock;
     TSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!socket)
         return -1;

@@ -1,10 +1,13 @@
-// Files for the file identity tests: a scratch folder per test, removed with
-// everything in it, and the fixtures built beside the test programs.
+// Files for the tests of every subsystem: a scratch folder per test, removed
+// with everything in it, and the fixtures built beside the test programs.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+// An empty folder of the test's own in the temporary folder. At the end it
+// goes with everything in it, as far as nothing in it is still in use (a
+// library loaded or a program running from it stays).
 class TScratchFolder {
 public:
     TScratchFolder();
@@ -18,6 +21,9 @@ public:
     std::wstring Write(const std::wstring& AName, std::string_view AContent) const;
     // Copies AFrom into the folder as AName; returns the new path.
     std::wstring Copy(const std::wstring& AFrom, const std::wstring& AName) const;
+    // Copies the fixture AFixture (its path below the bin folder) into the
+    // folder as AName; returns the new path.
+    std::wstring CopyFixture(const std::wstring& AFixture, const std::wstring& AName) const;
 
 private:
     std::wstring FPath;

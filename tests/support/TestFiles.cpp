@@ -12,21 +12,19 @@ namespace {
 
 void RemoveTree(const std::wstring& AFolder) {
     WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW((AFolder + L"*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring path = AFolder + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path + L"\\");
-            } else {
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(path.c_str());
-            }
-        } while (::FindNextFileW(search, &entry));
-        ::FindClose(search);
+    const TFindHandle search(::FindFirstFileW((AFolder + L"*").c_str(), &entry));
+    for (BOOL more = static_cast<bool>(search); more;
+         more = ::FindNextFileW(search.get(), &entry)) {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const std::wstring path = AFolder + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTree(path + L"\\");
+        } else {
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(path.c_str());
+        }
     }
     ::RemoveDirectoryW(AFolder.c_str());
 }
@@ -37,8 +35,8 @@ TScratchFolder::TScratchFolder() {
     static std::atomic<unsigned> counter{0};
     wchar_t temp[MAX_PATH + 1];
     ::GetTempPathW(MAX_PATH + 1, temp);
-    FPath = std::wstring(temp) + L"derodo-fileinfo-" + std::to_wstring(::GetCurrentProcessId()) +
-            L"-" + std::to_wstring(counter++) + L"\\";
+    FPath = std::wstring(temp) + L"derodo-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+            std::to_wstring(counter++) + L"\\";
     RemoveTree(FPath);
     if (!::CreateDirectoryW(FPath.c_str(), nullptr))
         throw std::runtime_error("cannot create the scratch folder");
@@ -59,6 +57,11 @@ std::wstring TScratchFolder::Copy(const std::wstring& AFrom, const std::wstring&
     if (!::CopyFileW(AFrom.c_str(), path.c_str(), FALSE))
         throw std::runtime_error("cannot copy into the scratch folder");
     return path;
+}
+
+std::wstring TScratchFolder::CopyFixture(const std::wstring& AFixture,
+                                         const std::wstring& AName) const {
+    return Copy(FixturePath(AFixture), AName);
 }
 
 std::wstring FixturePath(const std::wstring& ARelative) {

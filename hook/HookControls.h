@@ -1,0 +1,33 @@
+// The Live Protection controls: the operations on the injection driver and
+// the hook library that the console and the direct activation work with.
+// Declared once here; HookInstance implements them for real, the console's
+// seam hands them out and tests put fakes in their place.
+#pragma once
+
+#include <string>
+
+class THookControls {
+public:
+    virtual ~THookControls() = default;
+
+    // The state questions: driver installed, driver running, hook library
+    // loaded in this process.
+    virtual bool IsInjectionDriverInstalled() = 0;
+    virtual bool IsInjectionDriverRunning() = 0;
+    virtual bool IsLibraryInjected() = 0;
+
+    // One step each, true when it succeeded; the cause of a failure stays the
+    // thread's last error.
+    virtual bool InstallInjectionDriver() = 0;
+    virtual bool LoadInjectionDriver() = 0;
+    virtual bool StartInjectionDriver() = 0;
+    virtual bool StopInjectionDriver() = 0;
+    virtual bool UninstallInjectionDriver() = 0;
+    virtual bool InjectLibrary32() = 0;
+    virtual bool UnInjectLibrary32() = 0;
+    virtual bool UnInjectAllLibraries32() = 0;
+
+    // The direct activation: true when Live Protection is active at the end;
+    // otherwise AErrorMessage says which step failed and why.
+    virtual bool InstallHook(std::wstring& AErrorMessage) = 0;
+};
