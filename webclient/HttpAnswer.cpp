@@ -59,7 +59,8 @@ std::optional<std::string_view> LineAt(std::string_view AText, size_t APosition,
 }
 
 // "HTTP/" digit "." digit, a space, three digits, then the end or a space and
-// the reason text.
+// the reason text. A status below 100 belongs to no class of answers: 0 is
+// what the caller reads as "no status".
 std::optional<uint32_t> StatusOfLine(std::string_view ALine) {
     if (ALine.size() < 12 || ALine.substr(0, 5) != "HTTP/" || !IsDigit(ALine[5]) ||
         ALine[6] != '.' || !IsDigit(ALine[7]) || ALine[8] != ' ')
@@ -68,7 +69,7 @@ std::optional<uint32_t> StatusOfLine(std::string_view ALine) {
     for (const char c : code)
         if (!IsDigit(c))
             return std::nullopt;
-    if (ALine.size() > 12 && ALine[12] != ' ')
+    if (code[0] == '0' || (ALine.size() > 12 && ALine[12] != ' '))
         return std::nullopt;
     return static_cast<uint32_t>((code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0'));
 }

@@ -56,6 +56,7 @@ const TCase Cases[] = {
     {"status with letters", "HTTP/1.1 2x0 OK\r\nContent-Length: 2\r\n\r\nok", hasBroken, 0, ""},
     {"status missing", "HTTP/1.1 OK\r\nContent-Length: 2\r\n\r\nok", hasBroken, 0, ""},
     {"status of four digits", "HTTP/1.1 2000 OK\r\nContent-Length: 2\r\n\r\nok", hasBroken, 0, ""},
+    {"status below 100", "HTTP/1.1 000 OK\r\nContent-Length: 2\r\n\r\nok", hasBroken, 0, ""},
     {"no status line", "Content-Length: 2\r\n\r\nok", hasBroken, 0, ""},
     {"not HTTP", "SSH-2.0-OpenSSH\r\n", hasBroken, 0, ""},
     {"header without a name", "HTTP/1.1 200 OK\r\nno colon here\r\n\r\n", hasBroken, 200, ""},
