@@ -21,15 +21,15 @@ namespace fs = std::filesystem;
 
 // Every system library the tool imports or loads that is not a KnownDLL; the
 // fixtures hold a planted one of each name.
-const std::vector<std::wstring> PlantedLibraries = {L"comctl32", L"crypt32", L"version",
-                                                    L"winhttp",  L"wininet", L"wintrust"};
+const std::vector<std::wstring> PlantedLibraries = {L"bcrypt",  L"comctl32", L"crypt32",
+                                                    L"version", L"wininet",  L"wintrust"};
 
 // Those Wine is told to look for as Windows does. Not version.dll: Wine's own
 // user32, a KnownDLL on Windows that imports no version.dll there, imports it,
 // so under Wine every program, even one importing nothing but kernel32 and
 // user32, loads a planted version.dll before its first line. That the tool
 // does not import it is checked on its import table.
-const std::vector<std::wstring> NativeFirstLibraries = {L"comctl32", L"crypt32", L"winhttp",
+const std::vector<std::wstring> NativeFirstLibraries = {L"bcrypt", L"comctl32", L"crypt32",
                                                         L"wininet", L"wintrust"};
 
 // Wine takes its own builtin library unless told to look for a native one
