@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "ASCIICase.h"
+
 namespace {
 
 // One node, its parts as offsets into the block; End is cut to its parent.
@@ -49,13 +51,7 @@ std::optional<TNode> ReadNode(std::span<const std::uint8_t> ABlock, size_t AOffs
 }
 
 bool SameKey(std::wstring_view ALeft, std::wstring_view ARight) {
-    const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
-    if (ALeft.size() != ARight.size())
-        return false;
-    for (size_t i = 0; i < ALeft.size(); ++i)
-        if (lower(ALeft[i]) != lower(ARight[i]))
-            return false;
-    return true;
+    return SameIgnoringASCIICase(ALeft, ARight);
 }
 
 // The first child of AParent with the key AKey.

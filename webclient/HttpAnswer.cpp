@@ -3,6 +3,8 @@
 #include <limits>
 #include <optional>
 
+#include "ASCIICase.h"
+
 namespace {
 
 // A head longer than this is no answer of a small web interface.
@@ -23,17 +25,8 @@ int HexValue(char AChar) {
     return -1;
 }
 
-char Lower(char AChar) {
-    return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar - 'A' + 'a') : AChar;
-}
-
 bool SameText(std::string_view ALeft, std::string_view ARight) {
-    if (ALeft.size() != ARight.size())
-        return false;
-    for (size_t i = 0; i < ALeft.size(); ++i)
-        if (Lower(ALeft[i]) != Lower(ARight[i]))
-            return false;
-    return true;
+    return SameIgnoringASCIICase(ALeft, ARight);
 }
 
 std::string_view Trimmed(std::string_view AText) {

@@ -1,12 +1,9 @@
 #include "URLRules.h"
 
+#include "ASCIICase.h"
 #include "PercentEncoding.h"
 
 namespace {
-
-char LowerASCII(char AChar) {
-    return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar - 'A' + 'a') : AChar;
-}
 
 bool MustEncode(unsigned char AByte) {
     if (AByte <= 0x1F || AByte >= 0x7F)
@@ -18,12 +15,7 @@ bool MustEncode(unsigned char AByte) {
 } // namespace
 
 bool SameParameterKey(std::string_view ALeft, std::string_view ARight) {
-    if (ALeft.size() != ARight.size())
-        return false;
-    for (size_t i = 0; i < ALeft.size(); ++i)
-        if (LowerASCII(ALeft[i]) != LowerASCII(ARight[i]))
-            return false;
-    return true;
+    return SameIgnoringASCIICase(ALeft, ARight);
 }
 
 int32_t FindURLParameter(const std::vector<TURLParameter>& AParameters, std::string_view AKey) {

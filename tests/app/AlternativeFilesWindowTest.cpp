@@ -79,9 +79,7 @@ TLoopbackServerOptions DownloadServer(const std::wstring& AServed, double ASlowS
 TEST(AlternativeFilesWindow, TheButtonReplacesTheFilesAndTheReportShowsTheNewDigests) {
     ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
     TDemoCopy demo(L"alternativefiles-window");
-    const std::wstring tool = demo.File(L"derodo_loopbackdownload.exe");
-    ASSERT_TRUE(::CopyFileW((TestProgramFolder() + L"derodo_loopbackdownload.exe").c_str(),
-                            tool.c_str(), FALSE));
+    const std::wstring tool = demo.AddProgram(L"derodo_loopbackdownload.exe");
 
     // The alternative builds: the installed programs with something appended.
     const std::wstring served = MakeTestFolder(L"alternativefiles-served");
@@ -144,9 +142,7 @@ struct TKillPoint {
 TEST(AlternativeFilesWindow, AToolKilledAtAnyPointLeavesEveryFileWholeAndTheNextRunEndsTheSwap) {
     ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
     TDemoCopy demo(L"alternativefiles-kill");
-    const std::wstring tool = demo.File(L"derodo_loopbackdownload.exe");
-    ASSERT_TRUE(::CopyFileW((TestProgramFolder() + L"derodo_loopbackdownload.exe").c_str(),
-                            tool.c_str(), FALSE));
+    const std::wstring tool = demo.AddProgram(L"derodo_loopbackdownload.exe");
     const std::wstring served = MakeTestFolder(L"alternativefiles-kill-served");
     std::vector<std::string> originals(LiveProtectionFiles.size()), builds(originals.size());
     for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {

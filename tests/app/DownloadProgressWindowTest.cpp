@@ -44,9 +44,7 @@ int PercentageOf(const std::wstring& ACaption) {
 TEST(DownloadProgressWindow, TheCaptionFollowsASlowDownloadAndClicksMeanwhileStartNothing) {
     ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
     TDemoCopy demo(L"downloadprogress-window");
-    const std::wstring tool = demo.File(L"derodo_loopbackdownload.exe");
-    ASSERT_TRUE(::CopyFileW((TestProgramFolder() + L"derodo_loopbackdownload.exe").c_str(),
-                            tool.c_str(), FALSE));
+    const std::wstring tool = demo.AddProgram(L"derodo_loopbackdownload.exe");
     const std::wstring served = MakeTestFolder(L"downloadprogress-served");
     for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
         WriteWholeFile(served + LiveProtectionFiles[i],

@@ -27,3 +27,9 @@ std::wstring TDemoCopy::Folder() const {
 std::wstring TDemoCopy::File(const std::wstring& AName) const {
     return (FFolder / AName).wstring();
 }
+
+std::wstring TDemoCopy::AddProgram(const std::wstring& AName) const {
+    fs::copy_file(fs::path(ProgramFolder()) / AName, FFolder / AName,
+                  fs::copy_options::overwrite_existing);
+    return File(AName);
+}

@@ -19,6 +19,9 @@ public:
     // The copy's folder with its trailing "\".
     std::wstring Folder() const;
     std::wstring File(const std::wstring& AName) const;
+    // Puts a copy of the test program AName (a build of the tool for the
+    // tests) into the copy and gives its path; raises when it cannot.
+    std::wstring AddProgram(const std::wstring& AName) const;
 
 private:
     std::filesystem::path FFolder;
