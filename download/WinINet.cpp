@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "DebugLogger.h"
+#include "FailedCall.h"
 #include "WebServerClients.h"
 #include "WinText.h"
 
@@ -16,9 +17,8 @@ namespace {
 // means nothing to HTTP; it is part of the flags the server has always seen.
 constexpr DWORD RequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII;
 
-void LogFailedCall(const char* ACall, DWORD AErrorCode) {
-    if (TDebugLogger* logger = DebugLogger())
-        logger->LogError(AErrorCode, L"TtxInternetHTTP.Transfer." + AnsiToWide(ACall), dlvError);
+std::wstring TransferTag(const char* ACall) {
+    return L"TtxInternetHTTP.Transfer." + AnsiToWide(ACall);
 }
 
 // Redirects of a secure request are followed here, each checked, up to this many.
@@ -89,7 +89,7 @@ TtxInternet::TtxInternet(const TProxyParameters* AProxy) : FUserAgent(WinINetUse
                                           proxy.empty() ? nullptr : proxy.c_str(), nullptr, 0));
     if (!FInternetHandle) {
         FErrorCode = ::GetLastError();
-        LogFailedCall("InternetOpenA", FErrorCode);
+        LogFailedCall(TransferTag("InternetOpenA"), FErrorCode);
     }
 }
 
@@ -120,13 +120,13 @@ TtxInternetHTTP::TtxInternetHTTP(const TProxyParameters* AProxy) : TtxInternet(A
 
 bool TtxInternetHTTP::Failed(const char* ACall) {
     FErrorCode = ::GetLastError();
-    LogFailedCall(ACall, FErrorCode);
+    LogFailedCall(TransferTag(ACall), FErrorCode);
     return false;
 }
 
 bool TtxInternetHTTP::Refused(const char* AWhat, uint32_t AErrorCode, TStream& AStream) {
     FErrorCode = AErrorCode;
-    LogFailedCall(AWhat, FErrorCode);
+    LogFailedCall(TransferTag(AWhat), FErrorCode);
     AStream.SetPosition(0);
     return false;
 }
@@ -192,7 +192,7 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
     }
     NotifyDebug("+ HttpQueryInfo status=" + std::to_string(FStatusCode));
     if (FStatusCode == 404) {
-        FErrorCode = 18;
+        FErrorCode = DownloadFileNotOnServerCode;
         return false;
     }
 
@@ -274,7 +274,7 @@ bool TtxInternetHTTP::ReceiveBody(void* ARequest, TStream& AStream) {
         const auto start = std::chrono::steady_clock::now();
         if (!::InternetReadFile(ARequest, buffer.get(), static_cast<DWORD>(blockSize), &read)) {
             readError = SilenceOrError(::GetLastError(), start);
-            LogFailedCall("InternetReadFile", readError);
+            LogFailedCall(TransferTag("InternetReadFile"), readError);
             break;
         }
         AStream.WriteBuffer(buffer.get(), read);
@@ -296,7 +296,7 @@ bool TtxInternetHTTP::ReceiveBody(void* ARequest, TStream& AStream) {
     }
     if (FTotalBytes > 0 && FCurrentBytes < FTotalBytes) {
         FErrorCode = ERROR_INTERNET_CONNECTION_RESET;
-        LogFailedCall("InternetReadFile", FErrorCode);
+        LogFailedCall(TransferTag("InternetReadFile"), FErrorCode);
         return false;
     }
     return true;
@@ -317,7 +317,7 @@ bool TtxInternetHTTP::Download(const std::string& AURL, TStream& AStream) {
     ApplyURLScheme(AURL, FPort, bSSL);
     std::string server, path;
     if (!SplitURL(AURL, server, path)) {
-        FErrorCode = 1;
+        FErrorCode = DownloadURLWithoutSchemeCode;
         return false;
     }
     return Download(server, path, AStream);
@@ -365,7 +365,7 @@ bool TtxInternetHTTP::Post(const std::string& AURL, const TMemoryStream& AHeader
                            const TMemoryStream& AInStream, TStream& AOutStream) {
     std::string server, path;
     if (!SplitURL(AURL, server, path)) {
-        FErrorCode = 1;
+        FErrorCode = DownloadURLWithoutSchemeCode;
         return false;
     }
     return Post(server, path, AHeaderStream, AInStream, AOutStream);
@@ -401,7 +401,7 @@ bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t&
 
 std::string InternetErrorText(uint32_t AErrorCode) {
     switch (AErrorCode) {
-    case 18:
+    case DownloadFileNotOnServerCode:
         return "File not found on server!";
     case ERROR_INTERNET_NAME_NOT_RESOLVED:
         return "Could not find server!";

@@ -31,6 +31,11 @@ using TInternetDebug = std::function<void(const std::string& AText)>;
 extern std::string WinINetUserAgent;
 void WinINetStartUp();
 
+// The codes of the client's own failures: a URL without "://", and a server
+// that has no such file (status 404).
+inline constexpr uint32_t DownloadURLWithoutSchemeCode = 1;
+inline constexpr uint32_t DownloadFileNotOnServerCode = 18;
+
 // The longest a transfer waits for the server's next bytes before it fails
 // with ERROR_INTERNET_TIMEOUT (12002): Windows' own receive time-out.
 inline constexpr uint32_t DownloadSilenceLimitMs = 30000;

@@ -13,6 +13,7 @@
 #include "ConsoleServices.h"
 #include "FormDERodos.h"
 #include "ProgramPath.h"
+#include "WinINet.h"
 
 // It stands for the hook controls too, so that one list holds the calls of
 // both in their order.
@@ -110,8 +111,7 @@ public:
         return std::wstring(L"<") + TrustStatusWords(AStatus) + L">";
     }
 
-    // DownloadToStream's code for a file the server does not have (status 404).
-    static constexpr int32_t FileNotOnServer = 18;
+    static constexpr int32_t FileNotOnServer = DownloadFileNotOnServerCode;
     // Downloads by URL: the bytes put into the stream and the answer. A URL
     // not listed fails as a file the server does not have.
     struct TDownload {
