@@ -21,11 +21,13 @@ std::wstring LowerCase(std::wstring AText) {
     return AText;
 }
 
+// The certificate's dates as the report shows them: the machine's local time,
+// so without a zone designator.
 std::string IsoDateTime(const TDateTime& AValue) {
     if (AValue.IsZero())
         return {};
     char text[32];
-    std::snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02uZ", AValue.Year, AValue.Month,
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02u", AValue.Year, AValue.Month,
                   AValue.Day, AValue.Hour, AValue.Minute, AValue.Second);
     return text;
 }

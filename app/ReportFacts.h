@@ -26,7 +26,7 @@ struct TReportFileFacts {
     std::string Subject;
     std::string Issuer;
     std::string SerialNumber;
-    std::string ValidFrom; // ISO 8601, UTC
+    std::string ValidFrom; // ISO 8601, the machine's local time
     std::string ValidTo;
 };
 

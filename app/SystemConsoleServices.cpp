@@ -121,7 +121,8 @@ bool TSystemConsoleServices::DownloadToStream(const std::wstring& AURL, TMemoryS
     std::atomic<int64_t> received{0}, total{0};
     bool result = false;
     std::exception_ptr error;
-    std::thread transfer([&] {
+    // Joined also when a listener raises: the transfer uses this frame.
+    std::jthread transfer([&] {
         try {
             result = ::DownloadToStream(AURL, AStream, AErrorCode,
                                         [&](int64_t ACurrent, int64_t ATotal, uint8_t) {

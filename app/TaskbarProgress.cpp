@@ -31,11 +31,9 @@ TTaskbarProgress::TTaskbarProgress() = default;
 TTaskbarProgress::~TTaskbarProgress() = default;
 
 void TTaskbarProgress::Show(HWND AWindow, int APermille) {
-    if (!FTried) {
-        FTried = true;
+    if (!FState)
         FState = std::make_unique<TState>();
-    }
-    if (!FState || !FState->Taskbar || !AWindow)
+    if (!FState->Taskbar || !AWindow)
         return;
     if (APermille < 0) {
         FState->Taskbar.get()->SetProgressState(AWindow, TBPF_INDETERMINATE);

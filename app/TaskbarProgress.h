@@ -23,5 +23,4 @@ private:
     // Made on the first Show: COM and the taskbar list cost nothing until a
     // download needs them.
     std::unique_ptr<TState> FState;
-    bool FTried = false;
 };

@@ -58,9 +58,8 @@ std::optional<std::wstring> FindCmdLineValue(const std::vector<std::wstring>& AA
                                              const std::wstring& AWord) {
     for (const std::wstring& argument : AArguments) {
         const size_t colon = argument.find(L':');
-        if (!argument.empty() && (argument[0] == L'-' || argument[0] == L'/') &&
-            colon != std::wstring::npos &&
-            SameTextIgnoringCase(argument.substr(1, colon - 1), AWord))
+        if (colon != std::wstring::npos &&
+            IsCmdLineSwitch(std::wstring_view(argument).substr(0, colon), AWord))
             return argument.substr(colon + 1);
     }
     return std::nullopt;

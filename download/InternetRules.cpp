@@ -76,18 +76,13 @@ TDecimal ParseDecimal(std::string_view AText) {
 }
 
 bool ParseContentLength(std::string_view AText, int64_t& ALength) {
-    if (AText.empty())
+    // Digits only: no sign, so the value is never below 0.
+    if (AText.empty() || AText[0] < '0' || AText[0] > '9')
         return false;
-    int64_t value = 0;
-    for (const char c : AText) {
-        if (c < '0' || c > '9')
-            return false;
-        const int digit = c - '0';
-        if (value > (std::numeric_limits<int64_t>::max() - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-    }
-    ALength = value;
+    const TDecimal length = ParseDecimal(AText);
+    if (!length.Valid)
+        return false;
+    ALength = length.Value;
     return true;
 }
 

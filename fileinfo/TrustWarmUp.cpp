@@ -7,16 +7,16 @@
 #include <system_error>
 #include <thread>
 
+#include "Handles.h"
+
 namespace {
 
 std::thread GWarmUp;
 
 void ReadRootCertificates() {
-    HCERTSTORE store =
+    const TCertStore store(
         ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                        CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG, L"Root");
-    if (store)
-        ::CertCloseStore(store, 0);
+                        CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG, L"Root"));
 }
 
 } // namespace

@@ -171,13 +171,6 @@ BOOL InjIsDriverInstalled(LPCWSTR ADriverName) {
                                              nullptr, nullptr, nullptr);
 }
 
-BOOL InjIsDriverRunning(LPCWSTR ADriverName) {
-    const TServiceHandle service = OpenDriver(ADriverName, SERVICE_QUERY_STATUS);
-    SERVICE_STATUS status{};
-    return service && ::QueryServiceStatus(service.get(), &status) &&
-           status.dwCurrentState == SERVICE_RUNNING;
-}
-
 bool DriverRunsForInjection(LPCWSTR ADriverName) {
     const TServiceHandle service = OpenDriver(ADriverName, SERVICE_QUERY_STATUS);
     SERVICE_STATUS status{};
@@ -188,4 +181,8 @@ bool DriverRunsForInjection(LPCWSTR ADriverName) {
         return false;
     }
     return true;
+}
+
+BOOL InjIsDriverRunning(LPCWSTR ADriverName) {
+    return DriverRunsForInjection(ADriverName);
 }

@@ -1,25 +1,8 @@
 #include "InjectionRules.h"
 
-#include <cwctype>
-
 #include "ExportTable.h"
-
-namespace {
-
-std::wstring FileNamePart(const std::wstring& APath) {
-    const size_t separator = APath.find_last_of(L"\\:");
-    return separator == std::wstring::npos ? APath : APath.substr(separator + 1);
-}
-
-wchar_t UpperCase(wchar_t AChar) {
-    if (AChar >= L'a' && AChar <= L'z')
-        return static_cast<wchar_t>(AChar - L'a' + L'A');
-    if (AChar < 0x80)
-        return AChar;
-    return static_cast<wchar_t>(std::towupper(static_cast<std::wint_t>(AChar)));
-}
-
-} // namespace
+#include "ProgramPath.h"
+#include "WinText.h"
 
 const wchar_t* DriverFileForArchitecture(uint16_t AArchitecture, const wchar_t* ADriverFile32,
                                          const wchar_t* ADriverFile64) {
@@ -34,13 +17,7 @@ const wchar_t* DriverFileForArchitecture(uint16_t AArchitecture, const wchar_t* 
 }
 
 bool SameFileName(const std::wstring& A, const std::wstring& B) {
-    if (A.size() != B.size())
-        return false;
-    for (size_t i = 0; i < A.size(); ++i) {
-        if (UpperCase(A[i]) != UpperCase(B[i]))
-            return false;
-    }
-    return true;
+    return SameTextIgnoringCase(A, B);
 }
 
 bool MaskNames(const wchar_t* AMask, const std::wstring& AExeName) {
@@ -69,7 +46,7 @@ bool ProcessAdmitted(const std::wstring& AExeName, const wchar_t* AIncludeMask,
 }
 
 std::wstring LibraryForBitness(const std::wstring& ALibraryFile, bool A64Bit) {
-    const size_t nameStart = ALibraryFile.size() - FileNamePart(ALibraryFile).size();
+    const size_t nameStart = ALibraryFile.size() - ExtractFileName(ALibraryFile).size();
     size_t stemEnd = ALibraryFile.find_last_of(L'.');
     if (stemEnd == std::wstring::npos || stemEnd < nameStart)
         stemEnd = ALibraryFile.size();

@@ -7,8 +7,6 @@
 #include <string>
 
 // wProcessorArchitecture values of the system information.
-inline constexpr uint16_t ArchitectureIntel = 0;
-inline constexpr uint16_t ArchitectureARM = 5;
 inline constexpr uint16_t ArchitectureIA64 = 6;
 inline constexpr uint16_t ArchitectureAMD64 = 9;
 inline constexpr uint16_t ArchitectureARM64 = 12;

@@ -110,9 +110,7 @@ TRemoteOutcome RunInOtherProcesses(DWORD ATarget, LPCWSTR AIncludeMask, LPCWSTR 
         threads.push_back(visit.Thread.Thread.get());
     WaitForAll(threads, deadline);
     for (TVisit& visit : visits) {
-        if (::WaitForSingleObject(visit.Thread.Thread.get(), 0) == WAIT_OBJECT_0) {
-            ++outcome.Finished;
-        } else {
+        if (::WaitForSingleObject(visit.Thread.Thread.get(), 0) != WAIT_OBJECT_0) {
             ++outcome.Late;
             visit.Thread.Memory.Leave();
         }

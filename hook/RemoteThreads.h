@@ -26,8 +26,6 @@ TKernelHandle StartRemoteThread(HANDLE AProcess, LPTHREAD_START_ROUTINE ARoutine
 
 // How the processes' threads ended.
 struct TRemoteOutcome {
-    // Threads started and ended in time.
-    size_t Finished = 0;
     // Admitted processes that were not dealt with in time: their thread still
     // runs (its memory is left to it), or the time was up before they came.
     size_t Late = 0;

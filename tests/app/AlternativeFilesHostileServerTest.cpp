@@ -20,6 +20,7 @@
 #include "ProgramPath.h"
 #include "TestCA.h"
 #include "TestFiles.h"
+#include "SilenceLimit.h"
 #include "WinINet.h"
 #include "WinText.h"
 
@@ -77,20 +78,28 @@ protected:
         std::string Folder;
         int32_t Code;
     };
+    // Any "Unable to download" line but one with code 0.
+    static constexpr int32_t AnyFailure = -1;
     // Each row through ReplaceFile, drivers, libraries and programs in turn.
     void ExpectNothingReplaced(bool ASecure, const std::vector<TCase>& ACases) {
         TSystemConsoleServices services;
-        // Answers end as soon as the server stays silent this long.
-        WinINetSilenceLimitMs = 1500;
         size_t row = 0;
         for (const TCase& c : ACases) {
+            // Answers end as soon as the server stays silent this long.
+            const TSilenceLimit limit(1500);
             const size_t index = FirstAlternativeFile + row++ % (LiveProtectionFiles.size() - 1);
             const std::wstring base = Base(ASecure, c.Folder);
             TLogForm form(services);
             form.ReplaceFile(base, index);
             ASSERT_FALSE(form.Lines.empty());
-            EXPECT_EQ(form.Lines.back(), L"[-] Unable to download: " + std::to_wstring(c.Code))
-                << WideToUtf8(base);
+            if (c.Code == AnyFailure) {
+                EXPECT_EQ(form.Lines.back().rfind(L"[-] Unable to download: ", 0), 0u)
+                    << WideToUtf8(base);
+                EXPECT_NE(form.Lines.back(), L"[-] Unable to download: 0");
+            } else {
+                EXPECT_EQ(form.Lines.back(), L"[-] Unable to download: " + std::to_wstring(c.Code))
+                    << WideToUtf8(base);
+            }
             // Compared whole, reported by size: the bytes are images.
             const std::string installed = ReadWholeFile(LiveProtectionFilePath(index));
             const std::string backup = ReadWholeFile(Backup(index));
@@ -99,7 +108,6 @@ protected:
             EXPECT_TRUE(backup == Original(index))
                 << WideToUtf8(base) << ": " << backup.size() << " bytes in the backup";
         }
-        WinINetSilenceLimitMs = DownloadSilenceLimitMs;
 
         // The same server hands out whole images, and those are installed.
         TLogForm form(services);
@@ -113,9 +121,10 @@ protected:
             // No head but a status line, or none at all.
             {"/hostile/status-then-close/", ERROR_HTTP_INVALID_SERVER_RESPONSE},
             {"/hostile/no-status-line/", ERROR_HTTP_INVALID_SERVER_RESPONSE},
-            // The platform takes a cut chunked body for a whole one: the image is cut.
-            {"/hostile/chunked-cut/", DownloadNotAnImageCode},
-            {"/hostile/chunked-unended/", DownloadNotAnImageCode},
+            // Wine's client takes a cut chunked body for a whole one and the
+            // image check finds it cut (193); Windows' may fail the read first.
+            {"/hostile/chunked-cut/", AnyFailure},
+            {"/hostile/chunked-unended/", AnyFailure},
             {"/hostile/length/-1/400/", ERROR_HTTP_INVALID_SERVER_RESPONSE},
             {"/hostile/length/" + std::string(40, '0') + "100000/400/",
              ERROR_INTERNET_CONNECTION_RESET},

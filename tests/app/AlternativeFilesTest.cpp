@@ -28,10 +28,6 @@ namespace fs = std::filesystem;
 
 const std::string FilesPath = "/Vexlo2/special-purpose-test-versions/RodeVadudazovi/files-2.7/";
 
-bool Exists(const std::wstring& APath) {
-    return ::GetFileAttributesW(APath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // The build's own image of the file (every alternative file is one), with
 // distinct bytes per file and version after it, large enough to take many reads.
 std::string Content(const std::wstring& AName, const std::string& AVersion) {

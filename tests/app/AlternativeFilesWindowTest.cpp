@@ -32,10 +32,6 @@ std::wstring Digest(const std::wstring& APath) {
     return DigestToText(digest);
 }
 
-bool Exists(const std::wstring& APath) {
-    return ::GetFileAttributesW(APath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // The size of a file, -1 when there is none.
 long long FileSize(const std::wstring& APath) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -150,7 +146,9 @@ TEST(AlternativeFilesWindow, AToolKilledAtAnyPointLeavesEveryFileWholeAndTheNext
         const std::string program = ReadWholeFile(demo.File(name));
         ASSERT_FALSE(program.empty());
         originals[i] = program + Tail("installed", name, 2 << 20);
-        builds[i] = program + Tail("alternative build 2.7", name, 2 << 20);
+        // A size of its own, so that the moment the new build takes the
+        // installed file's place shows in its size.
+        builds[i] = program + Tail("alternative build 2.7", name, (2 << 20) + 4096);
         WriteWholeFile(demo.File(name), originals[i]);
         WriteWholeFile(served + name, builds[i]);
     }

@@ -10,10 +10,6 @@
 
 namespace {
 
-bool Exists(const std::wstring& APath) {
-    return ::GetFileAttributesW(APath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void WriteFile(const std::wstring& APath) {
     const TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));

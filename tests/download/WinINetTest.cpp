@@ -17,6 +17,7 @@
 #include "TestCA.h"
 #include "TestFiles.h"
 #include "WebServerClients.h"
+#include "SilenceLimit.h"
 #include "WinINet.h"
 #include "WinText.h"
 
@@ -201,13 +202,6 @@ TEST_F(Download, AnswersThatBreakTheFraming) {
     EXPECT_EQ(code, 0);
     EXPECT_EQ(stream.Bytes(), Pattern(1000));
 }
-
-// The silence limit shortened for the test, as it stands again afterwards.
-class TSilenceLimit {
-public:
-    explicit TSilenceLimit(uint32_t AMilliseconds) { WinINetSilenceLimitMs = AMilliseconds; }
-    ~TSilenceLimit() { WinINetSilenceLimitMs = DownloadSilenceLimitMs; }
-};
 
 TEST_F(Download, ASilentServerEndsTheTransfer) {
     const TSilenceLimit limit(1500);

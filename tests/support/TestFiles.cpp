@@ -68,6 +68,10 @@ std::wstring FixturePath(const std::wstring& ARelative) {
     return ProgramFolder() + ARelative;
 }
 
+bool Exists(const std::wstring& APath) {
+    return ::GetFileAttributesW(APath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 std::string ReadWholeFile(const std::wstring& APath) {
     TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

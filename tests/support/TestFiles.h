@@ -31,6 +31,8 @@ private:
 
 // A file built beside the test programs, by its path below the bin folder.
 std::wstring FixturePath(const std::wstring& ARelative);
+// Whether anything (a file, a folder, a link) is at APath.
+bool Exists(const std::wstring& APath);
 // The whole content of a file, empty when it cannot be read.
 std::string ReadWholeFile(const std::wstring& APath);
 // Creates or overwrites APath with AContent; raises when it cannot.

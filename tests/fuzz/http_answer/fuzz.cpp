@@ -1,7 +1,6 @@
-// The loopback client's answer rules on any bytes: a whole answer has a
-// status from 100 to 999 and a body no longer than what arrived; what is
-// whole or broken stays so when more bytes arrive behind it; and an answer
-// read whole from a closed connection is read the same when it is open.
+// The loopback client's answer rules on any bytes: a closed connection leaves
+// no answer incomplete, a whole answer has a status from 100 to 999 and a body
+// no longer than what arrived, and an incomplete one asks for more bytes.
 #include <cstdint>
 #include <string>
 #include <string_view>
