@@ -52,6 +52,10 @@ class TAlternativeFilesForm : public TLogForm {
 public:
     using TLogForm::TLogForm;
     std::wstring FailingWrite;
+    // The new file of this name is held, once written, so that it cannot be
+    // renamed, as a scanner that opens every new file may hold it.
+    std::wstring HeldWrite;
+    TFileHandle Held;
 
     // The lines the alternative files wrote, without the closing report.
     std::vector<std::wstring> DownloadLines() const {
@@ -71,6 +75,12 @@ public:
 
 protected:
     void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath) override {
+        if (!HeldWrite.empty() && ExtractFileName(APath).rfind(HeldWrite, 0) == 0) {
+            TLogForm::WriteStreamToFile(AStream, APath);
+            Held.reset(::CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            return;
+        }
         if (FailingWrite.empty() || ExtractFileName(APath).rfind(FailingWrite, 0) != 0)
             return TLogForm::WriteStreamToFile(AStream, APath);
         const std::string& bytes = AStream.Bytes();
@@ -547,6 +557,31 @@ TEST_F(AlternativeFiles, AWriteThatFailsLeavesTheInstalledFileAsItWas) {
         ExpectOriginal(i);
     EXPECT_FALSE(Exists(Installed(4) + L".partial"));
     EXPECT_FALSE(Exists(Backup(5)));
+    ExpectNothingLost();
+}
+
+// The old file has left its name when the new one cannot take it: it takes
+// its name back and stays, and is not deleted when the swap lets go of it.
+TEST_F(AlternativeFiles, ANewFileThatCannotTakeTheNameGivesItBackToTheOldOne) {
+    TAlternativeFilesForm form(FServices);
+    form.HeldWrite = L"QVHook64.dll";
+    try {
+        form.DownloadAlternativeFiles(Base());
+        ADD_FAILURE() << "the rename's error did not pass on";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(Utf8ToWide(error.what()), L"Cannot replace file \"" + Installed(2) + L"\". " +
+                                                SystemMessage(ERROR_SHARING_VIOLATION));
+    }
+    ASSERT_TRUE(form.Held);
+    form.Held.reset();
+    ::DeleteFileW((Installed(2) + L".partial").c_str());
+    // Nothing to restore: the run ends there, without the remaining files.
+    EXPECT_EQ(form.Lines, Expected(Base(), {L"[+] Backup for QVHook32.dll created.",
+                                            L"[+] Backup for QVHook64.dll created."}));
+    ExpectAlternative(1);
+    ExpectOriginal(2);
+    for (const fs::directory_entry& entry : fs::directory_iterator(ProgramFolder()))
+        EXPECT_FALSE(entry.path().extension() == L".replaced") << entry.path().string();
     ExpectNothingLost();
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +47,21 @@ std::vector<std::wstring> LinesAfter(const std::vector<std::wstring>& AAll, size
     return std::vector<std::wstring>(AAll.begin() + static_cast<long>(AFirst), AAll.end());
 }
 
+// One press of the button in a fresh start of the tool, which is then
+// closed: the lines the press wrote.
+std::vector<std::wstring> PressOnce(const std::wstring& ATool) {
+    TAutomatedTool window(ATool);
+    if (!window.WaitForMainWindow()) {
+        ADD_FAILURE() << "no window";
+        return {};
+    }
+    const size_t startUp = window.LogLines().size();
+    EXPECT_FALSE(window.Press(L"Download alternative files #1").has_value());
+    std::vector<std::wstring> lines = LinesAfter(window.LogLines(), startUp);
+    EXPECT_EQ(window.Close(), 0u);
+    return lines;
+}
+
 // The lines of the run up to the closing report.
 std::vector<std::wstring> DownloadLines(const std::vector<std::wstring>& ALines) {
     auto end = std::find(ALines.begin(), ALines.end(), L"[ Windows ]");
@@ -61,6 +77,27 @@ std::string Build(const std::string& AImage, const std::string& AVersion, const 
     return ImageBuild(AImage, AVersion + " " + WideToUtf8(AName) + "\n", ASize);
 }
 
+// The installed files of a demo copy, by index, and the alternative builds
+// the folder AServed then holds for them: the installed images with a
+// version of their own.
+struct TServedBuilds {
+    std::vector<std::string> Originals, Builds;
+};
+
+TServedBuilds ServeBuilds(const TDemoCopy& ADemo, const std::wstring& AServed) {
+    TServedBuilds served{std::vector<std::string>(LiveProtectionFiles.size()),
+                         std::vector<std::string>(LiveProtectionFiles.size())};
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+        const std::wstring name = LiveProtectionFiles[i];
+        served.Originals[i] = ReadWholeFile(ADemo.File(name));
+        if (served.Originals[i].empty())
+            throw std::runtime_error("the demo copy has no " + WideToUtf8(name));
+        served.Builds[i] = Build(served.Originals[i], "alternative build 2.7", name);
+        WriteWholeFile(AServed + name, served.Builds[i]);
+    }
+    return served;
+}
+
 TLoopbackServerOptions DownloadServer(const std::wstring& AServed, double ASlowSeconds = 0) {
     TLoopbackServerOptions options;
     options.Root = AServed;
@@ -72,23 +109,27 @@ TLoopbackServerOptions DownloadServer(const std::wstring& AServed, double ASlowS
     return options;
 }
 
+// A demo copy of the name AName with the loopback build of the tool, and the
+// download server with an alternative build of each file.
+struct TSwapScene {
+    explicit TSwapScene(const std::wstring& AName)
+        : Demo(AName), Tool(Demo.AddProgram(L"derodo_loopbackdownload.exe")),
+          Served(MakeTestFolder(AName + L"-served")), Files(ServeBuilds(Demo, Served)),
+          Server(DownloadServer(Served)) {}
+
+    TDemoCopy Demo;
+    std::wstring Tool, Served;
+    TServedBuilds Files;
+    TLoopbackServer Server;
+};
+
 TEST(AlternativeFilesWindow, TheButtonReplacesTheFilesAndTheReportShowsTheNewDigests) {
     ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
-    TDemoCopy demo(L"alternativefiles-window");
-    const std::wstring tool = demo.AddProgram(L"derodo_loopbackdownload.exe");
+    const TSwapScene scene(L"alternativefiles-window");
+    const TDemoCopy& demo = scene.Demo;
+    const auto& [originals, builds] = scene.Files;
 
-    // The alternative builds: the installed programs with a version of their own.
-    const std::wstring served = MakeTestFolder(L"alternativefiles-served");
-    std::vector<std::string> originals(LiveProtectionFiles.size()), builds(originals.size());
-    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
-        originals[i] = ReadWholeFile(demo.File(LiveProtectionFiles[i]));
-        ASSERT_FALSE(originals[i].empty());
-        builds[i] = Build(originals[i], "alternative build 2.7", LiveProtectionFiles[i]);
-        WriteWholeFile(served + LiveProtectionFiles[i], builds[i]);
-    }
-    TLoopbackServer server(DownloadServer(served));
-
-    TAutomatedTool window(tool);
+    TAutomatedTool window(scene.Tool);
     ASSERT_NE(window.WaitForMainWindow(), nullptr);
     const std::vector<std::wstring> startUp = window.LogLines();
     EXPECT_FALSE(window.Press(L"Download alternative files #1").has_value());
@@ -116,7 +157,7 @@ TEST(AlternativeFilesWindow, TheButtonReplacesTheFilesAndTheReportShowsTheNewDig
     const std::vector<std::wstring> before = versions(startUp), after = versions(lines);
     EXPECT_EQ(after[0], before[0]);
     for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
-        const std::wstring digest = Digest(served + LiveProtectionFiles[i]);
+        const std::wstring digest = Digest(scene.Served + LiveProtectionFiles[i]);
         EXPECT_EQ(after[i].substr(after[i].size() - digest.size()), digest) << WideToUtf8(after[i]);
         EXPECT_NE(before[i], after[i]);
         EXPECT_TRUE(ReadWholeFile(demo.File(LiveProtectionFiles[i])) == builds[i])
@@ -135,17 +176,9 @@ TEST(AlternativeFilesWindow, TheButtonReplacesTheFilesAndTheReportShowsTheNewDig
 // is lost, and a second press ends the swap.
 TEST(AlternativeFilesWindow, FilesOtherProgramsHoldLoseNothingAndASecondPressEndsTheSwap) {
     ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
-    TDemoCopy demo(L"alternativefiles-held");
-    const std::wstring tool = demo.AddProgram(L"derodo_loopbackdownload.exe");
-    const std::wstring served = MakeTestFolder(L"alternativefiles-held-served");
-    std::vector<std::string> originals(LiveProtectionFiles.size()), builds(originals.size());
-    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
-        originals[i] = ReadWholeFile(demo.File(LiveProtectionFiles[i]));
-        ASSERT_FALSE(originals[i].empty());
-        builds[i] = Build(originals[i], "alternative build 2.7", LiveProtectionFiles[i]);
-        WriteWholeFile(served + LiveProtectionFiles[i], builds[i]);
-    }
-    TLoopbackServer server(DownloadServer(served));
+    const TSwapScene scene(L"alternativefiles-held");
+    const TDemoCopy& demo = scene.Demo;
+    const auto& [originals, builds] = scene.Files;
 
     const std::wstring looked = demo.File(L"QVHook64.dll");
     const std::wstring loaded = demo.File(L"QVHookInst64.exe");
@@ -164,7 +197,7 @@ TEST(AlternativeFilesWindow, FilesOtherProgramsHoldLoseNothingAndASecondPressEnd
     }
     ASSERT_TRUE(image);
 
-    TAutomatedTool window(tool);
+    TAutomatedTool window(scene.Tool);
     ASSERT_NE(window.WaitForMainWindow(), nullptr);
     size_t startUp = window.LogLines().size();
     EXPECT_FALSE(window.Press(L"Download alternative files #1").has_value());
@@ -323,12 +356,7 @@ TEST(AlternativeFilesWindow, AToolKilledAtAnyPointLeavesEveryFileWholeAndTheNext
         ASSERT_TRUE(::MoveFileW((served + LiveProtectionFiles[i]).c_str(),
                                 (away + LiveProtectionFiles[i]).c_str()));
     {
-        TAutomatedTool window(tool);
-        ASSERT_NE(window.WaitForMainWindow(), nullptr);
-        const size_t startUp = window.LogLines().size();
-        EXPECT_FALSE(window.Press(L"Download alternative files #1").has_value());
-        const std::vector<std::wstring> lines =
-            DownloadLines(LinesAfter(window.LogLines(), startUp));
+        const std::vector<std::wstring> lines = DownloadLines(PressOnce(tool));
         EXPECT_EQ(std::count(lines.begin(), lines.end(), L"[-] Unable to download: 18"), 7);
         for (const std::wstring& line : lines)
             EXPECT_TRUE(line.rfind(L"[-]", 0) != 0 || line == L"[-] Unable to download: 18")
@@ -340,18 +368,13 @@ TEST(AlternativeFilesWindow, AToolKilledAtAnyPointLeavesEveryFileWholeAndTheNext
         EXPECT_FALSE(Exists(begun + L".partial"));
         EXPECT_FALSE(Exists(begun + L".1f-2e-0.replaced"));
         expectEveryFileWhole("after the run that finished a begun swap");
-        EXPECT_EQ(window.Close(), 0u);
     }
     for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
         ASSERT_TRUE(::MoveFileW((away + LiveProtectionFiles[i]).c_str(),
                                 (served + LiveProtectionFiles[i]).c_str()));
 
     // An undisturbed run clears what the kills left and ends the swap.
-    TAutomatedTool window(tool);
-    ASSERT_NE(window.WaitForMainWindow(), nullptr);
-    const size_t startUp = window.LogLines().size();
-    EXPECT_FALSE(window.Press(L"Download alternative files #1").has_value());
-    const std::vector<std::wstring> lines = LinesAfter(window.LogLines(), startUp);
+    const std::vector<std::wstring> lines = PressOnce(tool);
     for (const std::wstring& line : DownloadLines(lines))
         EXPECT_NE(line.rfind(L"[-]", 0), 0u) << WideToUtf8(line);
     const auto versions = std::find(lines.begin(), lines.end(), L"[ Versions ]");
@@ -366,7 +389,6 @@ TEST(AlternativeFilesWindow, AToolKilledAtAnyPointLeavesEveryFileWholeAndTheNext
         EXPECT_FALSE(Exists(demo.File(name + L".partial"))) << WideToUtf8(name);
         EXPECT_FALSE(Exists(backup(i) + L".partial")) << WideToUtf8(name);
     }
-    EXPECT_EQ(window.Close(), 0u);
 }
 
 // A small volume of its own, mounted for one test: Wine reaches it through
