@@ -69,6 +69,16 @@ public:
         }
         return lines;
     }
+    // The message of the error that ends a run below ABase; fails when none does.
+    std::wstring RunError(const std::wstring& ABase) {
+        try {
+            DownloadAlternativeFiles(ABase);
+        } catch (const std::runtime_error& error) {
+            return Utf8ToWide(error.what());
+        }
+        ADD_FAILURE() << "no error ended the run";
+        return {};
+    }
     bool ReportWritten() const {
         return std::find(Lines.begin(), Lines.end(), L"[ Windows ]") != Lines.end();
     }
@@ -538,14 +548,9 @@ TEST_F(AlternativeFiles, ARestoreThatCannotBeDoneSaysWhy) {
 TEST_F(AlternativeFiles, AWriteThatFailsLeavesTheInstalledFileAsItWas) {
     TAlternativeFilesForm form(FServices);
     form.FailingWrite = L"QVHookDrv64.sys";
-    try {
-        form.DownloadAlternativeFiles(Base());
-        ADD_FAILURE() << "the write error did not pass on";
-    } catch (const std::runtime_error& error) {
-        const std::wstring message = Utf8ToWide(error.what());
-        EXPECT_EQ(message.rfind(L"Cannot write file \"" + Installed(4), 0), 0u);
-        EXPECT_NE(message.find(SystemMessage(ERROR_DISK_FULL)), std::wstring::npos);
-    }
+    const std::wstring message = form.RunError(Base());
+    EXPECT_EQ(message.rfind(L"Cannot write file \"" + Installed(4), 0), 0u);
+    EXPECT_NE(message.find(SystemMessage(ERROR_DISK_FULL)), std::wstring::npos);
     std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
     // The new file is written before the old one is touched: nothing to
     // restore. The run ends there: the remaining files are not handled, no report.
@@ -565,13 +570,8 @@ TEST_F(AlternativeFiles, AWriteThatFailsLeavesTheInstalledFileAsItWas) {
 TEST_F(AlternativeFiles, ANewFileThatCannotTakeTheNameGivesItBackToTheOldOne) {
     TAlternativeFilesForm form(FServices);
     form.HeldWrite = L"QVHook64.dll";
-    try {
-        form.DownloadAlternativeFiles(Base());
-        ADD_FAILURE() << "the rename's error did not pass on";
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(Utf8ToWide(error.what()), L"Cannot replace file \"" + Installed(2) + L"\". " +
-                                                SystemMessage(ERROR_SHARING_VIOLATION));
-    }
+    EXPECT_EQ(form.RunError(Base()), L"Cannot replace file \"" + Installed(2) + L"\". " +
+                                         SystemMessage(ERROR_SHARING_VIOLATION));
     ASSERT_TRUE(form.Held);
     form.Held.reset();
     ::DeleteFileW((Installed(2) + L".partial").c_str());
