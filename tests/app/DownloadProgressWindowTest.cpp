@@ -17,6 +17,7 @@
 #include "DemoCopy.h"
 #include "LiveProtectionFiles.h"
 #include "LoopbackServer.h"
+#include "TestBuilds.h"
 #include "TestCA.h"
 #include "TestFiles.h"
 #include "WinText.h"
@@ -47,8 +48,9 @@ TEST(DownloadProgressWindow, TheCaptionFollowsASlowDownloadAndClicksMeanwhileSta
     const std::wstring tool = demo.AddProgram(L"derodo_loopbackdownload.exe");
     const std::wstring served = MakeTestFolder(L"downloadprogress-served");
     for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
-        WriteWholeFile(served + LiveProtectionFiles[i],
-                       ReadWholeFile(demo.File(LiveProtectionFiles[i])) + "slow build\n");
+        WriteWholeFile(
+            served + LiveProtectionFiles[i],
+            ImageBuild(ReadWholeFile(demo.File(LiveProtectionFiles[i])), "slow build\n"));
     TLoopbackServerOptions options;
     options.Root = served;
     options.FilesPath = "/Vexlo2/special-purpose-test-versions/RodeVadudazovi/files-2.7/";
