@@ -4,6 +4,8 @@
 #include <wintrust.h>
 #include <imagehlp.h>
 
+#include <utility>
+
 #include "DebugLogger.h"
 #include "Handles.h"
 #include "Translate.h"
@@ -16,13 +18,11 @@ constexpr const wchar_t* TrustUnitName = L"vxnWinAPITrust";
 const GUID GenericVerifyV2 = {
     0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 
-constexpr DWORD WtdUiNone = 2;
-constexpr DWORD WtdRevokeNone = 1;
-constexpr DWORD WtdChoiceFile = 1;
-constexpr DWORD WtdChoiceCatalog = 2;
-constexpr DWORD WtdStateActionVerify = 1;
-constexpr DWORD WtdStateActionClose = 2;
-constexpr DWORD WtdSaferFlag = 0x100;
+// No check may wait on the network: nothing is fetched for revocation, and
+// the chain is built from what the machine already holds, so that an offline
+// or proxied machine answers as fast as any other.
+constexpr DWORD RevocationChecks = WTD_REVOKE_NONE;
+constexpr DWORD ProviderFlags = WTD_SAFER_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL;
 constexpr DWORD CatalogHashSize = 256;
 constexpr DWORD NameBufferLength = 256;
 
@@ -32,7 +32,6 @@ using TCryptCATAdminCalcHashFromFileHandle = BOOL(WINAPI*)(HANDLE, DWORD*, BYTE*
 using TCryptCATAdminEnumCatalogFromHash = HANDLE(WINAPI*)(HANDLE, BYTE*, DWORD, DWORD, HANDLE*);
 using TCryptCATCatalogInfoFromContext = BOOL(WINAPI*)(HANDLE, TCATALOG_INFO*, DWORD);
 using TCryptCATAdminReleaseCatalogContext = BOOL(WINAPI*)(HANDLE, HANDLE, DWORD);
-using TWinVerifyTrust = LONG(WINAPI*)(HWND, GUID*, LPVOID);
 using TWTHelperProvDataFromStateData = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
 using TWTHelperGetProvSignerFromChain = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD,
                                                                       BOOL, DWORD);
@@ -140,6 +139,10 @@ bool TrustLibraryLoaded() {
     return GTrust.Complete();
 }
 
+TWinVerifyTrust ReplaceWinVerifyTrust(TWinVerifyTrust AFunction) {
+    return std::exchange(GTrust.WinVerifyTrust, AFunction);
+}
+
 TWinTrustChecker::TWinTrustChecker() = default;
 
 TWinTrustChecker::~TWinTrustChecker() = default;
@@ -194,10 +197,10 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     }
 
     FWTrustData.cbStruct = sizeof(TWINTRUST_DATA);
-    FWTrustData.dwUIChoice = WtdUiNone;
-    FWTrustData.fdwRevocationChecks = WtdRevokeNone;
-    FWTrustData.dwStateAction = WtdStateActionVerify;
-    FWTrustData.dwProvFlags = WtdSaferFlag;
+    FWTrustData.dwUIChoice = WTD_UI_NONE;
+    FWTrustData.fdwRevocationChecks = RevocationChecks;
+    FWTrustData.dwStateAction = WTD_STATEACTION_VERIFY;
+    FWTrustData.dwProvFlags = ProviderFlags;
     // Written by the platform; cleared so that a verification that fails
     // before writing it cannot hand the previous check's state to this one.
     FWTrustData.hWVTStateData = nullptr;
@@ -217,14 +220,14 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
         FWTCatalogInfo.pcwszCatalogFilePath = FCatalogInfo.sCatalogFile;
         FWTCatalogInfo.pcwszMemberTag = memberTag.c_str();
         FWTCatalogInfo.pcwszMemberFilePath = AFilename.c_str();
-        FWTrustData.dwUnionChoice = WtdChoiceCatalog;
+        FWTrustData.dwUnionChoice = WTD_CHOICE_CATALOG;
         FWTrustData.pFile = &FWTCatalogInfo;
     } else {
         FWTFileInfo.cbStruct = sizeof(TWINTRUST_FILE_INFO);
         FWTFileInfo.pcwszFilePath = AFilename.c_str();
         FWTFileInfo.hFile = nullptr;
         FWTFileInfo.pgKnownSubject = nullptr;
-        FWTrustData.dwUnionChoice = WtdChoiceFile;
+        FWTrustData.dwUnionChoice = WTD_CHOICE_FILE;
         FWTrustData.pFile = &FWTFileInfo;
     }
 
@@ -233,7 +236,7 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     const LONG result = GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
     // The state goes back to the platform before the catalog is released.
     const TBoundHandle<HANDLE> state(FWTrustData.hWVTStateData, [&](HANDLE) {
-        FWTrustData.dwStateAction = WtdStateActionClose;
+        FWTrustData.dwStateAction = WTD_STATEACTION_CLOSE;
         if (GTrust.Complete())
             GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
         FWTrustData.hWVTStateData = nullptr;

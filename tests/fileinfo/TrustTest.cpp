@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -118,6 +119,46 @@ TEST_F(Trust, EachSampleGivesItsResultAndStatus) {
         if (row.Status == tsNoSignature || row.Result == -1) {
             EXPECT_EQ(checker.SubjectName(), L"");
         }
+    }
+}
+
+// What each check hands to the platform, seen on its way there.
+struct TVerifyCall {
+    DWORD StateAction;
+    DWORD RevocationChecks;
+    DWORD ProviderFlags;
+};
+std::vector<TVerifyCall> VerifyCalls;
+TWinVerifyTrust PlatformWinVerifyTrust = nullptr;
+
+LONG WINAPI RecordingWinVerifyTrust(HWND AWindow, GUID* AAction, LPVOID AData) {
+    const auto& data = *static_cast<const TWINTRUST_DATA*>(AData);
+    VerifyCalls.push_back({data.dwStateAction, data.fdwRevocationChecks, data.dwProvFlags});
+    return PlatformWinVerifyTrust(AWindow, AAction, AData);
+}
+
+TEST_F(Trust, NoCheckAsksForAnythingThatIsNotOnTheMachine) {
+    VerifyCalls.clear();
+    PlatformWinVerifyTrust = ReplaceWinVerifyTrust(RecordingWinVerifyTrust);
+    TWinTrustChecker checker;
+    ASSERT_TRUE(checker.Init());
+    checker.SetRetrieveProperties(TCertificateFields::All());
+    for (const TTrustCase& row : TrustCases) {
+        SCOPED_TRACE(row.Name);
+        EXPECT_EQ(checker.CheckFileTrustAPI(Sample(row.File)), row.Result);
+    }
+    ReplaceWinVerifyTrust(PlatformWinVerifyTrust);
+
+    // A verification and its close for each file that could be opened.
+    const auto opened = std::count_if(TrustCases.begin(), TrustCases.end(),
+                                      [](const TTrustCase& ARow) { return ARow.Result != -1; });
+    ASSERT_EQ(VerifyCalls.size(), 2 * static_cast<size_t>(opened));
+    for (size_t i = 0; i < VerifyCalls.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(VerifyCalls[i].StateAction, i % 2 == 0 ? 1u : 2u); // verify, close
+        EXPECT_EQ(VerifyCalls[i].RevocationChecks, 0u);              // WTD_REVOKE_NONE
+        // WTD_SAFER_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL
+        EXPECT_EQ(VerifyCalls[i].ProviderFlags, 0x1100u);
     }
 }
 
