@@ -90,7 +90,9 @@ void WriteReport(const std::wstring& APath, const std::string& AText) {
 // What only the JSON holds: the version's name and numbers, each file's size
 // and SHA-256.
 void CompleteFacts(TReportFacts& AFacts) {
-    AFacts.WindowsName = WideToUtf8(WindowsVersionName(false));
+    AFacts.WindowsName = WideToUtf8(WindowsReleaseName(WindowsVersionInfo.dwMajorVersion,
+                                                       WindowsVersionInfo.dwMinorVersion,
+                                                       WindowsVersionInfo.dwBuildNumber));
     AFacts.WindowsMajor = WindowsVersionInfo.dwMajorVersion;
     AFacts.WindowsMinor = WindowsVersionInfo.dwMinorVersion;
     AFacts.WindowsBuild = WindowsVersionInfo.dwBuildNumber;

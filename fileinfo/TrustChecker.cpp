@@ -8,6 +8,7 @@
 
 #include "DebugLogger.h"
 #include "Handles.h"
+#include "SystemMessage.h"
 #include "Translate.h"
 
 namespace {
@@ -77,6 +78,14 @@ std::wstring CertificateName(PCCERT_CONTEXT ACertificate, DWORD AType, DWORD AFl
         return {};
     buffer[NameBufferLength - 1] = L'\0';
     return buffer;
+}
+
+// Every check's raw result in the debug log, whatever its status words hide.
+void LogTrustResult(const std::wstring& AFilename, LONG AResult) {
+    if (TDebugLogger* logger = DebugLogger())
+        logger->LogMessage(L"Trust check of \"" + AFilename + L"\": " + TrustResultCode(AResult) +
+                               L" " + TrustResultMessage(AResult),
+                           dlvDefault);
 }
 
 } // namespace
@@ -177,6 +186,7 @@ void TWinTrustChecker::Clear() {
 
 LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     Clear();
+    FResult.reset();
     // The library may have gone since Init; then nothing can be checked.
     if (!FAvailable || !GTrust.Complete())
         return -1;
@@ -188,8 +198,11 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     {
         TFileHandle file(::CreateFileW(AFilename.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file)
+        if (!file) {
+            FResult = HRESULT_FROM_WIN32(::GetLastError());
+            LogTrustResult(AFilename, *FResult);
             return -1;
+        }
         hashed = GTrust.CryptCATAdminCalcHashFromFileHandle(file.get(), &hashSize, hash, 0) &&
                  hashSize <= CatalogHashSize;
         for (DWORD i = 0; hashed && i < hashSize; ++i)
@@ -234,6 +247,8 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     GUID action = GenericVerifyV2;
     const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
     const LONG result = GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
+    FResult = result;
+    LogTrustResult(AFilename, result);
     // The state goes back to the platform before the catalog is released.
     const TBoundHandle<HANDLE> state(FWTrustData.hWVTStateData, [&](HANDLE) {
         FWTrustData.dwStateAction = WTD_STATEACTION_CLOSE;
@@ -309,6 +324,42 @@ TTrustStatus TrustResultToStatus(LONG AResult) {
         return tsSubjectNotTrusted;
     default:
         return tsUnknown;
+    }
+}
+
+std::wstring TrustResultCode(LONG AResult) {
+    std::wstring text = L"0x";
+    const auto value = static_cast<DWORD>(AResult);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        AppendHex(text, static_cast<BYTE>(value >> shift));
+    return text;
+}
+
+std::wstring TrustResultMessage(LONG AResult) {
+    std::wstring text = SystemMessage(static_cast<DWORD>(AResult));
+    if (!text.empty())
+        return text;
+    // Windows has texts for all of these; Wine's message table lacks most, so
+    // the common ones have words of our own.
+    switch (static_cast<DWORD>(AResult)) {
+    case 0x800B0100: // TRUST_E_NOSIGNATURE
+        return L"The file carries no signature";
+    case 0x800B0109: // CERT_E_UNTRUSTEDROOT
+        return L"The certificate chain ends in a root certificate that is not trusted";
+    case 0x800B010A: // CERT_E_CHAINING
+        return L"No certificate chain could be built to a trusted root";
+    case 0x800B0101: // CERT_E_EXPIRED
+        return L"A certificate is outside its validity period";
+    case 0x800B010C: // CERT_E_REVOKED
+        return L"A certificate was revoked by its issuer";
+    case 0x80096010: // TRUST_E_BAD_DIGEST
+        return L"The file's content does not match its signature";
+    case 0x800B0111: // TRUST_E_EXPLICIT_DISTRUST
+        return L"A certificate is marked as not trusted";
+    case 0x800B0004: // TRUST_E_SUBJECT_NOT_TRUSTED
+        return L"The subject is not trusted for the action";
+    default:
+        return {};
     }
 }
 
