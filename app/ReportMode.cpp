@@ -12,6 +12,7 @@
 #include "FormDERodos.h"
 #include "Handles.h"
 #include "SystemMessage.h"
+#include "WholeOrNothing.h"
 #include "WinText.h"
 #include "WindowsVersion.h"
 
@@ -47,20 +48,9 @@ public:
                                    nullptr) &&
                    written == text.size();
         }
-        return WriteAll(FHandle, AUtf8);
-    }
-
-    static bool WriteAll(HANDLE AHandle, const std::string& ABytes) {
-        size_t done = 0;
-        while (done < ABytes.size()) {
-            DWORD written = 0;
-            const auto chunk = static_cast<DWORD>(std::min<size_t>(ABytes.size() - done, 1 << 20));
-            if (!::WriteFile(AHandle, ABytes.data() + done, chunk, &written, nullptr) ||
-                written == 0)
-                return false;
-            done += written;
-        }
-        return true;
+        const DWORD error = WriteAllBytes(FHandle, AUtf8);
+        ::SetLastError(error);
+        return error == 0;
     }
 
 private:
@@ -80,11 +70,9 @@ void WriteReport(const std::wstring& APath, const std::string& AText) {
                                                 SystemMessage(::GetLastError())));
         return;
     }
-    TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file || !TStandardStream::WriteAll(file.get(), AText) || !::FlushFileBuffers(file.get()))
-        throw std::runtime_error(WideToUtf8(L"Cannot write the report to \"" + APath + L"\". " +
-                                            SystemMessage(::GetLastError())));
+    if (const DWORD error = WriteWholeOrNothing(APath, AText))
+        throw std::runtime_error(
+            WideToUtf8(L"Cannot write the report to \"" + APath + L"\". " + SystemMessage(error)));
 }
 
 // What only the JSON holds: the version's name and numbers, each file's size
