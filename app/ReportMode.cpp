@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "CommandLineParameters.h"
+#include "CommandLineUse.h"
 #include "FileSha256.h"
 #include "FormDERodos.h"
 #include "Handles.h"
@@ -111,13 +112,6 @@ TCLPGroup* GReportGroup = nullptr;
 
 } // namespace
 
-std::optional<TReportRequest> ReportRequestOf(const std::vector<std::wstring>& AArguments) {
-    const std::optional<std::wstring> path = FindCmdLineValue(AArguments, L"report");
-    if (!path)
-        return std::nullopt;
-    return TReportRequest{*path, FindCmdLineSwitch(AArguments, L"json")};
-}
-
 std::string LogLinesToText(const std::vector<std::wstring>& ALines) {
     std::wstring text;
     for (const std::wstring& line : ALines)
@@ -144,6 +138,33 @@ int RunReport(TModuleSequence& AModules, const TReportRequest& ARequest) {
     }
     AModules.ShutDown();
     return exitCode;
+}
+
+std::optional<int> RunWithoutWindow(TModuleSequence& AModules, bool AConsole) {
+    const TCommandLineParameters& parameters = CommandLineParameters();
+    const TCommandLineDecision decision =
+        DecideCommandLine(ProcessArguments(), AConsole, [&](const std::wstring& AArgument) {
+            return parameters.Declares(AArgument);
+        });
+    switch (decision.Use) {
+    case cuWindow:
+        return std::nullopt;
+    case cuHelp: {
+        std::vector<std::wstring> lines;
+        parameters.ToLines(lines);
+        if (TStandardStream(STD_OUTPUT_HANDLE).Write(LogLinesToText(lines)))
+            return 0;
+        WriteErrorLine(L"Cannot write the help page to standard output. " +
+                       SystemMessage(::GetLastError()));
+        return ReportNotWrittenExitCode;
+    }
+    case cuReport:
+        return RunReport(AModules, {decision.Path, decision.Json});
+    case cuRefused:
+        break;
+    }
+    WriteErrorLine(decision.Refusal);
+    return ReportNotWrittenExitCode;
 }
 
 void ReportParametersStartUp() {

@@ -6,6 +6,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "Automation.h"
 #include "Handles.h"
@@ -25,28 +26,36 @@ std::string ReadManifest(const std::wstring& AProgram) {
     return std::string(bytes, ::SizeofResource(module.get(), resource));
 }
 
-TEST(Manifest, RequestsAdministratorThemesAndCompatibilityUpTo81) {
-    const std::string manifest = ReadManifest(TestProgramFolder() + L"derodo.exe");
-    ASSERT_FALSE(manifest.empty());
+// The window asks for administrator rights; the console twin, which only
+// reads, runs with the rights of whoever starts it.
+TEST(Manifest, RequestsItsLevelThemesAndCompatibilityUpTo81) {
+    for (const auto& [program, level] : {std::pair{L"derodo.exe", "requireAdministrator"},
+                                         std::pair{L"derodo.com", "asInvoker"}}) {
+        SCOPED_TRACE(level);
+        const std::string manifest = ReadManifest(TestProgramFolder() + program);
+        ASSERT_FALSE(manifest.empty());
 
-    EXPECT_TRUE(std::regex_search(
-        manifest, std::regex(R"re(requestedExecutionLevel\s+level="requireAdministrator")re")));
+        EXPECT_TRUE(std::regex_search(
+            manifest,
+            std::regex(std::string(R"re(requestedExecutionLevel\s+level=")re") + level + "\"")));
 
-    std::set<std::string> supported;
-    const std::regex os(R"re(supportedOS\s+Id="(\{[0-9a-fA-F-]+\})")re");
-    for (auto it = std::sregex_iterator(manifest.begin(), manifest.end(), os);
-         it != std::sregex_iterator(); ++it)
-        supported.insert((*it)[1]);
-    EXPECT_EQ(supported, (std::set<std::string>{
-                             "{e2011457-1546-43c5-a5fe-008deee3d3f0}", // Vista
-                             "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
-                             "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
-                             "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
-                         }));
+        std::set<std::string> supported;
+        const std::regex os(R"re(supportedOS\s+Id="(\{[0-9a-fA-F-]+\})")re");
+        for (auto it = std::sregex_iterator(manifest.begin(), manifest.end(), os);
+             it != std::sregex_iterator(); ++it)
+            supported.insert((*it)[1]);
+        EXPECT_EQ(supported, (std::set<std::string>{
+                                 "{e2011457-1546-43c5-a5fe-008deee3d3f0}", // Vista
+                                 "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
+                                 "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
+                                 "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
+                             }));
 
-    EXPECT_TRUE(std::regex_search(
-        manifest,
-        std::regex(R"re(name="Microsoft\.Windows\.Common-Controls"\s+version="6\.0\.0\.0")re")));
+        EXPECT_TRUE(std::regex_search(
+            manifest,
+            std::regex(
+                R"re(name="Microsoft\.Windows\.Common-Controls"\s+version="6\.0\.0\.0")re")));
+    }
 }
 
 } // namespace
