@@ -3,12 +3,19 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <regex>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "Automation.h"
+#include "DemoCopy.h"
+#include "TestFiles.h"
+#include "WinText.h"
 #include "Handles.h"
 
 namespace {
@@ -55,6 +62,49 @@ TEST(Manifest, RequestsItsLevelThemesAndCompatibilityUpTo81) {
             manifest,
             std::regex(
                 R"re(name="Microsoft\.Windows\.Common-Controls"\s+version="6\.0\.0\.0")re")));
+    }
+}
+
+// The section names of an image. An executable keeps a name longer than
+// eight characters in the string table after its symbols, as "/<offset>".
+std::vector<std::string> SectionNames(const std::string& AImage) {
+    std::vector<std::string> names;
+    if (AImage.size() < sizeof(IMAGE_DOS_HEADER))
+        return names;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(AImage.data());
+    if (static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS) > AImage.size())
+        return names;
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(AImage.data() + dos->e_lfanew);
+    const size_t strings = static_cast<size_t>(nt->FileHeader.PointerToSymbolTable) +
+                           static_cast<size_t>(nt->FileHeader.NumberOfSymbols) * 18;
+    const auto* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        if (reinterpret_cast<const char*>(section + 1) > AImage.data() + AImage.size())
+            break;
+        std::string name(reinterpret_cast<const char*>(section->Name),
+                         strnlen(reinterpret_cast<const char*>(section->Name), 8));
+        if (name.rfind('/', 0) == 0) {
+            const size_t at = strings + std::strtoul(name.c_str() + 1, nullptr, 10);
+            name = at < AImage.size() ? std::string(AImage.c_str() + at) : std::string();
+        }
+        names.push_back(name);
+    }
+    return names;
+}
+
+// The programs of the demo folder as they ship: without their debug
+// information, with a link to the file that keeps it, a few MB.
+TEST(Manifest, TheShippedProgramsAreStrippedAndLinkTheirDebugInformation) {
+    TDemoCopy demo(L"shipped");
+    for (const wchar_t* program : {L"derodo.exe", L"derodo.com"}) {
+        SCOPED_TRACE(WideToUtf8(program));
+        const std::string image = ReadWholeFile(demo.File(program));
+        ASSERT_FALSE(image.empty());
+        EXPECT_LT(image.size(), 8u << 20);
+        const std::vector<std::string> names = SectionNames(image);
+        EXPECT_NE(std::find(names.begin(), names.end(), ".gnu_debuglink"), names.end());
+        for (const std::string& name : names)
+            EXPECT_NE(name.rfind(".debug_", 0), 0u) << name;
     }
 }
 
