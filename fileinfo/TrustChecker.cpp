@@ -80,6 +80,19 @@ std::wstring CertificateName(PCCERT_CONTEXT ACertificate, DWORD AType, DWORD AFl
     return buffer;
 }
 
+// Words for the common results of a trust check, where the system has none.
+constexpr std::pair<DWORD, const wchar_t*> OwnResultWords[] = {
+    {0x800B0100, L"The file carries no signature"}, // TRUST_E_NOSIGNATURE
+    // CERT_E_UNTRUSTEDROOT
+    {0x800B0109, L"The certificate chain ends in a root certificate that is not trusted"},
+    {0x800B010A, L"No certificate chain could be built to a trusted root"}, // CERT_E_CHAINING
+    {0x800B0101, L"A certificate is outside its validity period"},          // CERT_E_EXPIRED
+    {0x800B010C, L"A certificate was revoked by its issuer"},               // CERT_E_REVOKED
+    {0x80096010, L"The file's content does not match its signature"},       // TRUST_E_BAD_DIGEST
+    {0x800B0111, L"A certificate is marked as not trusted"},    // TRUST_E_EXPLICIT_DISTRUST
+    {0x800B0004, L"The subject is not trusted for the action"}, // TRUST_E_SUBJECT_NOT_TRUSTED
+};
+
 // Every check's raw result in the debug log, whatever its status words hide.
 void LogTrustResult(const std::wstring& AFilename, LONG AResult) {
     if (TDebugLogger* logger = DebugLogger())
@@ -341,26 +354,11 @@ std::wstring TrustResultMessage(LONG AResult) {
         return text;
     // Windows has texts for all of these; Wine's message table lacks most, so
     // the common ones have words of our own.
-    switch (static_cast<DWORD>(AResult)) {
-    case 0x800B0100: // TRUST_E_NOSIGNATURE
-        return L"The file carries no signature";
-    case 0x800B0109: // CERT_E_UNTRUSTEDROOT
-        return L"The certificate chain ends in a root certificate that is not trusted";
-    case 0x800B010A: // CERT_E_CHAINING
-        return L"No certificate chain could be built to a trusted root";
-    case 0x800B0101: // CERT_E_EXPIRED
-        return L"A certificate is outside its validity period";
-    case 0x800B010C: // CERT_E_REVOKED
-        return L"A certificate was revoked by its issuer";
-    case 0x80096010: // TRUST_E_BAD_DIGEST
-        return L"The file's content does not match its signature";
-    case 0x800B0111: // TRUST_E_EXPLICIT_DISTRUST
-        return L"A certificate is marked as not trusted";
-    case 0x800B0004: // TRUST_E_SUBJECT_NOT_TRUSTED
-        return L"The subject is not trusted for the action";
-    default:
-        return {};
+    for (const auto& [result, words] : OwnResultWords) {
+        if (result == static_cast<DWORD>(AResult))
+            return words;
     }
+    return text;
 }
 
 const wchar_t* TrustStatusWords(TTrustStatus AStatus) {
