@@ -24,6 +24,12 @@ function(derodo_add_demo_target)
   get_property(depends GLOBAL PROPERTY DERODO_DEMO_DEPENDS)
   set(commands COMMAND ${CMAKE_COMMAND} -E make_directory ${DERODO_DEMO_DIR}
                COMMAND ${CMAKE_COMMAND} -E make_directory ${DERODO_DEBUG_DIR})
+  # A toolchain without objcopy (MSVC, whose debug information is a PDB of
+  # its own anyway) ships them as built.
+  if(NOT CMAKE_OBJCOPY)
+    list(APPEND items ${stripped})
+    set(stripped)
+  endif()
   foreach(item ${stripped})
     set(built $<TARGET_FILE:${item}>)
     set(debug ${DERODO_DEBUG_DIR}/$<TARGET_FILE_NAME:${item}>.debug)
