@@ -19,6 +19,7 @@
 #include "FileDigest.h"
 #include "LiveProtectionFiles.h"
 #include "LoopbackServer.h"
+#include "SmallVolume.h"
 #include "SystemMessage.h"
 #include "TestBuilds.h"
 #include "TestCA.h"
@@ -390,65 +391,6 @@ TEST(AlternativeFilesWindow, AToolKilledAtAnyPointLeavesEveryFileWholeAndTheNext
         EXPECT_FALSE(Exists(backup(i) + L".partial")) << WideToUtf8(name);
     }
 }
-
-// A small volume of its own, mounted for one test: Wine reaches it through
-// drive Z:, which maps the Unix root.
-class TSmallVolume {
-public:
-    explicit TSmallVolume(const std::wstring& AName, const std::wstring& ASize)
-        : FUnixFolder(L"/tmp/" + AName + L"-" + std::to_wstring(::GetCurrentProcessId())) {
-        // A system that lets us mount nothing says so beside the folder.
-        Shell(L"mkdir -p " + FUnixFolder + L" && (mount -t tmpfs -o size=" + ASize + L" tmpfs " +
-              FUnixFolder + L" && touch " + FUnixFolder + L"/mounted || touch " + FUnixFolder +
-              L".refused)");
-        WaitUntil([&] { return Exists(Folder() + L"mounted") || Refused(); });
-    }
-    TSmallVolume(const TSmallVolume&) = delete;
-    TSmallVolume& operator=(const TSmallVolume&) = delete;
-    ~TSmallVolume() {
-        // Detached at once even while a killed program's files are still open.
-        if (Refused()) {
-            Shell(L"rmdir " + FUnixFolder + L"; rm -f " + FUnixFolder + L".refused");
-            return;
-        }
-        Shell(L"umount -l " + FUnixFolder + L" && rmdir " + FUnixFolder);
-        WaitUntil([&] { return !Exists(Folder() + L"mounted"); });
-    }
-
-    bool Mounted() const { return Exists(Folder() + L"mounted"); }
-    bool Refused() const {
-        std::wstring marker = L"Z:" + FUnixFolder + L".refused";
-        std::replace(marker.begin(), marker.end(), L'/', L'\\');
-        return Exists(marker);
-    }
-    // The folder, with its trailing "\".
-    std::wstring Folder() const {
-        std::wstring folder = L"Z:" + FUnixFolder + L"\\";
-        std::replace(folder.begin(), folder.end(), L'/', L'\\');
-        return folder;
-    }
-
-private:
-    // Wine starts a Unix program named by its Unix path; its end is seen in
-    // what it does, not waited for.
-    static void Shell(std::wstring ACommand) {
-        std::wstring commandLine = L"/bin/sh -c \"" + ACommand + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process{};
-        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &startup, &process)) {
-            TKernelHandle thread(process.hThread), handle(process.hProcess);
-        }
-    }
-    template <typename Predicate> static void WaitUntil(Predicate APredicate) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!APredicate() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-
-    std::wstring FUnixFolder;
-};
 
 TEST(AlternativeFilesWindow, AWriteThatFillsTheVolumeLeavesTheInstalledFileAsItWas) {
     ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
