@@ -67,21 +67,31 @@ struct TExtendedBasicInformation {
 };
 constexpr ULONG FrozenFlag = 1UL << 4;
 
+using TNtQueryInformationProcess = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+
+// Looked up at run time: only ntdll exports it, and the program imports
+// nothing but KnownDLLs.
+bool QueryProcess(HANDLE AProcess, PROCESSINFOCLASS AClass, void* AInformation, ULONG ASize) {
+    static const auto query = reinterpret_cast<TNtQueryInformationProcess>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    return query && query(AProcess, AClass, AInformation, ASize, nullptr) >= 0;
+}
+
 // A frozen process (a packaged app the system keeps suspended in the
-// background) runs no thread, ours included, until it is thawed.
+// background) runs no thread, ours included, until it is thawed. Wine knows
+// no extended basic information (STATUS_INFO_LENGTH_MISMATCH): not frozen.
 bool IsFrozen(HANDLE AProcess) {
     TExtendedBasicInformation info{};
     info.Size = sizeof(info);
-    return ::NtQueryInformationProcess(AProcess, ProcessBasicInformation, &info, sizeof(info),
-                                       nullptr) >= 0 &&
+    return QueryProcess(AProcess, ProcessBasicInformation, &info, sizeof(info)) &&
            (info.Flags & FrozenFlag) != 0;
 }
 
-// The system stops when a critical process ends.
+// The system stops when a critical process ends. Wine does not know the
+// question (STATUS_INVALID_INFO_CLASS): not critical.
 bool IsCritical(HANDLE AProcess) {
     ULONG critical = 0;
-    return ::NtQueryInformationProcess(AProcess, ProcessBreakOnTermination, &critical,
-                                       sizeof(critical), nullptr) >= 0 &&
+    return QueryProcess(AProcess, ProcessBreakOnTermination, &critical, sizeof(critical)) &&
            critical != 0;
 }
 
