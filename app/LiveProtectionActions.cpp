@@ -3,7 +3,29 @@
 // test, so the state reached stands right below the action.
 #include <exception>
 
+#include "DirectActivation.h"
 #include "FormDERodos.h"
+
+namespace {
+
+// The failure lines of a message that may hold several, separated by "\n".
+std::vector<std::wstring> MessageLines(const std::wstring& AMessage) {
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    for (size_t end = AMessage.find(L'\n'); end != std::wstring::npos;
+         start = end + 1, end = AMessage.find(L'\n', start))
+        lines.push_back(AMessage.substr(start, end - start));
+    lines.push_back(AMessage.substr(start));
+    return lines;
+}
+
+// A driver Windows refused to start gets one more line: what to check.
+void LogDriverRefusal(TConsoleLog& ALog, DWORD AErrorCode) {
+    if (const std::wstring advice = DriverRefusalLine(AErrorCode); !advice.empty())
+        ALog.LogFailure(advice);
+}
+
+} // namespace
 
 void TFormDERodos::BindLiveProtectionActions() {
     Bind(TActionId::aLPInstall, &TFormDERodos::aLPInstallExecute);
@@ -24,14 +46,20 @@ void TFormDERodos::aLPInstallExecute(const TAction&) {
 }
 
 void TFormDERodos::aLPLoadExecute(const TAction&) {
-    if (!FServices.Hook().LoadInjectionDriver())
+    if (!FServices.Hook().LoadInjectionDriver()) {
+        const DWORD error = ::GetLastError();
         LogFailure(L"LOAD: The Live Protection System Driver could not be loaded.");
+        LogDriverRefusal(*this, error);
+    }
     RunStateTest();
 }
 
 void TFormDERodos::aLPStartExecute(const TAction&) {
-    if (!FServices.Hook().StartInjectionDriver())
+    if (!FServices.Hook().StartInjectionDriver()) {
+        const DWORD error = ::GetLastError();
         LogFailure(L"START: The Live Protection System Driver could not be started.");
+        LogDriverRefusal(*this, error);
+    }
     RunStateTest();
 }
 
@@ -76,8 +104,10 @@ void TFormDERodos::aTestDirectExecute(const TAction&) {
         std::wstring message;
         const bool active = FServices.Hook().InstallHook(message);
         LogResult(active, L"InstallHook");
-        if (!active)
-            LogFailure(message);
+        if (!active) {
+            for (const std::wstring& line : MessageLines(message))
+                LogFailure(line);
+        }
     } catch (...) {
         error = std::current_exception();
     }

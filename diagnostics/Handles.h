@@ -86,6 +86,7 @@ using TMappedView = TUniqueHandle<TNullHandleTraits<LPCVOID, &::UnmapViewOfFile>
 using TFontHandle = TUniqueHandle<TNullHandleTraits<HFONT, &::DeleteObject>>;
 using TLocalMemory = TUniqueHandle<TNullHandleTraits<HLOCAL, &::LocalFree>>;
 using TVectoredHandler = TUniqueHandle<TNullHandleTraits<PVOID, &::RemoveVectoredExceptionHandler>>;
+using TEnvironmentStrings = TUniqueHandle<TNullHandleTraits<LPWCH, &::FreeEnvironmentStringsW>>;
 
 // FindFirstFileW reports failure with INVALID_HANDLE_VALUE; FindClose ends the search.
 struct TFindHandleTraits {

@@ -1,5 +1,6 @@
 #include "DirectActivation.h"
 
+#include "InjectionRules.h"
 #include "SystemMessage.h"
 #include "Translate.h"
 
@@ -10,6 +11,11 @@ std::wstring CodeMessage(const wchar_t* AFormat, DWORD ACode) {
 }
 
 } // namespace
+
+std::wstring DriverRefusalLine(DWORD AErrorCode) {
+    const wchar_t* advice = DriverRefusalAdvice(AErrorCode);
+    return advice ? Translate(advice) : std::wstring();
+}
 
 std::wstring FormatCodeMessage(const std::wstring& AFormat, int32_t ACode,
                                const std::wstring& AText) {
@@ -53,8 +59,11 @@ bool TActivationSteps::InstallHook(std::wstring& AErrorMessage) {
         return false;
     }
     if (!IsInjectionDriverRunning() && !StartInjectionDriver()) {
+        const DWORD error = LastError();
         AErrorMessage = CodeMessage(
-            L"Could not start the Live Protection driver; error code is %d (%s).", LastError());
+            L"Could not start the Live Protection driver; error code is %d (%s).", error);
+        if (const std::wstring advice = DriverRefusalLine(error); !advice.empty())
+            AErrorMessage += L"\n" + advice;
         return false;
     }
     if (!IsInjectionDriverRunning()) {

@@ -22,9 +22,14 @@ public:
 
     // True when Live Protection is active at the end. Otherwise AErrorMessage
     // is the translated message of the first step that failed; on success it
-    // is left as passed.
+    // is left as passed. When Windows refused to start the driver (577, 1275)
+    // the message has a second line, after a "\n", that says what to check.
     bool InstallHook(std::wstring& AErrorMessage) final;
 };
+
+// The translated line for a driver start that failed with AErrorCode when
+// Windows refused the driver (DriverRefusalAdvice); empty for other codes.
+std::wstring DriverRefusalLine(DWORD AErrorCode);
 
 // Fills a message format's "%d" with the code as a signed number and the
 // "%s" after it with the text; "%%" is a percent sign. Any other "%" stays as

@@ -28,6 +28,7 @@ public:
     virtual bool UnInjectAllLibraries32() = 0;
 
     // The direct activation: true when Live Protection is active at the end;
-    // otherwise AErrorMessage says which step failed and why.
+    // otherwise AErrorMessage says which step failed and why, in one line or
+    // in lines separated by "\n".
     virtual bool InstallHook(std::wstring& AErrorMessage) = 0;
 };

@@ -1,6 +1,7 @@
 #include "InjectionDriver.h"
 
 #include "Deadline.h"
+#include "DebugLogger.h"
 #include "Handles.h"
 #include "InjectionRecord.h"
 #include "InjectionRules.h"
@@ -32,11 +33,16 @@ std::wstring LibraryOfKind(const std::wstring& ALibraryFile, TProcessLibrary AKi
 TRemoteThread StartLoad(HANDLE AProcess, const std::wstring& ALibraryFile) {
     TRemoteThread started;
     const TProcessLibrary kind = LibraryKindOf(AProcess);
-    if (kind == plNone)
+    if (kind == plNone) {
+        started.Start = vsNoLibrary;
         return started;
+    }
     const std::wstring library = LibraryOfKind(ALibraryFile, kind);
-    if (FindModuleIn(AProcess, ExtractFileName(library), kind))
+    const TModuleSearch search = SearchModuleIn(AProcess, ExtractFileName(library), kind);
+    if (search.Module) {
+        started.Start = vsNothingToDo;
         return started;
+    }
     const LPTHREAD_START_ROUTINE loadLibrary =
         RemoteKernel32Routine(AProcess, kind, "LoadLibraryW");
     if (!loadLibrary)
@@ -47,27 +53,49 @@ TRemoteThread StartLoad(HANDLE AProcess, const std::wstring& ALibraryFile) {
         !::WriteProcessMemory(AProcess, started.Memory.get(), library.c_str(), size, nullptr))
         return started;
     // The thread's exit code holds only the low half of a 64-bit module
-    // handle, so whether the load worked is seen in the module list instead.
+    // handle: a zero is checked in the module list (LoadedAfterLoad).
     started.Thread = StartRemoteThread(AProcess, loadLibrary, started.Memory.get());
+    if (started.Thread)
+        started.Start = vsStarted;
     return started;
+}
+
+bool LoadedAfterLoad(HANDLE AProcess, const std::wstring& ALibraryFile) {
+    const TProcessLibrary kind = LibraryKindOf(AProcess);
+    return kind != plNone &&
+           FindModuleIn(AProcess, ExtractFileName(LibraryOfKind(ALibraryFile, kind)), kind);
 }
 
 TRemoteThread StartFree(HANDLE AProcess, const std::wstring& ALibraryFile) {
     TRemoteThread started;
     const TProcessLibrary kind = LibraryKindOf(AProcess);
-    if (kind == plNone)
+    if (kind == plNone) {
+        started.Start = vsNoLibrary;
         return started;
-    const HMODULE module =
-        FindModuleIn(AProcess, ExtractFileName(LibraryOfKind(ALibraryFile, kind)), kind);
-    if (!module)
+    }
+    // A list that cannot be read is no proof that the library is not there.
+    const TModuleSearch search =
+        SearchModuleIn(AProcess, ExtractFileName(LibraryOfKind(ALibraryFile, kind)), kind);
+    if (!search.Listed)
         return started;
-    started.Thread =
-        StartRemoteThread(AProcess, RemoteKernel32Routine(AProcess, kind, "FreeLibrary"), module);
+    if (!search.Module) {
+        started.Start = vsNothingToDo;
+        return started;
+    }
+    started.Thread = StartRemoteThread(
+        AProcess, RemoteKernel32Routine(AProcess, kind, "FreeLibrary"), search.Module);
+    if (started.Thread)
+        started.Start = vsStarted;
     return started;
 }
 
-BOOL Answer(const TRemoteOutcome& AOutcome) {
-    if (AOutcome.Late > 0)
+// Every call leaves one line with the outcome of each admitted process.
+BOOL Answer(const wchar_t* ARoutine, const std::wstring& ALibraryFile,
+            TInjectionDirection ADirection, const TInjectionCounts& ACounts) {
+    if (TDebugLogger* logger = DebugLogger())
+        logger->LogMessage(InjectionCountsText(ARoutine, ALibraryFile, ADirection, ACounts),
+                           dlvDefault);
+    if (ACounts.Failed())
         return Fail(ERROR_TIMEOUT);
     ::SetLastError(ERROR_SUCCESS);
     return TRUE;
@@ -91,11 +119,15 @@ BOOL InjInjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
         !::LoadLibraryW(own.c_str()))
         return FALSE;
     RecordInjection(ADriverName, given);
-    TRemoteOutcome outcome;
-    if (AOtherProcesses)
-        outcome = RunInOtherProcesses(ATarget, AIncludeMask, AExcludeMask, ATimeout,
-                                      [&](HANDLE AProcess) { return StartLoad(AProcess, given); });
-    return Answer(outcome);
+    TInjectionCounts counts;
+    if (AOtherProcesses) {
+        TRemoteWork work;
+        work.Direction = idLoad;
+        work.Start = [&](HANDLE AProcess) { return StartLoad(AProcess, given); };
+        work.Loaded = [&](HANDLE AProcess) { return LoadedAfterLoad(AProcess, given); };
+        counts = RunInOtherProcesses(ATarget, AIncludeMask, AExcludeMask, ATimeout, work);
+    }
+    return Answer(L"InjInjectLibrary", given, idLoad, counts);
 }
 
 BOOL InjUninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
@@ -112,11 +144,14 @@ BOOL InjUninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget
             return FALSE;
     }
     ForgetInjection(ADriverName, given);
-    TRemoteOutcome outcome;
-    if (AOtherProcesses)
-        outcome = RunInOtherProcesses(ATarget, AIncludeMask, AExcludeMask, ATimeout,
-                                      [&](HANDLE AProcess) { return StartFree(AProcess, given); });
-    return Answer(outcome);
+    TInjectionCounts counts;
+    if (AOtherProcesses) {
+        TRemoteWork work;
+        work.Direction = idFree;
+        work.Start = [&](HANDLE AProcess) { return StartFree(AProcess, given); };
+        counts = RunInOtherProcesses(ATarget, AIncludeMask, AExcludeMask, ATimeout, work);
+    }
+    return Answer(L"InjUninjectLibrary", given, idFree, counts);
 }
 
 BOOL InjUninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) {

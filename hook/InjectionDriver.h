@@ -25,19 +25,27 @@
 // other way round; 32-bit (WOW64) processes get the 32-bit one.
 //
 // Fails while the driver is not running and when the library does not load
-// into the calling process. Processes that cannot be opened, or in which no
-// thread can be started, are passed over. The remote threads are started in
-// all processes first and then waited for together, ATimeout milliseconds
-// from the call's start at most: when some processes were not done by then,
-// the call answers zero with ERROR_TIMEOUT, although the library stays
-// loaded, and recorded, where it got in (the calling process among them), and
-// a late process may still get it once its thread runs. Nonzero means every
-// admitted process was dealt with; the last error is then 0.
+// into the calling process. The remote threads are started in all other
+// processes first and then waited for together, ATimeout milliseconds from
+// the call's start at most. Each admitted process ends with one outcome
+// (InjectionOutcomes.h): loaded (or had it already), load refused (its
+// thread answered 0 and the library is not there), late (its thread did not
+// end in time, or the time was up before its turn), frozen or critical
+// (passed over before any thread was made), not opened, no thread started,
+// no library of the pair, or ended meanwhile. Only a late process that still
+// runs makes the call fail: it answers zero with ERROR_TIMEOUT, although the
+// library stays loaded, and recorded, where it got in (the calling process
+// among them), and a late process may still get it once its thread runs.
+// Every other outcome leaves the answer nonzero with the last error 0; each
+// call writes one line to the debug log with the count of every outcome, so
+// a refused, frozen or critical process is not silent.
 BOOL InjInjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
                       BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
                       const void* AReserved, DWORD ATimeout);
 // The reverse: drops the reference the injection holds in each process, with
-// the same rules for bitness, masks, time-out and answer.
+// the same rules for bitness, masks, time-out, outcomes and answer ("refused"
+// when FreeLibrary answered 0 there; a process whose module list cannot be
+// read counts as "no thread started", never as done).
 BOOL InjUninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
                         BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
                         const void* AReserved, DWORD ATimeout);

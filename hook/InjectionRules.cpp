@@ -16,6 +16,15 @@ const wchar_t* DriverFileForArchitecture(uint16_t AArchitecture, const wchar_t* 
     }
 }
 
+const wchar_t* DriverRefusalAdvice(uint32_t AErrorCode) {
+    if (AErrorCode != DriverSignatureRefused && AErrorCode != DriverBlocked)
+        return nullptr;
+    return L"Windows did not accept the signature of the Live Protection driver. Check test "
+           L"signing (bcdedit /enum {current}: testsigning Yes), Secure Boot (msinfo32), Memory "
+           L"integrity (Windows Security, Device security, Core isolation) and the Code "
+           L"Integrity event log (Microsoft-Windows-CodeIntegrity/Operational).";
+}
+
 bool SameFileName(const std::wstring& A, const std::wstring& B) {
     return SameTextIgnoringCase(A, B);
 }

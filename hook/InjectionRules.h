@@ -14,6 +14,16 @@ inline constexpr uint16_t ArchitectureARM64 = 12;
 // The driver file for the processor architecture of the running Windows.
 const wchar_t* DriverFileForArchitecture(uint16_t AArchitecture, const wchar_t* ADriverFile32,
                                          const wchar_t* ADriverFile64);
+// System error codes with which Windows refuses to start a driver whose
+// signature it does not accept: ERROR_INVALID_IMAGE_HASH (test-signed or
+// cross-signed under Secure Boot, Memory integrity) and ERROR_DRIVER_BLOCKED
+// (on the blocklist).
+inline constexpr uint32_t DriverSignatureRefused = 577;
+inline constexpr uint32_t DriverBlocked = 1275;
+// What to check when the driver's start failed with that code, as the English
+// text to translate; null for a code that is no refusal of the driver.
+const wchar_t* DriverRefusalAdvice(uint32_t AErrorCode);
+
 // Whether two file names are the same, letter case aside.
 bool SameFileName(const std::wstring& A, const std::wstring& B);
 // Whether a "|"-separated mask names the executable.

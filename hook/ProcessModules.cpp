@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "Deadline.h"
 #include "ExportTable.h"
 #include "ProgramPath.h"
 #include "WinText.h"
@@ -13,6 +14,16 @@ namespace {
 // Forwarders lead from kernel32 to a few other system modules; a chain this
 // long is a loop.
 constexpr int MaxForwards = 8;
+
+// A process that has just been created has no module list until its loader
+// has set it up: Windows answers ERROR_PARTIAL_COPY meanwhile, Wine
+// ERROR_NOACCESS. It is asked again for this long.
+constexpr DWORD NotSetUpRetryTime = 500;
+constexpr DWORD NotSetUpPause = 10;
+
+bool ModuleListNotSetUp(DWORD AError) {
+    return AError == ERROR_PARTIAL_COPY || AError == ERROR_NOACCESS;
+}
 
 using TIsWow64Process2 = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
 
@@ -56,18 +67,26 @@ bool Machines(HANDLE AProcess, uint16_t& ANative, uint16_t& AWow64) {
     return true;
 }
 
-std::vector<HMODULE> ModulesOf(HANDLE AProcess, DWORD AFilter) {
-    std::vector<HMODULE> modules(256);
+// False when the list cannot be read.
+bool ModulesOf(HANDLE AProcess, DWORD AFilter, std::vector<HMODULE>& AModules) {
+    const TDeadline retryEnd(NotSetUpRetryTime);
+    AModules.assign(256, nullptr);
     for (;;) {
-        const DWORD size = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
+        const DWORD size = static_cast<DWORD>(AModules.size() * sizeof(HMODULE));
         DWORD needed = 0;
-        if (!::EnumProcessModulesEx(AProcess, modules.data(), size, &needed, AFilter))
-            return {};
-        if (needed <= size) {
-            modules.resize(needed / sizeof(HMODULE));
-            return modules;
+        if (!::EnumProcessModulesEx(AProcess, AModules.data(), size, &needed, AFilter)) {
+            if (!ModuleListNotSetUp(::GetLastError()) || retryEnd.Remaining() == 0) {
+                AModules.clear();
+                return false;
+            }
+            ::Sleep(NotSetUpPause);
+            continue;
         }
-        modules.resize(needed / sizeof(HMODULE) + 16);
+        if (needed <= size) {
+            AModules.resize(needed / sizeof(HMODULE));
+            return true;
+        }
+        AModules.resize(needed / sizeof(HMODULE) + 16);
     }
 }
 
@@ -90,9 +109,10 @@ TImageReader RemoteImage(HANDLE AProcess, HMODULE AModule) {
 
 // The machine of the process's executable, the first of its modules.
 uint16_t ImageMachine(HANDLE AProcess) {
-    const std::vector<HMODULE> modules = ModulesOf(AProcess, LIST_MODULES_DEFAULT);
+    std::vector<HMODULE> modules;
     TImageHeaders headers;
-    if (modules.empty() || !ReadImageHeaders(RemoteImage(AProcess, modules.front()), headers))
+    if (!ModulesOf(AProcess, LIST_MODULES_DEFAULT, modules) || modules.empty() ||
+        !ReadImageHeaders(RemoteImage(AProcess, modules.front()), headers))
         return PEMachineUnknown;
     return headers.Machine;
 }
@@ -114,8 +134,16 @@ TProcessLibrary OwnLibraryKind() {
 }
 
 HMODULE FindModuleIn(HANDLE AProcess, const std::wstring& AFileName, TProcessLibrary AKind) {
-    if (AFileName.empty())
-        return nullptr;
+    return SearchModuleIn(AProcess, AFileName, AKind).Module;
+}
+
+TModuleSearch SearchModuleIn(HANDLE AProcess, const std::wstring& AFileName,
+                             TProcessLibrary AKind) {
+    TModuleSearch search;
+    if (AFileName.empty()) {
+        search.Listed = true;
+        return search;
+    }
     // In this process the loader answers by base name at once; walking the
     // module list reads it through the process-memory calls, entry by entry,
     // which costs a tenth of a second and more under Wine. The loader adds
@@ -127,19 +155,25 @@ HMODULE FindModuleIn(HANDLE AProcess, const std::wstring& AFileName, TProcessLib
             AFileName.find(L'.') == std::wstring::npos ? AFileName + L"." : AFileName;
         HMODULE module = nullptr;
         wchar_t path[MAX_PATH * 2];
-        if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, query.c_str(),
-                                  &module) ||
-            ::GetModuleFileNameW(module, path, MAX_PATH * 2) == 0)
-            return nullptr;
-        return SameFileName(ExtractFileName(path), AFileName) ? module : nullptr;
+        search.Listed = true;
+        if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, query.c_str(),
+                                 &module) &&
+            ::GetModuleFileNameW(module, path, MAX_PATH * 2) != 0 &&
+            SameFileName(ExtractFileName(path), AFileName))
+            search.Module = module;
+        return search;
     }
+    std::vector<HMODULE> modules;
+    search.Listed = ModulesOf(AProcess, ModuleFilter(AKind), modules);
     wchar_t name[MAX_PATH];
-    for (HMODULE module : ModulesOf(AProcess, ModuleFilter(AKind))) {
+    for (HMODULE module : modules) {
         const DWORD length = ::GetModuleBaseNameW(AProcess, module, name, MAX_PATH);
-        if (length > 0 && SameFileName(std::wstring(name, length), AFileName))
-            return module;
+        if (length > 0 && SameFileName(std::wstring(name, length), AFileName)) {
+            search.Module = module;
+            break;
+        }
     }
-    return nullptr;
+    return search;
 }
 
 LPTHREAD_START_ROUTINE RemoteKernel32Routine(HANDLE AProcess, TProcessLibrary AKind,

@@ -18,8 +18,17 @@
 TProcessLibrary LibraryKindOf(HANDLE AProcess);
 
 // The module of that file name among the process's modules of that kind
-// (pl32: its 32-bit modules; otherwise its native ones).
+// (pl32: its 32-bit modules; otherwise its native ones). A process whose
+// module list is not set up yet (right after its start) is asked again for
+// a short bounded time.
 HMODULE FindModuleIn(HANDLE AProcess, const std::wstring& AFileName, TProcessLibrary AKind);
+// The same, telling a module that is not there from a list that could not be
+// read (Listed false).
+struct TModuleSearch {
+    bool Listed = false;
+    HMODULE Module = nullptr;
+};
+TModuleSearch SearchModuleIn(HANDLE AProcess, const std::wstring& AFileName, TProcessLibrary AKind);
 
 // The address, in the process, of the kernel32 routine of that name for a
 // process of that kind, forwarders followed: ours for a process of our own

@@ -57,7 +57,64 @@ bool WriteDescription(HKEY AKey, const std::wstring& ADescription) {
                             size) == ERROR_SUCCESS;
 }
 
+// Waits until the started service runs; false with the reason otherwise.
+bool WaitUntilRunning(SC_HANDLE AService, DWORD& AErrorCode) {
+    TServiceStartWatch watch(::GetTickCount64());
+    for (;;) {
+        SERVICE_STATUS status{};
+        if (!::QueryServiceStatus(AService, &status)) {
+            AErrorCode = LogFailedCall(L"vxnServiceStart.QueryServiceStatus");
+            return false;
+        }
+        switch (watch.Look(status.dwCurrentState, status.dwCheckPoint, status.dwWaitHint,
+                           ::GetTickCount64())) {
+        case sswRunning:
+            return true;
+        case sswWait:
+            ::Sleep(watch.Pause());
+            continue;
+        case sswStopped:
+            AErrorCode = status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR
+                             ? status.dwServiceSpecificExitCode
+                             : status.dwWin32ExitCode;
+            if (AErrorCode == 0)
+                AErrorCode = ERROR_SERVICE_NOT_ACTIVE;
+            break;
+        case sswStalled:
+        case sswTooLong:
+            AErrorCode = ERROR_SERVICE_REQUEST_TIMEOUT;
+            break;
+        }
+        LogFailedCall(L"vxnServiceStart.WaitForRunning", AErrorCode);
+        return false;
+    }
+}
+
 } // namespace
+
+TServiceStartVerdict TServiceStartWatch::Look(DWORD AState, DWORD ACheckPoint, DWORD AWaitHint,
+                                              unsigned long long ANow) {
+    if (AState == SERVICE_RUNNING)
+        return sswRunning;
+    if (AState == SERVICE_STOPPED)
+        return sswStopped;
+    if (!FLooked || ACheckPoint > FCheckPoint) {
+        FLooked = true;
+        FCheckPoint = ACheckPoint;
+        FProgressAt = ANow;
+        FWaitHint = AWaitHint > MinimumWaitHint ? AWaitHint : MinimumWaitHint;
+    }
+    if (ANow - FStart >= ServiceStartCap)
+        return sswTooLong;
+    if (ANow - FProgressAt > FWaitHint)
+        return sswStalled;
+    return sswWait;
+}
+
+DWORD TServiceStartWatch::Pause() const {
+    const DWORD tenth = FWaitHint / 10;
+    return tenth < 50 ? 50 : tenth > 1000 ? 1000 : tenth;
+}
 
 TServiceStartAction ServiceStartAction(DWORD ACurrentState) {
     switch (ACurrentState) {
@@ -114,7 +171,7 @@ bool vxnServiceStart(const std::wstring& AServiceName, DWORD& AErrorCode) {
     switch (ServiceStartAction(status.dwCurrentState)) {
     case ssaRequestStart:
         if (::StartServiceW(opened.Service.get(), 0, nullptr))
-            return true;
+            return WaitUntilRunning(opened.Service.get(), AErrorCode);
         AErrorCode = LogFailedCall(L"vxnServiceStart.StartServiceW");
         return false;
     case ssaAlreadyRunning:
@@ -123,6 +180,19 @@ bool vxnServiceStart(const std::wstring& AServiceName, DWORD& AErrorCode) {
     default:
         return false;
     }
+}
+
+bool ServiceComingUp(const std::wstring& AServiceName) {
+    const TServiceHandle manager(OpenManager(GENERIC_READ));
+    const TServiceHandle service(
+        manager ? ::OpenServiceW(manager.get(), AServiceName.c_str(), SERVICE_QUERY_STATUS)
+                : nullptr);
+    SERVICE_STATUS status{};
+    if (!service || !::QueryServiceStatus(service.get(), &status))
+        return false;
+    return status.dwCurrentState == SERVICE_RUNNING ||
+           status.dwCurrentState == SERVICE_START_PENDING ||
+           status.dwCurrentState == SERVICE_CONTINUE_PENDING;
 }
 
 bool vxnServiceInstall(const std::wstring& AFileName, const std::wstring& AServiceName,

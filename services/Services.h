@@ -27,8 +27,11 @@ bool vxnServiceExists(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode);
 bool vxnServiceRunning(const std::wstring& AServiceName, DWORD& AErrorCode);
 bool vxnServiceRunning(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode);
 
-// True when the service runs already or its start request was accepted; it
-// does not wait for the service to be running. AErrorCode starts at 0.
+// True when the service runs: already, or after its start request, waited for
+// as the service control manager's convention has it (TServiceStartWatch).
+// A service that stops on the way fails with its exit code (1062 without
+// one), one that stalls or takes longer than ServiceStartCap with 1053; both
+// are logged as "vxnServiceStart.WaitForRunning". AErrorCode starts at 0.
 bool vxnServiceStart(const std::wstring& AServiceName, DWORD& AErrorCode);
 bool vxnServiceStart(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode);
 
@@ -39,6 +42,42 @@ bool vxnServiceInstall(const std::wstring& AFileName, const std::wstring& AServi
                        const std::wstring& ADisplayName, const std::wstring& ADescription,
                        DWORD& AErrorCode);
 bool vxnServiceInstall(const TServiceInfo9& AServiceInfo, DWORD& AErrorCode);
+
+// Whether the service is running or on its way there (start or continue
+// pending), so that a service of the suite will soon listen. Logs nothing.
+bool ServiceComingUp(const std::wstring& AServiceName);
+
+// The longest vxnServiceStart waits for a service to run, however steadily
+// it reports progress.
+inline constexpr DWORD ServiceStartCap = 30000;
+
+// The wait for a service that was asked to start, by the service control
+// manager's convention: while it is pending, it must raise its checkpoint
+// within the wait hint it last gave (no less than MinimumWaitHint), and
+// looks come a tenth of that hint apart (between 50 ms and 1 s). Times are
+// milliseconds of one clock, given by the caller.
+enum TServiceStartVerdict {
+    sswRunning, // it runs
+    sswWait,    // look again after Pause()
+    sswStopped, // it stopped instead
+    sswStalled, // no progress within its wait hint
+    sswTooLong, // ServiceStartCap has passed
+};
+class TServiceStartWatch {
+public:
+    static constexpr DWORD MinimumWaitHint = 1000;
+    explicit TServiceStartWatch(unsigned long long ANow) : FStart(ANow), FProgressAt(ANow) {}
+    TServiceStartVerdict Look(DWORD AState, DWORD ACheckPoint, DWORD AWaitHint,
+                              unsigned long long ANow);
+    DWORD Pause() const;
+
+private:
+    unsigned long long FStart;
+    unsigned long long FProgressAt;
+    DWORD FCheckPoint = 0;
+    DWORD FWaitHint = MinimumWaitHint;
+    bool FLooked = false;
+};
 
 // What vxnServiceStart does in a service's current state.
 enum TServiceStartAction {

@@ -4,8 +4,10 @@
 
 #include <optional>
 
+#include "Deadline.h"
 #include "FileScanPort.h"
 #include "Handles.h"
+#include "Services.h"
 
 namespace {
 
@@ -24,12 +26,29 @@ std::string StrictUtf8(const std::wstring& AText) {
     return result;
 }
 
+constexpr const wchar_t* FileScanServiceName = L"QVScannerService";
+
+// A service may report itself running a little before it listens, and on
+// Windows a connect to a loopback port where nothing listens takes about 2 s
+// to be refused. While the service is running or starting, a refused
+// connection is tried again for this long; a command that reached the
+// service is never sent again.
+constexpr DWORD RefusedRetryTime = 10000;
+constexpr DWORD RefusedRetryPause = 200;
+
 bool SendCommand(const char* APath) {
     TFileScanURL url;
     url.SetPath(APath);
     std::string body;
     uint32_t status = 0;
-    return url.RetrieveSynapse(body, status) && status == 200;
+    const TDeadline retryEnd(RefusedRetryTime);
+    while (!url.RetrieveSynapse(body, status)) {
+        if (!url.ConnectRefused() || retryEnd.Remaining() == 0 ||
+            !ServiceComingUp(FileScanServiceName))
+            return false;
+        ::Sleep(RefusedRetryPause);
+    }
+    return status == 200;
 }
 
 } // namespace

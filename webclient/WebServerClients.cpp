@@ -20,7 +20,10 @@ bool MustEncodeInRequestLine(unsigned char AByte) {
 }
 
 // A connected socket to AHost:APort, trying each address the name has.
-TSocket Connect(const std::string& AHost, uint32_t APort) {
+// ARefused tells whether every address refused the connection: nothing
+// listens there, and nothing was sent.
+TSocket Connect(const std::string& AHost, uint32_t APort, bool& ARefused) {
+    ARefused = false;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -29,12 +32,15 @@ TSocket Connect(const std::string& AHost, uint32_t APort) {
     const std::string service = std::to_string(APort);
     if (::getaddrinfo(AHost.c_str(), service.c_str(), &hints, addresses.addressof()) != 0)
         return {};
+    bool refused = true;
     for (const addrinfo* address = addresses.get(); address; address = address->ai_next) {
         TSocket socket(::socket(address->ai_family, address->ai_socktype, address->ai_protocol));
         if (socket &&
             ::connect(socket.get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0)
             return socket;
+        refused = refused && socket && ::WSAGetLastError() == WSAECONNREFUSED;
     }
+    ARefused = refused && addresses.get() != nullptr;
     return {};
 }
 
@@ -98,6 +104,7 @@ std::string TURL::ConstructURL() const {
 bool TURL::RetrieveSynapse(std::string& AReturnInfo, uint32_t& AStatusCode) const {
     AReturnInfo.clear();
     AStatusCode = 0;
+    FConnectRefused = false;
     // Port 0 and ports above 65535 name nothing a server listens on.
     if (FHost.empty() || Port() == 0 || Port() > 65535)
         return false;
@@ -107,7 +114,7 @@ bool TURL::RetrieveSynapse(std::string& AReturnInfo, uint32_t& AStatusCode) cons
         return false;
     // Connecting keeps the system's own time-out; each wait for response data
     // is bounded by ours.
-    const TSocket socket = Connect(FHost, Port());
+    const TSocket socket = Connect(FHost, Port(), FConnectRefused);
     if (!socket)
         return false;
     const DWORD receiveTimeout = FReceiveTimeout, sendTimeout = SendTimeoutMs;

@@ -57,6 +57,9 @@ public:
     // Whatever the result, AStatusCode gets the response's status (0 without
     // one) and AReturnInfo the body as far as it was read.
     bool RetrieveSynapse(std::string& AReturnInfo, uint32_t& AStatusCode) const;
+    // Whether the last RetrieveSynapse failed because every address refused
+    // the connection: nothing listened, nothing was sent.
+    bool ConnectRefused() const { return FConnectRefused; }
     // The second retrieval, through the download client on the system's
     // internet settings (their proxy applies): AReturnInfo gets the body,
     // AStatusCode the status. Defined with the download client (derodo_download),
@@ -78,4 +81,5 @@ private:
     mutable std::optional<uint32_t> FPort;
     std::string FHost;
     uint32_t FReceiveTimeout = 15000;
+    mutable bool FConnectRefused = false;
 };

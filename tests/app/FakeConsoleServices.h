@@ -27,6 +27,8 @@ public:
     std::map<std::string, bool> Standing;
     // Operations that raise an error instead of answering.
     std::set<std::string> Raising;
+    // The thread's last error a false answer leaves, by operation (0 unless given).
+    std::map<std::string, DWORD> Errors;
     // The message InstallHook leaves when it answers false.
     std::wstring InstallHookMessage = L"Could not activate the Live Protection.";
 
@@ -149,14 +151,18 @@ protected:
         Calls.push_back(AOperation);
         if (Raising.count(AOperation))
             throw std::runtime_error(AOperation + " failed on purpose");
+        bool answer = false;
         std::deque<bool>& next = Next[AOperation];
         if (!next.empty()) {
-            const bool answer = next.front();
+            answer = next.front();
             next.pop_front();
-            return answer;
+        } else {
+            const auto standing = Standing.find(AOperation);
+            answer = standing != Standing.end() && standing->second;
         }
-        const auto standing = Standing.find(AOperation);
-        return standing != Standing.end() && standing->second;
+        if (!answer)
+            ::SetLastError(Errors.count(AOperation) ? Errors[AOperation] : ERROR_SUCCESS);
+        return answer;
     }
 
 private:

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FakeConsoleServices.h"
+#include "Translate.h"
 
 namespace {
 
@@ -106,6 +107,42 @@ TEST(LiveProtectionActions, SingleSteps) {
         RunAction(c);
 }
 
+TEST(LiveProtectionActions, ADriverWindowsRefusedGetsWhatToCheck) {
+    UseLanguage(L"en_IE");
+    const std::wstring advice =
+        L"[-] Windows did not accept the signature of the Live Protection driver. Check test "
+        L"signing (bcdedit /enum {current}: testsigning Yes), Secure Boot (msinfo32), Memory "
+        L"integrity (Windows Security, Device security, Core isolation) and the Code Integrity "
+        L"event log (Microsoft-Windows-CodeIntegrity/Operational).";
+    const struct {
+        THandler Handler;
+        const char* Operation;
+        const wchar_t* Line;
+    } steps[] = {
+        {&TFormDERodos::aLPStartExecute, "StartInjectionDriver",
+         L"[-] START: The Live Protection System Driver could not be started."},
+        {&TFormDERodos::aLPLoadExecute, "LoadInjectionDriver",
+         L"[-] LOAD: The Live Protection System Driver could not be loaded."},
+    };
+    for (const auto& step : steps) {
+        for (DWORD code : {DWORD{577}, DWORD{1275}, DWORD{ERROR_ACCESS_DENIED}}) {
+            TFakeConsoleServices services;
+            services.Errors[step.Operation] = code;
+            TLogForm form(services);
+            (form.*step.Handler)(TAction{ActionInfos[0], {}});
+            std::vector<std::wstring> expected = {step.Line};
+            if (code != ERROR_ACCESS_DENIED)
+                expected.push_back(advice);
+            ASSERT_GE(form.Lines.size(), expected.size());
+            EXPECT_EQ(
+                std::vector<std::wstring>(form.Lines.begin(), form.Lines.begin() + expected.size()),
+                expected)
+                << step.Operation << " " << code;
+            EXPECT_EQ(form.Lines[expected.size() + 1], L"[ State Test ]");
+        }
+    }
+}
+
 TEST(LiveProtectionActions, TestDirectMethod) {
     const TActionCase cases[] = {
         {"active",
@@ -122,6 +159,17 @@ TEST(LiveProtectionActions, TestDirectMethod) {
     };
     for (const TActionCase& c : cases)
         RunAction(c);
+}
+
+TEST(LiveProtectionActions, EachLineOfTheDirectMethodsMessageIsAFailureLine) {
+    TFakeConsoleServices services;
+    services.InstallHookMessage = L"Could not start the driver.\nCheck this.";
+    TLogForm form(services);
+    form.aTestDirectExecute(TAction{ActionInfos[0], {}});
+    ASSERT_GE(form.Lines.size(), 5u);
+    EXPECT_EQ(std::vector<std::wstring>(form.Lines.begin(), form.Lines.begin() + 5),
+              (std::vector<std::wstring>{L"", L"[ Run Test (Direct Method) ]", L"[-] InstallHook",
+                                         L"[-] Could not start the driver.", L"[-] Check this."}));
 }
 
 TEST(LiveProtectionActions, TestServiceMethod) {

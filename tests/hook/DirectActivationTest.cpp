@@ -10,6 +10,7 @@
 #include "DirectActivation.h"
 #include "Handles.h"
 #include "HookTestSupport.h"
+#include "InjectionRules.h"
 #include "SystemMessage.h"
 #include "Translate.h"
 #include "VexloHook.h"
@@ -93,6 +94,14 @@ TEST(DirectActivation, EveryBranchInItsOrder) {
          {"installed?", "installed?", "running?", "start"},
          WithCode(L"Could not start the Live Protection driver; error code is %d (%s).",
                   ERROR_SERVICE_DISABLED)},
+        {"start refused by Windows: what to check follows on a line of its own",
+         {{"installed?", {true, true}}},
+         DriverSignatureRefused,
+         false,
+         {"installed?", "installed?", "running?", "start"},
+         WithCode(L"Could not start the Live Protection driver; error code is %d (%s).",
+                  DriverSignatureRefused) +
+             L"\n" + DriverRefusalAdvice(DriverSignatureRefused)},
         {"started, yet still not running",
          {{"installed?", {true, true}}, {"start", {true}}},
          0,
@@ -151,6 +160,20 @@ TEST(DirectActivation, CodesAreSignedAndTheTranslatedFormatIsUsed) {
                        L"Fehlercode 5 (" +
                            SystemMessage(ERROR_ACCESS_DENIED) + L").");
     UseLanguage(L"en_IE");
+}
+
+TEST(DirectActivation, OnlyADriverWindowsRefusedGetsWhatToCheck) {
+    for (uint32_t code : {DriverSignatureRefused, DriverBlocked})
+        EXPECT_NE(DriverRefusalAdvice(code), nullptr) << code;
+    for (uint32_t code : {0u, 2u, 5u, 193u, 1114u, 1058u})
+        EXPECT_EQ(DriverRefusalAdvice(code), nullptr) << code;
+    EXPECT_EQ(DriverRefusalLine(ERROR_ACCESS_DENIED), L"");
+
+    UseLanguage(L"de");
+    EXPECT_EQ(DriverRefusalLine(DriverBlocked).substr(0, 60),
+              L"Windows hat die Signatur des Treibers des Echtzeitschutzes n");
+    UseLanguage(L"en_IE");
+    EXPECT_EQ(DriverRefusalLine(DriverBlocked), DriverRefusalAdvice(DriverBlocked));
 }
 
 TEST(DirectActivation, FormatFillsOnlyItsTwoValues) {

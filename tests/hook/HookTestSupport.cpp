@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <cwchar>
+
 #include "Automation.h"
 #include "InjectionDriver.h"
 #include "WinText.h"
@@ -36,8 +38,24 @@ std::wstring TTestDriver::File64() {
     return TestProgramFolder() + L"QVHookDrv64.sys";
 }
 
+// The calling process's environment with one more variable, as a block for
+// CreateProcessW.
+std::wstring EnvironmentWith(const std::wstring& AVariable) {
+    std::wstring block;
+    if (const TEnvironmentStrings strings(::GetEnvironmentStringsW()); strings) {
+        const wchar_t* end = strings.get();
+        while (*end)
+            end += std::wcslen(end) + 1;
+        block.assign(static_cast<const wchar_t*>(strings.get()), end);
+    }
+    block += AVariable;
+    block += L'\0';
+    block += L'\0';
+    return block;
+}
+
 TTargetProcess::TTargetProcess(const TScratchFolder& AFolder, const std::wstring& AExeName,
-                               bool AHoldLoaderLock, TTargetBitness ABitness) {
+                               TTargetBehaviour ABehaviour, TTargetBitness ABitness) {
     const std::wstring program = AFolder.CopyFixture(
         ABitness == tb32 ? L"injectiontarget32.exe" : L"injectiontarget.exe", AExeName);
     FProgram = program;
@@ -46,13 +64,18 @@ TTargetProcess::TTargetProcess(const TScratchFolder& AFolder, const std::wstring
     FAsk.reset(::CreateEventW(nullptr, FALSE, FALSE, (eventName + L"-ask").c_str()));
     FTold.reset(::CreateEventW(nullptr, FALSE, FALSE, (eventName + L"-told").c_str()));
     std::wstring commandLine = L"\"" + program + L"\" " + eventName;
-    if (AHoldLoaderLock)
+    if (ABehaviour == tbStuck)
         commandLine += L" hold-loader-lock";
+    std::wstring environment;
+    if (ABehaviour == tbRefusing)
+        environment = EnvironmentWith(L"LIVEHOOK_REFUSE=1");
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &info)) {
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                          CREATE_UNICODE_ENVIRONMENT,
+                          environment.empty() ? nullptr : environment.data(), nullptr, &startup,
+                          &info)) {
         ADD_FAILURE() << "cannot start " << WideToUtf8(program) << ": " << ::GetLastError();
         return;
     }

@@ -34,13 +34,15 @@ private:
 };
 
 // A copy of injectiontarget.exe (x64) or injectiontarget32.exe (32-bit x86,
-// a WOW64 process) named AExeName, running until the end of the test. With
-// AHoldLoaderLock it keeps its loader lock, so nothing can load in it.
+// a WOW64 process) named AExeName, running until the end of the test. A
+// stuck one keeps its loader lock, so nothing can load in it; in a refusing
+// one the fixture hook library declines to load.
 enum TTargetBitness { tb64, tb32 };
+enum TTargetBehaviour { tbPlain, tbStuck, tbRefusing };
 class TTargetProcess {
 public:
     TTargetProcess(const TScratchFolder& AFolder, const std::wstring& AExeName,
-                   bool AHoldLoaderLock = false, TTargetBitness ABitness = tb64);
+                   TTargetBehaviour ABehaviour = tbPlain, TTargetBitness ABitness = tb64);
     TTargetProcess(const TTargetProcess&) = delete;
     TTargetProcess& operator=(const TTargetProcess&) = delete;
     ~TTargetProcess();

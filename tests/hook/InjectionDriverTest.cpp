@@ -1,15 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "DebugLogCapture.h"
 #include "ExportTable.h"
 #include "Handles.h"
 #include "HookTestSupport.h"
 #include "InjectionDriver.h"
+#include "InjectionOutcomes.h"
 #include "InjectionRecord.h"
 #include "InjectionRules.h"
 #include "MachineLimits.h"
+#include "ProcessModules.h"
 #include "VexloHook.h"
 #include "WinText.h"
 
@@ -105,6 +109,78 @@ TEST(InjectionRules, EachProcessGetsTheLibraryOfItsMachine) {
         EXPECT_EQ(ProcessNeedsImageMachine(c.Native, c.Wow64),
                   c.Native == PEMachineARM64 && c.Wow64 == none);
     }
+}
+
+TEST(InjectionOutcomes, EachAdmittedProcessEndsInOneOutcome) {
+    const auto facts = [](auto AChange) {
+        TVisitFacts f;
+        AChange(f);
+        return f;
+    };
+    const struct {
+        const char* Name;
+        TVisitFacts Facts;
+        TInjectionOutcomeKind Load;
+        TInjectionOutcomeKind Free;
+    } cases[] = {
+        {"done: a handle came back", facts([](TVisitFacts& f) { f.ExitCode = 0x10000000; }),
+         iokDone, iokDone},
+        {"answered 0, the library not there", facts([](TVisitFacts& f) { f.ExitCode = 0; }),
+         iokRefused, iokRefused},
+        {"answered 0, yet there: a module whose handle's low half is 0",
+         facts([](TVisitFacts& f) { f.LoadedAfterAll = true; }), iokDone, iokRefused},
+        {"the thread still runs", facts([](TVisitFacts& f) { f.ThreadEnded = false; }), iokLate,
+         iokLate},
+        {"the time was up before its turn", facts([](TVisitFacts& f) { f.Reached = false; }),
+         iokLate, iokLate},
+        {"the thread still runs in a process that has ended", facts([](TVisitFacts& f) {
+             f.ThreadEnded = false;
+             f.ProcessEnded = true;
+         }),
+         iokEnded, iokEnded},
+        {"the thread ended with its process", facts([](TVisitFacts& f) {
+             f.ExitCode = 1;
+             f.ProcessEnded = true;
+         }),
+         iokEnded, iokEnded},
+        {"frozen: passed over", facts([](TVisitFacts& f) { f.Frozen = true; }), iokFrozen,
+         iokFrozen},
+        {"critical: passed over, also when frozen", facts([](TVisitFacts& f) {
+             f.Critical = true;
+             f.Frozen = true;
+         }),
+         iokCritical, iokCritical},
+        {"not opened", facts([](TVisitFacts& f) { f.Opened = false; }), iokNotOpened, iokNotOpened},
+        {"nothing to do", facts([](TVisitFacts& f) { f.Start = vsNothingToDo; }), iokDone, iokDone},
+        {"no library of the pair", facts([](TVisitFacts& f) { f.Start = vsNoLibrary; }),
+         iokNoLibrary, iokNoLibrary},
+        {"no thread started", facts([](TVisitFacts& f) { f.Start = vsNotStarted; }), iokNotStarted,
+         iokNotStarted},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ClassifyVisit(idLoad, c.Facts), c.Load) << c.Name;
+        EXPECT_EQ(ClassifyVisit(idFree, c.Facts), c.Free) << c.Name;
+    }
+    for (int kind = 0; kind < iokCount; ++kind)
+        EXPECT_EQ(OutcomeFailsCall(static_cast<TInjectionOutcomeKind>(kind)), kind == iokLate)
+            << kind;
+}
+
+TEST(InjectionOutcomes, TheCountsLineNamesEveryOutcome) {
+    TInjectionCounts counts;
+    EXPECT_FALSE(counts.Failed());
+    for (TInjectionOutcomeKind kind : {iokDone, iokDone, iokRefused, iokFrozen, iokCritical,
+                                       iokNotOpened, iokNotStarted, iokNoLibrary, iokEnded})
+        counts.Add(kind);
+    EXPECT_FALSE(counts.Failed()) << "refused, frozen, critical and the rest do not fail";
+    EXPECT_EQ(InjectionCountsText(L"InjInjectLibrary", L"C:\\P\\QVHook32.dll", idLoad, counts),
+              L"InjInjectLibrary C:\\P\\QVHook32.dll: loaded 2, refused 1, late 0, frozen 1, "
+              L"critical 1, not opened 1, not started 1, no library 1, ended 1");
+    counts.Add(iokLate);
+    EXPECT_TRUE(counts.Failed());
+    EXPECT_EQ(InjectionCountsText(L"InjUninjectLibrary", L"h.dll", idFree, TInjectionCounts{}),
+              L"InjUninjectLibrary h.dll: unloaded 0, refused 0, late 0, frozen 0, critical 0, "
+              L"not opened 0, not started 0, no library 0, ended 0");
 }
 
 // --- The driver under the service control manager ---
@@ -323,6 +399,22 @@ bool Reports(const TTargetProcess& AProcess, const std::wstring& AFileName) {
     return AProcess.ReportedModules().count(Upper(AFileName)) != 0;
 }
 
+// The one counts line of the injection call ARoutine among the captured lines.
+std::wstring CountsLine(const TDebugLogCapture& ALog, const std::wstring& ARoutine) {
+    std::wstring found;
+    for (const std::wstring& line : ALog.Lines()) {
+        if (line.find(L" " + ARoutine + L" ") == std::wstring::npos)
+            continue;
+        EXPECT_TRUE(found.empty()) << "a second line: " << WideToUtf8(line);
+        found = line;
+    }
+    return found;
+}
+
+bool Holds(const std::wstring& ALine, const std::wstring& APart) {
+    return ALine.find(APart) != std::wstring::npos;
+}
+
 // A running test driver, a pair of hook libraries and executable names of
 // the test's own, so that tests running side by side never see each other's
 // libraries or processes.
@@ -356,7 +448,7 @@ protected:
 TEST_F(Injection, OneActivationReachesBothBitnessesAndUninjectLeavesBoth) {
     SKIP_WITHOUT_32BIT_PROCESSES();
     const TTargetProcess target64(FFolder, FExe);
-    const TTargetProcess target32(FFolder, FExe32, false, tb32);
+    const TTargetProcess target32(FFolder, FExe32, tbPlain, tb32);
     // The activation of the hook settings, with the product's flag and time-out.
     TVexloHook hook;
     UseTestNames(hook, FDriver, FFolder, FStem);
@@ -403,7 +495,7 @@ TEST_P(InjectionMasks, DecideWhichOtherProcessesAreReached) {
     const auto& [c, bitness] = GetParam();
     if (bitness == tb32)
         SKIP_WITHOUT_32BIT_PROCESSES();
-    const TTargetProcess target(FFolder, FExe, false, bitness);
+    const TTargetProcess target(FFolder, FExe, tbPlain, bitness);
     const std::wstring exclude = WithTarget(c.Exclude, FExe);
     ASSERT_TRUE(Inject(WithTarget(c.Include, FExe), c.Exclude ? exclude.c_str() : nullptr,
                        c.OtherProcesses));
@@ -449,11 +541,12 @@ TEST_F(Injection, FailsWhenTheLibraryDoesNotLoadHere) {
 TEST_F(Injection, AStuckProcessCostsOnlyItself) {
     SKIP_WITHOUT_32BIT_PROCESSES();
     // The stuck ones first, so that they come before the healthy ones.
-    const TTargetProcess stuck(FFolder, FStem + L"S.exe", true);
-    const TTargetProcess stuck2(FFolder, FStem + L"T.exe", true);
+    const TTargetProcess stuck(FFolder, FStem + L"S.exe", tbStuck);
+    const TTargetProcess stuck2(FFolder, FStem + L"T.exe", tbStuck);
     const TTargetProcess healthy64(FFolder, FExe);
-    const TTargetProcess healthy32(FFolder, FExe32, false, tb32);
+    const TTargetProcess healthy32(FFolder, FExe32, tbPlain, tb32);
     const DWORD timeout = 2000;
+    TDebugLogCapture log;
     const ULONGLONG start = ::GetTickCount64();
     EXPECT_FALSE(Inject(FStem + L"S.exe|" + FStem + L"T.exe|" + FExe + L"|" + FExe32, nullptr, TRUE,
                         timeout));
@@ -465,12 +558,42 @@ TEST_F(Injection, AStuckProcessCostsOnlyItself) {
     EXPECT_TRUE(Reports(healthy64, FLoaded));
     EXPECT_TRUE(Reports(healthy32, FLoaded32));
     EXPECT_FALSE(stuck.HasModule(FLoaded));
+    const std::wstring counts = CountsLine(log, L"InjInjectLibrary");
+    EXPECT_TRUE(Holds(counts, L", late 2, ")) << WideToUtf8(counts);
+}
+
+TEST_F(Injection, ARefusedLoadIsCountedAndDoesNotFailTheCall) {
+    const TTargetProcess healthy(FFolder, FExe);
+    const TTargetProcess refusing(FFolder, FStem + L"R.exe", tbRefusing);
+    const std::wstring mask = FExe + L"|" + FStem + L"R.exe";
+    TDebugLogCapture log;
+    ASSERT_TRUE(Inject(mask));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(Reports(healthy, FLoaded));
+    EXPECT_FALSE(Reports(refusing, FLoaded)) << "the fixture library declines there";
+    const std::wstring injected = CountsLine(log, L"InjInjectLibrary");
+    EXPECT_TRUE(Holds(injected, L": loaded 1, refused 1, late 0, frozen 0, critical 0, "
+                                L"not opened 0, not started 0, no library 0, ended 0"))
+        << WideToUtf8(injected);
+
+    // Injecting again: the healthy one has it, the refusing one refuses again.
+    log.Clear();
+    ASSERT_TRUE(Inject(mask));
+    EXPECT_TRUE(Holds(CountsLine(log, L"InjInjectLibrary"), L": loaded 1, refused 1, late 0"));
+
+    log.Clear();
+    ASSERT_TRUE(InjUninjectLibrary(FDriver.Name(), FLibrary32.c_str(), InjAllSessions, TRUE,
+                                   mask.c_str(), nullptr, nullptr, 5000));
+    EXPECT_FALSE(Reports(healthy, FLoaded));
+    // Neither holds the library any more: the refusing one never did.
+    const std::wstring uninjected = CountsLine(log, L"InjUninjectLibrary");
+    EXPECT_TRUE(Holds(uninjected, L": unloaded 2, refused 0, late 0")) << WideToUtf8(uninjected);
 }
 
 TEST_F(Injection, UninjectAllRemovesEveryLibraryOfTheDriver) {
     SKIP_WITHOUT_32BIT_PROCESSES();
     const TTargetProcess target(FFolder, FExe);
-    const TTargetProcess target32(FFolder, FExe32, false, tb32);
+    const TTargetProcess target32(FFolder, FExe32, tbPlain, tb32);
     const std::wstring second = FFolder.CopyFixture(L"QVHook64.dll", FStem + L"Second.dll");
     ASSERT_TRUE(Inject(FExe + L"|" + FExe32));
     ASSERT_TRUE(InjInjectLibrary(FDriver.Name(), second.c_str(), InjAllSessions, TRUE, FExe.c_str(),
@@ -535,6 +658,43 @@ TEST(ModuleLookup, FindsAModuleOfTheCallingProcessByItsFileName) {
     EXPECT_TRUE(lookup.IsStillValid());
     ASSERT_TRUE(::FreeLibrary(module.release()));
     EXPECT_FALSE(lookup.IsStillValid());
+}
+
+// A process that has just been created, before its loader has run: its
+// module list is not set up yet.
+TEST(ModuleLookup, AProcessThatHasJustStartedIsAskedAgainBriefly) {
+    const TScratchFolder folder;
+    const std::wstring name = TestUniqueName(L"New") + L".exe";
+    const std::wstring program = folder.CopyFixture(L"injectiontarget.exe", name);
+    const std::wstring event = L"Local\\" + TestUniqueName(L"ready");
+    const TKernelHandle ready(::CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
+    std::wstring commandLine = L"\"" + program + L"\" " + event;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                                 CREATE_SUSPENDED, nullptr, nullptr, &startup, &info));
+    const TKernelHandle process(info.hProcess);
+    const TKernelHandle thread(info.hThread);
+
+    // Never resumed: no list, and that is said, after the short bound.
+    const ULONGLONG start = ::GetTickCount64();
+    const TModuleSearch suspended = SearchModuleIn(process.get(), name, pl64);
+    EXPECT_FALSE(suspended.Listed);
+    EXPECT_EQ(suspended.Module, nullptr);
+    EXPECT_LT(::GetTickCount64() - start, 5000u) << "ended within its bound";
+
+    // Resumed while it is asked: read once the loader has set the list up.
+    // Under Wine that list first holds only some of the modules.
+    std::thread resume([&] {
+        ::Sleep(50);
+        ::ResumeThread(thread.get());
+    });
+    const TModuleSearch started = SearchModuleIn(process.get(), name, pl64);
+    resume.join();
+    EXPECT_TRUE(started.Listed);
+    ::TerminateProcess(process.get(), 0);
+    ::WaitForSingleObject(process.get(), 10000);
 }
 
 } // namespace

@@ -51,20 +51,6 @@ TEST_F(FileScanServiceFixture, StopsCleanlyAndFreesItsPort) {
     EXPECT_TRUE(ListeningAddresses(FPort).empty());
 }
 
-// A socket listening on 127.0.0.1:APort, as another program holds a port;
-// none when the port is held already.
-TSocket HoldLoopbackPort(unsigned short APort) {
-    TSocket held(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = ::htons(APort);
-    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    if (::bind(held.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(held.get(), 1) != 0)
-        return {};
-    return held;
-}
-
 void ExpectStopsWithPortTaken(TTestService& AService) {
     AService.Start();
     ASSERT_TRUE(AService.WaitForState(SERVICE_STOPPED));

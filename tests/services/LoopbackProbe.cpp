@@ -60,3 +60,15 @@ std::vector<std::string> ListeningAddresses(unsigned short APort) {
     }
     return addresses;
 }
+
+TSocket HoldLoopbackPort(unsigned short APort) {
+    TSocket held(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = ::htons(APort);
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    if (::bind(held.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(held.get(), 1) != 0)
+        return {};
+    return held;
+}

@@ -12,6 +12,7 @@
 
 #include "DebugLogCapture.h"
 #include "DebugLogger.h"
+#include "FileScanWebClient.h"
 #include "LoopbackProbe.h"
 #include "ProductServices.h"
 #include "ProgramPath.h"
@@ -153,6 +154,54 @@ TEST_F(FileScanServiceOperations, InstallThenExistsRunningAndStartOnTheRealServi
     EXPECT_EQ(FService.ReadText(L"Description"), ProductServices[FileScanServiceIndex].Description);
     EXPECT_TRUE(FileScanServiceStart());
     EXPECT_TRUE(FLog.Lines().empty());
+}
+
+TEST_F(FileScanServiceOperations, ACommandReachesASlowServiceExactlyOnce) {
+    ASSERT_TRUE(FileScanServiceInstall());
+    ASSERT_TRUE(FService.SetValue(L"ServiceWebPortFileScanner", UniqueTestPort()));
+    // No process of the session is this one: whether or not a driver of that
+    // name runs, the service's work touches no other process.
+    ASSERT_TRUE(FService.SetText(L"HookIncludeMask", L"DerodoNoSuchProcess.exe"));
+    // Start pending for a while, then running a while before it listens.
+    ASSERT_TRUE(FService.SetValue(L"StartDelay", 1500));
+    ASSERT_TRUE(FService.SetValue(L"ListenDelay", 1500));
+
+    EXPECT_TRUE(FileScanServiceStart());
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(FService.Query(status));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING))
+        << "the start waits until the service runs";
+    EXPECT_EQ(FService.ReadNumber(L"CommandsAnswered"), 0xFFFFFFFFu) << "none yet";
+
+    // Refused while the service does not listen yet, then answered once
+    // (with 500 unless a driver of the product's name runs).
+    WebServiceInject();
+    EXPECT_EQ(FService.ReadNumber(L"CommandsAnswered"), 1u);
+    WebServiceInject();
+    EXPECT_EQ(FService.ReadNumber(L"CommandsAnswered"), 2u);
+}
+
+TEST_F(FileScanServiceOperations, ACommandToAStoppedServiceIsNotTriedAgain) {
+    ASSERT_TRUE(FileScanServiceInstall());
+    ASSERT_TRUE(FService.SetValue(L"ServiceWebPortFileScanner", UniqueTestPort()));
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_FALSE(WebServiceInject());
+    // Tried again, it would take ten seconds.
+    EXPECT_LT(::GetTickCount64() - start, 5000u);
+}
+
+TEST_F(FileScanServiceOperations, AServiceThatStopsWhileStartingFailsTheStart) {
+    ASSERT_TRUE(FileScanServiceInstall());
+    const unsigned short port = UniqueTestPort();
+    ASSERT_TRUE(FService.SetValue(L"ServiceWebPortFileScanner", port));
+    // Its port taken by another program, the service stops with the socket error.
+    const TWinsockSession winsock;
+    const TSocket held = HoldLoopbackPort(port);
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(FileScanServiceStart());
+    EXPECT_EQ(FLog.Errors(),
+              (std::vector<TLoggedError>{{L"vxnServiceStart.WaitForRunning", WSAEADDRINUSE},
+                                         {L"FileScanServiceStart", WSAEADDRINUSE}}));
 }
 
 // A debug-log handler that raises once, as a failing handler does: the error

@@ -71,7 +71,7 @@ TEST_F(ServicePrimitives, AManagerThatCannotBeOpenedGivesItsCodeAndOneLinePerRou
     EXPECT_EQ(FService.ReadText(L"Description"), L"<missing>");
 }
 
-TEST_F(ServicePrimitives, AStoppedServiceIsStartedWithoutWaitingAndThenRuns) {
+TEST_F(ServicePrimitives, AStoppedServiceIsStartedAndRunsWhenTheStartAnswers) {
     ASSERT_TRUE(FService.Create(SiblingCommandLine(L"teststatesvc.exe")));
 
     DWORD code = Untouched;
@@ -81,7 +81,10 @@ TEST_F(ServicePrimitives, AStoppedServiceIsStartedWithoutWaitingAndThenRuns) {
 
     EXPECT_TRUE(vxnServiceStart(FService.Name(), code));
     EXPECT_EQ(code, 0u);
-    ASSERT_TRUE(FService.WaitForState(SERVICE_RUNNING));
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(FService.Query(status));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(ServiceComingUp(FService.Name()));
 
     code = Untouched;
     EXPECT_TRUE(vxnServiceRunning(FService.Name(), code));
@@ -107,6 +110,58 @@ TEST_F(ServicePrimitives, AServiceStillStartingIsRefusedWithCodeZero) {
 
     ::SetEvent(release.get());
     EXPECT_TRUE(FService.WaitForState(SERVICE_RUNNING));
+}
+
+TEST(ServiceStartWatch, WaitsWhileTheCheckpointRisesWithinTheWaitHint) {
+    struct TLook {
+        DWORD State;
+        DWORD CheckPoint;
+        DWORD WaitHint;
+        unsigned long long Now;
+        TServiceStartVerdict Verdict;
+        DWORD Pause; // after a wait
+    };
+    const struct {
+        const char* Name;
+        std::vector<TLook> Looks;
+    } cases[] = {
+        {"runs at once", {{SERVICE_RUNNING, 0, 0, 0, sswRunning, 0}}},
+        {"stops instead",
+         {{SERVICE_START_PENDING, 1, 3000, 0, sswWait, 300},
+          {SERVICE_STOPPED, 0, 0, 400, sswStopped, 0}}},
+        {"progress within each hint, then runs",
+         {{SERVICE_START_PENDING, 1, 3000, 0, sswWait, 300},
+          {SERVICE_START_PENDING, 1, 3000, 2900, sswWait, 300},
+          {SERVICE_START_PENDING, 2, 20000, 5000, sswWait, 1000},
+          {SERVICE_START_PENDING, 2, 20000, 24000, sswWait, 1000},
+          {SERVICE_RUNNING, 0, 0, 25000, sswRunning, 0}}},
+        {"no progress within the hint",
+         {{SERVICE_START_PENDING, 1, 3000, 0, sswWait, 300},
+          {SERVICE_START_PENDING, 1, 3000, 3001, sswStalled, 0}}},
+        {"a hint of 0 counts as the minimum, looks stay 50 ms apart at least",
+         {{SERVICE_START_PENDING, 0, 0, 0, sswWait, 100},
+          {SERVICE_START_PENDING, 0, 0, 1001, sswStalled, 0}}},
+        {"a short hint", {{SERVICE_START_PENDING, 0, 1200, 0, sswWait, 120}}},
+        {"steady progress, but the cap is reached",
+         {{SERVICE_START_PENDING, 1, 60000, 0, sswWait, 1000},
+          {SERVICE_START_PENDING, 2, 60000, 29999, sswWait, 1000},
+          {SERVICE_START_PENDING, 3, 60000, ServiceStartCap, sswTooLong, 0}}},
+        {"a service that stops while starting is waited for like a pending one",
+         {{SERVICE_STOP_PENDING, 1, 2000, 0, sswWait, 200},
+          {SERVICE_STOPPED, 0, 0, 100, sswStopped, 0}}},
+    };
+    for (const auto& c : cases) {
+        TServiceStartWatch watch(0);
+        for (size_t i = 0; i < c.Looks.size(); ++i) {
+            const TLook& look = c.Looks[i];
+            EXPECT_EQ(watch.Look(look.State, look.CheckPoint, look.WaitHint, look.Now),
+                      look.Verdict)
+                << c.Name << ", look " << i;
+            if (look.Verdict == sswWait) {
+                EXPECT_EQ(watch.Pause(), look.Pause) << c.Name << ", look " << i;
+            }
+        }
+    }
 }
 
 TEST(ServiceStartAction, WhatEachStateLeadsTo) {
