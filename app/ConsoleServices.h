@@ -62,6 +62,10 @@ public:
     virtual bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
                                   int32_t& AErrorCode) = 0;
 
+    // Ends the running download, when there is one, from inside the listener:
+    // DownloadToStream then fails, also when the last bytes had arrived.
+    virtual void CancelDownload() {}
+
     // Hears of a running download on the thread that called DownloadToStream:
     // the address, the bytes so far and the announced length (0 without one).
     // It is called whenever messages arrive for that thread or a tenth of a
@@ -101,4 +105,8 @@ public:
     TSignerDetails TrustSignerDetails() override;
     bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
                           int32_t& AErrorCode) override;
+    void CancelDownload() override { FDownloadCancelled = true; }
+
+private:
+    bool FDownloadCancelled = false;
 };
