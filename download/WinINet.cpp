@@ -112,9 +112,10 @@ public:
     }
     // Before a call that waits for the server: false once the watch has
     // ended the transfer, whose request must then not be used again.
-    bool Enter() {
+    bool Enter() { return !Cancelled(); }
+    bool Cancelled() {
         const std::lock_guard<std::mutex> lock(FLock);
-        return !FCancelled;
+        return FCancelled;
     }
     // True when the request is still the caller's to close.
     bool Release(HINTERNET ARequest) {
@@ -261,15 +262,29 @@ struct TtxInternetHTTP::TRequest {
 
 TtxInternetHTTP::TtxInternetHTTP(const TProxyParameters* AProxy) : TtxInternet(AProxy) {}
 
+bool TtxInternetHTTP::Abandoned() const {
+    return FWatch && FWatch->Cancelled();
+}
+
+void TtxInternetHTTP::Note(const std::string& AText) {
+    if (!Abandoned())
+        NotifyDebug(AText);
+}
+
+void TtxInternetHTTP::Log(const char* ACall, uint32_t AErrorCode) {
+    if (!Abandoned())
+        LogFailedCall(TransferTag(ACall), AErrorCode);
+}
+
 bool TtxInternetHTTP::Failed(const char* ACall) {
     FErrorCode = ::GetLastError();
-    LogFailedCall(TransferTag(ACall), FErrorCode);
+    Log(ACall, FErrorCode);
     return false;
 }
 
 bool TtxInternetHTTP::Refused(const char* AWhat, uint32_t AErrorCode, TStream& AStream) {
     FErrorCode = AErrorCode;
-    LogFailedCall(TransferTag(AWhat), FErrorCode);
+    Log(AWhat, FErrorCode);
     AStream.SetPosition(0);
     return false;
 }
@@ -349,7 +364,7 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
             return sendFailed();
         ReadStatus(request.get());
     }
-    NotifyDebug("+ HttpQueryInfo status=" + std::to_string(FStatusCode));
+    Note("+ HttpQueryInfo status=" + std::to_string(FStatusCode));
     if (FStatusCode == 404) {
         FErrorCode = DownloadFileNotOnServerCode;
         return false;
@@ -384,12 +399,12 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
     const TAnnouncedLength length = AnnouncedLength(head);
     if (length.Verdict == TLengthVerdict::NotANumber ||
         length.Verdict == TLengthVerdict::Disagreeing) {
-        NotifyDebug("- Content-Length >" + length.Text + "<");
+        Note("- Content-Length >" + length.Text + "<");
         return Refused("HttpQueryInfoA", ERROR_HTTP_INVALID_SERVER_RESPONSE, AStream);
     }
     FTotalBytes = length.Value;
     if (FTotalBytes > DownloadLimits.BodyBytes) {
-        NotifyDebug("- Content-Length >" + length.Text + "< beyond the body limit");
+        Note("- Content-Length >" + length.Text + "< beyond the body limit");
         return Refused("HttpQueryInfoA", DownloadBodyTooLargeCode, AStream);
     }
     if (FWatch)
@@ -406,7 +421,7 @@ bool TtxInternetHTTP::ReadStatus(void* ARequest) {
     DWORD size = sizeof(text);
     FStatusCode = 0;
     if (!::HttpQueryInfoA(ARequest, HTTP_QUERY_STATUS_CODE, text, &size, nullptr)) {
-        NotifyDebug("- HttpQueryInfo (" + InternetErrorText(::GetLastError()) + ")");
+        Note("- HttpQueryInfo (" + InternetErrorText(::GetLastError()) + ")");
         return false;
     }
     const std::string received(text, size);
@@ -414,7 +429,7 @@ bool TtxInternetHTTP::ReadStatus(void* ARequest) {
     if (!status.Valid || status.Value < 0 || status.Value > 0xFFFF) {
         // A number too large for a status is spoilt by its last digit.
         const size_t position = status.Valid ? received.size() : status.BadPosition;
-        NotifyDebug("- HttpQueryInfo val error at @" + std::to_string(position) + " of >" +
+        Note("- HttpQueryInfo val error at @" + std::to_string(position) + " of >" +
                     received + "<");
         return false;
     }
@@ -422,7 +437,7 @@ bool TtxInternetHTTP::ReadStatus(void* ARequest) {
     std::string head;
     DWORD error = ERROR_SUCCESS;
     if (!QueryHeader(ARequest, HTTP_QUERY_RAW_HEADERS_CRLF, head, error) || !IsAnswerHead(head)) {
-        NotifyDebug("- HttpQueryInfo no answer head >" + head.substr(0, head.find('\r')) + "<");
+        Note("- HttpQueryInfo no answer head >" + head.substr(0, head.find('\r')) + "<");
         return false;
     }
     FStatusCode = static_cast<uint16_t>(status.Value);
@@ -446,7 +461,7 @@ bool TtxInternetHTTP::ReceiveBody(void* ARequest, TStream& AStream) {
         if (ACallPlatform())
             return true;
         readError = SilenceOrError(::GetLastError(), start, DownloadLimits.SilenceMs);
-        LogFailedCall(TransferTag(ACall), readError);
+        Log(ACall, readError);
         return false;
     };
     for (;;) {
@@ -466,7 +481,7 @@ bool TtxInternetHTTP::ReceiveBody(void* ARequest, TStream& AStream) {
             break;
         if (FCurrentBytes + static_cast<int64_t>(read) > limit) {
             readError = DownloadBodyTooLargeCode;
-            LogFailedCall(TransferTag("InternetReadFile"), readError);
+            Log("InternetReadFile", readError);
             break;
         }
         AStream.WriteBuffer(buffer.get(), read);
@@ -490,7 +505,7 @@ bool TtxInternetHTTP::ReceiveBody(void* ARequest, TStream& AStream) {
     }
     if (FTotalBytes > 0 && FCurrentBytes < FTotalBytes) {
         FErrorCode = ERROR_INTERNET_CONNECTION_RESET;
-        LogFailedCall(TransferTag("InternetReadFile"), FErrorCode);
+        Log("InternetReadFile", FErrorCode);
         return false;
     }
     return true;

@@ -184,6 +184,11 @@ private:
     // Reads the body to its end into AStream; false when the transfer failed.
     bool ReceiveBody(void* ARequest, TStream& AStream);
     bool Failed(const char* ACall);
+    // A transfer its watch has ended and left behind says nothing more: the
+    // program may be shutting its logger down by the time its call returns.
+    bool Abandoned() const;
+    void Note(const std::string& AText);
+    void Log(const char* ACall, uint32_t AErrorCode);
     // An answer the transfer does not take: fails with AErrorCode, the stream rewound.
     bool Refused(const char* AWhat, uint32_t AErrorCode, TStream& AStream);
 
