@@ -429,8 +429,8 @@ bool TtxInternetHTTP::ReadStatus(void* ARequest) {
     if (!status.Valid || status.Value < 0 || status.Value > 0xFFFF) {
         // A number too large for a status is spoilt by its last digit.
         const size_t position = status.Valid ? received.size() : status.BadPosition;
-        Note("- HttpQueryInfo val error at @" + std::to_string(position) + " of >" +
-                    received + "<");
+        Note("- HttpQueryInfo val error at @" + std::to_string(position) + " of >" + received +
+             "<");
         return false;
     }
     // The platform makes up a status for an answer that has none.
