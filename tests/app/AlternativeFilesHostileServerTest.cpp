@@ -90,7 +90,7 @@ protected:
         TDownloadLimits limits;
         limits.SilenceMs = 1500;
         limits.ConnectMs = 1500;
-        limits.HeadMs = 2000;
+        limits.HeadMs = 3000;
         limits.LowSpeedWindowMs = 2000;
         limits.AbandonGraceMs = 1000;
         return limits;

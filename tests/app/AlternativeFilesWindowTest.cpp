@@ -14,6 +14,7 @@
 
 #include "Automation.h"
 #include "DemoCopy.h"
+#include "DownloadServer.h"
 #include "FileDigest.h"
 #include "LiveProtectionFiles.h"
 #include "LoopbackServer.h"
@@ -23,8 +24,6 @@
 #include "WinText.h"
 
 namespace {
-
-const std::string FilesPath = "/Vexlo2/special-purpose-test-versions/RodeVadudazovi/files-2.7/";
 
 std::wstring Digest(const std::wstring& APath) {
     TFileDigest digest;
@@ -59,17 +58,6 @@ std::string Tail(const std::string& AVersion, const std::wstring& AName, size_t 
     while (bytes.size() < ASize)
         bytes += bytes.substr(0, std::min<size_t>(bytes.size(), ASize - bytes.size()));
     return bytes;
-}
-
-TLoopbackServerOptions DownloadServer(const std::wstring& AServed, double ASlowSeconds = 0) {
-    TLoopbackServerOptions options;
-    options.Root = AServed;
-    options.FilesPath = FilesPath;
-    options.CertFile = TestProgramFolder() + L"testca\\server.pem";
-    options.KeyFile = TestProgramFolder() + L"testca\\server.key";
-    options.Port = DERODO_LOOPBACK_DOWNLOAD_PORT;
-    options.SlowSeconds = ASlowSeconds;
-    return options;
 }
 
 TEST(AlternativeFilesWindow, TheButtonReplacesTheFilesAndTheReportShowsTheNewDigests) {

@@ -16,6 +16,7 @@
 
 #include "Automation.h"
 #include "DemoCopy.h"
+#include "DownloadServer.h"
 #include "LiveProtectionFiles.h"
 #include "LoopbackServer.h"
 #include "TestCA.h"
@@ -50,14 +51,7 @@ TEST(DownloadProgressWindow, TheCaptionFollowsASlowDownloadAndClicksMeanwhileSta
     for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
         WriteWholeFile(served + LiveProtectionFiles[i],
                        ReadWholeFile(demo.File(LiveProtectionFiles[i])) + "slow build\n");
-    TLoopbackServerOptions options;
-    options.Root = served;
-    options.FilesPath = "/Vexlo2/special-purpose-test-versions/RodeVadudazovi/files-2.7/";
-    options.CertFile = TestProgramFolder() + L"testca\\server.pem";
-    options.KeyFile = TestProgramFolder() + L"testca\\server.key";
-    options.Port = DERODO_LOOPBACK_DOWNLOAD_PORT;
-    options.SlowSeconds = 0.8;
-    TLoopbackServer server(options);
+    TLoopbackServer server(DownloadServer(served, 0.8));
 
     TAutomatedTool window(tool);
     HWND form = window.WaitForMainWindow();
@@ -140,12 +134,7 @@ TEST(DownloadProgressWindow, ClosingDuringATrickleEndsTheToolAndTouchesNoFile) {
         originals[i] = ReadWholeFile(demo.File(LiveProtectionFiles[i]));
         WriteWholeFile(served + LiveProtectionFiles[i], originals[i] + "trickled build\n");
     }
-    TLoopbackServerOptions options;
-    options.Root = served;
-    options.FilesPath = "/Vexlo2/special-purpose-test-versions/RodeVadudazovi/files-2.7/";
-    options.CertFile = TestProgramFolder() + L"testca\\server.pem";
-    options.KeyFile = TestProgramFolder() + L"testca\\server.key";
-    options.Port = DERODO_LOOPBACK_DOWNLOAD_PORT;
+    TLoopbackServerOptions options = DownloadServer(served);
     options.TrickleSeconds = 1;
     TLoopbackServer server(options);
 
