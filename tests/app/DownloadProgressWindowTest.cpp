@@ -153,6 +153,7 @@ TEST(DownloadProgressWindow, ClosingDuringATrickleEndsTheToolAndTouchesNoFile) {
     EXPECT_EQ(window.Close(), 0u);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - closing;
     EXPECT_LT(took.count(), 10.0);
+    RecordProperty("close_milliseconds", static_cast<int>(took.count() * 1000));
     // The file at hand and all after it as they were, and nothing begun beside them.
     for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
         const std::wstring name = LiveProtectionFiles[i];
