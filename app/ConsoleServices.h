@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "FileDigest.h"
@@ -56,6 +57,13 @@ public:
         TDateTime ValidTo;
     };
     virtual TSignerDetails TrustSignerDetails() { return {}; }
+    // The last check's raw result and the system's text for it; none when
+    // nothing was checked. Only the report mode's JSON asks.
+    struct TTrustResult {
+        std::int32_t Code = 0;
+        std::wstring Message;
+    };
+    virtual std::optional<TTrustResult> TrustResult() { return std::nullopt; }
 
     // The alternative files' download: true when AStream holds the whole
     // file; false with the error code, which the log shows.
@@ -103,6 +111,7 @@ public:
     std::wstring TrustSubjectName() override;
     std::wstring TrustStatusToText(TTrustStatus AStatus) override;
     TSignerDetails TrustSignerDetails() override;
+    std::optional<TTrustResult> TrustResult() override;
     bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
                           int32_t& AErrorCode) override;
     void CancelDownload() override { FDownloadCancelled = true; }

@@ -17,10 +17,12 @@ int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     // are delay-loaded, so none has been looked for yet; the static
     // initialisers that ran before this line load no library.
     RestrictLibrarySearchToSystemFolder();
+    TModuleSequence parameters(ParameterModules());
+    parameters.StartUp();
     TModuleSequence modules(ProgramModules());
-    // A report asked for on the command line is written without a window.
-    if (const std::optional<TReportRequest> report = ReportRequestOf(ProcessArguments()))
-        return RunReport(modules, *report);
+    // The help page, a report, or a report meant but mistyped: no window.
+    if (const std::optional<int> exitCode = RunWithoutWindow(modules, false))
+        return *exitCode;
     if (!RunGuarded(nullptr, [&] { modules.StartUp(); }))
         return 1;
 
@@ -41,5 +43,6 @@ int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
         FormDERodos = nullptr;
     }
     modules.ShutDown();
+    parameters.ShutDown();
     return exitCode;
 }

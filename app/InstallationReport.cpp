@@ -95,6 +95,10 @@ void TFormDERodos::ReportInstallation() {
             facts.StatusCode = static_cast<int>(status);
             facts.Status = WideToUtf8(statusText);
             facts.Subject = WideToUtf8(subject);
+            if (const auto result = FServices.TrustResult()) {
+                facts.Result = static_cast<std::uint32_t>(result->Code);
+                facts.ResultMessage = WideToUtf8(result->Message);
+            }
             facts.Issuer = WideToUtf8(signer.Issuer);
             facts.SerialNumber = WideToUtf8(signer.SerialNumber);
             facts.ValidFrom = IsoDateTime(signer.ValidFrom);

@@ -30,5 +30,8 @@ private:
     std::size_t FStarted = 0;
 };
 
-// The tool's modules in start-up order.
+// The modules that read the command line: they start first, so that the
+// command line is understood before anything else starts, and shut down last.
+std::vector<TModuleStep> ParameterModules();
+// The tool's other modules in start-up order.
 std::vector<TModuleStep> ProgramModules();

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
+
 namespace {
 
 using nlohmann::json;
@@ -9,6 +11,15 @@ using nlohmann::json;
 // Text that was not found is null rather than an empty string.
 json TextOrNull(const std::string& AText) {
     return AText.empty() ? json(nullptr) : json(AText);
+}
+
+// "0x800B0109": as the system's documentation writes the codes.
+json ResultOrNull(const std::optional<std::uint32_t>& AResult) {
+    if (!AResult)
+        return nullptr;
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(*AResult));
+    return text;
 }
 
 json AnswerOrNull(const std::optional<bool>& AAnswer) {
@@ -28,7 +39,9 @@ json FileToJson(const TReportFileFacts& AFile) {
         file["signature"] = {
             {"statusCode", AFile.StatusCode},
             {"status", AFile.Status},
-            {"subject", AFile.Subject},
+            {"result", ResultOrNull(AFile.Result)},
+            {"message", TextOrNull(AFile.ResultMessage)},
+            {"subject", TextOrNull(AFile.Subject)},
             {"issuer", TextOrNull(AFile.Issuer)},
             {"serialNumber", TextOrNull(AFile.SerialNumber)},
             {"validFrom", TextOrNull(AFile.ValidFrom)},

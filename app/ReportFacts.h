@@ -22,7 +22,9 @@ struct TReportFileFacts {
     // The signature check; its details are empty where the check found none.
     bool Checked = false;
     int StatusCode = 0;
-    std::string Status; // the words the log writes
+    std::string Status;                  // the words the log writes
+    std::optional<std::uint32_t> Result; // the check's raw result, the reason beside the words
+    std::string ResultMessage;           // the system's text for it
     std::string Subject;
     std::string Issuer;
     std::string SerialNumber;

@@ -8,10 +8,12 @@
 #include <utility>
 
 #include "CommandLineParameters.h"
+#include "CommandLineUse.h"
 #include "FileSha256.h"
 #include "FormDERodos.h"
 #include "Handles.h"
 #include "SystemMessage.h"
+#include "WholeOrNothing.h"
 #include "WinText.h"
 #include "WindowsVersion.h"
 
@@ -47,20 +49,9 @@ public:
                                    nullptr) &&
                    written == text.size();
         }
-        return WriteAll(FHandle, AUtf8);
-    }
-
-    static bool WriteAll(HANDLE AHandle, const std::string& ABytes) {
-        size_t done = 0;
-        while (done < ABytes.size()) {
-            DWORD written = 0;
-            const auto chunk = static_cast<DWORD>(std::min<size_t>(ABytes.size() - done, 1 << 20));
-            if (!::WriteFile(AHandle, ABytes.data() + done, chunk, &written, nullptr) ||
-                written == 0)
-                return false;
-            done += written;
-        }
-        return true;
+        const DWORD error = WriteAllBytes(FHandle, AUtf8);
+        ::SetLastError(error);
+        return error == 0;
     }
 
 private:
@@ -80,17 +71,17 @@ void WriteReport(const std::wstring& APath, const std::string& AText) {
                                                 SystemMessage(::GetLastError())));
         return;
     }
-    TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file || !TStandardStream::WriteAll(file.get(), AText) || !::FlushFileBuffers(file.get()))
-        throw std::runtime_error(WideToUtf8(L"Cannot write the report to \"" + APath + L"\". " +
-                                            SystemMessage(::GetLastError())));
+    if (const DWORD error = WriteWholeOrNothing(APath, AText))
+        throw std::runtime_error(
+            WideToUtf8(L"Cannot write the report to \"" + APath + L"\". " + SystemMessage(error)));
 }
 
 // What only the JSON holds: the version's name and numbers, each file's size
 // and SHA-256.
 void CompleteFacts(TReportFacts& AFacts) {
-    AFacts.WindowsName = WideToUtf8(WindowsVersionName(false));
+    AFacts.WindowsName = WideToUtf8(WindowsReleaseName(WindowsVersionInfo.dwMajorVersion,
+                                                       WindowsVersionInfo.dwMinorVersion,
+                                                       WindowsVersionInfo.dwBuildNumber));
     AFacts.WindowsMajor = WindowsVersionInfo.dwMajorVersion;
     AFacts.WindowsMinor = WindowsVersionInfo.dwMinorVersion;
     AFacts.WindowsBuild = WindowsVersionInfo.dwBuildNumber;
@@ -121,13 +112,6 @@ TCLPGroup* GReportGroup = nullptr;
 
 } // namespace
 
-std::optional<TReportRequest> ReportRequestOf(const std::vector<std::wstring>& AArguments) {
-    const std::optional<std::wstring> path = FindCmdLineValue(AArguments, L"report");
-    if (!path)
-        return std::nullopt;
-    return TReportRequest{*path, FindCmdLineSwitch(AArguments, L"json")};
-}
-
 std::string LogLinesToText(const std::vector<std::wstring>& ALines) {
     std::wstring text;
     for (const std::wstring& line : ALines)
@@ -154,6 +138,33 @@ int RunReport(TModuleSequence& AModules, const TReportRequest& ARequest) {
     }
     AModules.ShutDown();
     return exitCode;
+}
+
+std::optional<int> RunWithoutWindow(TModuleSequence& AModules, bool AConsole) {
+    const TCommandLineParameters& parameters = CommandLineParameters();
+    const TCommandLineDecision decision =
+        DecideCommandLine(ProcessArguments(), AConsole, [&](const std::wstring& AArgument) {
+            return parameters.Declares(AArgument);
+        });
+    switch (decision.Use) {
+    case cuWindow:
+        return std::nullopt;
+    case cuHelp: {
+        std::vector<std::wstring> lines;
+        parameters.ToLines(lines);
+        if (TStandardStream(STD_OUTPUT_HANDLE).Write(LogLinesToText(lines)))
+            return 0;
+        WriteErrorLine(L"Cannot write the help page to standard output. " +
+                       SystemMessage(::GetLastError()));
+        return ReportNotWrittenExitCode;
+    }
+    case cuReport:
+        return RunReport(AModules, {decision.Path, decision.Json});
+    case cuRefused:
+        break;
+    }
+    WriteErrorLine(decision.Refusal);
+    return ReportNotWrittenExitCode;
 }
 
 void ReportParametersStartUp() {

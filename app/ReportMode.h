@@ -20,8 +20,12 @@ inline constexpr int ReportActiveExitCode = 0;   // the verdict is a success lin
 inline constexpr int ReportInactiveExitCode = 2; // the verdict is a failure line
 inline constexpr int ReportNotWrittenExitCode = 3;
 
-// "/report:<file>" (with "/json") among AArguments; none without "/report:".
-std::optional<TReportRequest> ReportRequestOf(const std::vector<std::wstring>& AArguments);
+// The program's answer to a command line that asks for no window: the help
+// page on standard output (exit code 0), the report (RunReport), or one line
+// on standard error (exit code 3); none when the window is to open. AConsole:
+// the console program, which answers every command line. The parameter
+// modules have to be started; AModules are the others.
+std::optional<int> RunWithoutWindow(TModuleSequence& AModules, bool AConsole);
 
 // Starts AModules, writes the report asked for, shuts them down and answers
 // the exit code. Whatever goes wrong is one line on standard error.

@@ -98,6 +98,14 @@ TConsoleServices::TSignerDetails TSystemConsoleServices::TrustSignerDetails() {
             checker->ValidTo()};
 }
 
+std::optional<TConsoleServices::TTrustResult> TSystemConsoleServices::TrustResult() {
+    TInitializedTrustChecker* checker = TrustChecker();
+    if (!checker || !checker->Result())
+        return std::nullopt;
+    const LONG code = *checker->Result();
+    return TTrustResult{code, TrustResultMessage(code)};
+}
+
 std::wstring TSystemConsoleServices::TrustStatusToText(TTrustStatus AStatus) {
     return ::TrustStatusToText(AStatus);
 }

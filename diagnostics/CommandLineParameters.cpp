@@ -57,10 +57,8 @@ bool FindCmdLineSwitch(const std::wstring& AWord) {
 std::optional<std::wstring> FindCmdLineValue(const std::vector<std::wstring>& AArguments,
                                              const std::wstring& AWord) {
     for (const std::wstring& argument : AArguments) {
-        const size_t colon = argument.find(L':');
-        if (colon != std::wstring::npos &&
-            IsCmdLineSwitch(std::wstring_view(argument).substr(0, colon), AWord))
-            return argument.substr(colon + 1);
+        if (IsCmdLineValueSwitch(argument, AWord))
+            return argument.substr(argument.find(L':') + 1);
     }
     return std::nullopt;
 }
@@ -250,6 +248,23 @@ void TCommandLineParameters::WriteLn() const {
             ::WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         }
     }
+}
+
+bool TCommandLineParameters::Declares(const std::wstring& AArgument) const {
+    for (std::size_t index = 0; index < Count(); ++index) {
+        const TCommandLineParameterItems& parameters = Items(index).Parameters();
+        for (std::size_t item = 0; item < parameters.Count(); ++item) {
+            const TCommandLineParameterItem& parameter = parameters.Items(item);
+            const std::wstring& name = parameter.ParameterName();
+            // A parameter written "name:<value>" in the help page takes its value after a colon.
+            const bool takesValue =
+                parameter.Syntax().size() > name.size() && parameter.Syntax()[name.size()] == L':';
+            if (takesValue ? IsCmdLineValueSwitch(AArgument, name)
+                           : IsCmdLineSwitch(AArgument, name))
+                return true;
+        }
+    }
+    return false;
 }
 
 void TCommandLineParameters::TestWriteLn() const {

@@ -174,6 +174,10 @@ public:
     void ToLines(std::vector<std::wstring>& ALines) const;
     // Writes the help page to standard output, in console programs only.
     void WriteLn() const;
+    // Whether AArgument is one of the declared parameters written as a switch:
+    // "/" or "-" and the name, and for a parameter whose syntax is
+    // "name:<value>" a colon and the value.
+    bool Declares(const std::wstring& AArgument) const;
     // With the switch "help", "?" or "man" given: the help page, then the
     // program ends with exit code 0.
     void TestWriteLn() const;

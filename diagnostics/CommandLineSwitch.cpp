@@ -7,6 +7,11 @@ bool IsCmdLineSwitch(std::wstring_view AArgument, std::wstring_view AWord) {
            SameTextIgnoringCase(AArgument.substr(1), AWord);
 }
 
+bool IsCmdLineValueSwitch(std::wstring_view AArgument, std::wstring_view AWord) {
+    const size_t colon = AArgument.find(L':');
+    return colon != std::wstring_view::npos && IsCmdLineSwitch(AArgument.substr(0, colon), AWord);
+}
+
 bool NamesParameter(std::wstring_view AText, std::wstring_view AName) {
     std::wstring_view rest = AText;
     if (rest.substr(0, 1) == L"/")

@@ -1,9 +1,12 @@
 // Whether bytes from outside (a download) hold a whole PE image: a program,
 // library or driver whose every part its headers declare lies within the
-// bytes. Pure: the bytes are untrusted, every offset is checked before use.
+// bytes, and nothing after them. Pure: the bytes are untrusted, every offset
+// is checked before use.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 // What spoils an image, the first fault found in file order.
@@ -16,10 +19,36 @@ enum class TPEImageFault {
     pifSectionCut,        // a section's raw data reaches past the end
     pifCertificatesCut,   // the certificate table reaches past the end
     pifSymbolsCut,        // the COFF symbol table reaches past the end
+    pifNoSectionData,     // headers only: no section holds any data
+    pifBadImageSize,      // its size in memory is short of its sections or far beyond them
+    pifTrailingBytes,     // bytes after the body: the image ends before the bytes do
+    pifOtherKind,         // whole, but not of the kind of the image it is to replace
 };
 
+// What an image is for, as the loader tells programs, libraries and drivers
+// apart: the machine it runs on, whether it is a library (a DLL), and
+// whether it is a driver (the native subsystem).
+struct TPEImageKind {
+    uint16_t Machine = 0;
+    bool Library = false;
+    bool Driver = false;
+    bool operator==(const TPEImageKind&) const = default;
+};
+
+// The kind the headers at the start of ABytes declare; none when they hold
+// no PE headers. The rest of the image need not follow.
+std::optional<TPEImageKind> PEImageKind(std::string_view ABytes);
+
+// The body of an image ends with the last of its headers, its sections' raw
+// data, its COFF symbol and string tables and its certificate table; only
+// the certificate table may be followed by padding to its 8-byte alignment.
 TPEImageFault CheckPEImage(std::string_view ABytes);
 
 inline bool IsCompletePEImage(std::string_view ABytes) {
     return CheckPEImage(ABytes) == TPEImageFault::pifNone;
 }
+
+// Whether ANew may take the place of the installed file whose bytes (or
+// their start) are AInstalled: a whole image of the same kind. Where
+// AInstalled holds no image headers, any whole image may.
+TPEImageFault CheckReplacementImage(std::string_view ANew, std::string_view AInstalled);

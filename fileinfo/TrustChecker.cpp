@@ -4,8 +4,11 @@
 #include <wintrust.h>
 #include <imagehlp.h>
 
+#include <utility>
+
 #include "DebugLogger.h"
 #include "Handles.h"
+#include "SystemMessage.h"
 #include "Translate.h"
 
 namespace {
@@ -16,13 +19,11 @@ constexpr const wchar_t* TrustUnitName = L"vxnWinAPITrust";
 const GUID GenericVerifyV2 = {
     0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 
-constexpr DWORD WtdUiNone = 2;
-constexpr DWORD WtdRevokeNone = 1;
-constexpr DWORD WtdChoiceFile = 1;
-constexpr DWORD WtdChoiceCatalog = 2;
-constexpr DWORD WtdStateActionVerify = 1;
-constexpr DWORD WtdStateActionClose = 2;
-constexpr DWORD WtdSaferFlag = 0x100;
+// No check may wait on the network: nothing is fetched for revocation, and
+// the chain is built from what the machine already holds, so that an offline
+// or proxied machine answers as fast as any other.
+constexpr DWORD RevocationChecks = WTD_REVOKE_NONE;
+constexpr DWORD ProviderFlags = WTD_SAFER_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL;
 constexpr DWORD CatalogHashSize = 256;
 constexpr DWORD NameBufferLength = 256;
 
@@ -32,7 +33,6 @@ using TCryptCATAdminCalcHashFromFileHandle = BOOL(WINAPI*)(HANDLE, DWORD*, BYTE*
 using TCryptCATAdminEnumCatalogFromHash = HANDLE(WINAPI*)(HANDLE, BYTE*, DWORD, DWORD, HANDLE*);
 using TCryptCATCatalogInfoFromContext = BOOL(WINAPI*)(HANDLE, TCATALOG_INFO*, DWORD);
 using TCryptCATAdminReleaseCatalogContext = BOOL(WINAPI*)(HANDLE, HANDLE, DWORD);
-using TWinVerifyTrust = LONG(WINAPI*)(HWND, GUID*, LPVOID);
 using TWTHelperProvDataFromStateData = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
 using TWTHelperGetProvSignerFromChain = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD,
                                                                       BOOL, DWORD);
@@ -78,6 +78,27 @@ std::wstring CertificateName(PCCERT_CONTEXT ACertificate, DWORD AType, DWORD AFl
         return {};
     buffer[NameBufferLength - 1] = L'\0';
     return buffer;
+}
+
+// Words for the common results of a trust check, where the system has none.
+constexpr std::pair<DWORD, const wchar_t*> OwnResultWords[] = {
+    {0x800B0100, L"The file carries no signature"}, // TRUST_E_NOSIGNATURE
+    // CERT_E_UNTRUSTEDROOT
+    {0x800B0109, L"The certificate chain ends in a root certificate that is not trusted"},
+    {0x800B010A, L"No certificate chain could be built to a trusted root"}, // CERT_E_CHAINING
+    {0x800B0101, L"A certificate is outside its validity period"},          // CERT_E_EXPIRED
+    {0x800B010C, L"A certificate was revoked by its issuer"},               // CERT_E_REVOKED
+    {0x80096010, L"The file's content does not match its signature"},       // TRUST_E_BAD_DIGEST
+    {0x800B0111, L"A certificate is marked as not trusted"},    // TRUST_E_EXPLICIT_DISTRUST
+    {0x800B0004, L"The subject is not trusted for the action"}, // TRUST_E_SUBJECT_NOT_TRUSTED
+};
+
+// Every check's raw result in the debug log, whatever its status words hide.
+void LogTrustResult(const std::wstring& AFilename, LONG AResult) {
+    if (TDebugLogger* logger = DebugLogger())
+        logger->LogMessage(L"Trust check of \"" + AFilename + L"\": " + TrustResultCode(AResult) +
+                               L" " + TrustResultMessage(AResult),
+                           dlvDefault);
 }
 
 } // namespace
@@ -140,6 +161,10 @@ bool TrustLibraryLoaded() {
     return GTrust.Complete();
 }
 
+TWinVerifyTrust ReplaceWinVerifyTrust(TWinVerifyTrust AFunction) {
+    return std::exchange(GTrust.WinVerifyTrust, AFunction);
+}
+
 TWinTrustChecker::TWinTrustChecker() = default;
 
 TWinTrustChecker::~TWinTrustChecker() = default;
@@ -174,6 +199,7 @@ void TWinTrustChecker::Clear() {
 
 LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     Clear();
+    FResult.reset();
     // The library may have gone since Init; then nothing can be checked.
     if (!FAvailable || !GTrust.Complete())
         return -1;
@@ -185,8 +211,11 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     {
         TFileHandle file(::CreateFileW(AFilename.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file)
+        if (!file) {
+            FResult = HRESULT_FROM_WIN32(::GetLastError());
+            LogTrustResult(AFilename, *FResult);
             return -1;
+        }
         hashed = GTrust.CryptCATAdminCalcHashFromFileHandle(file.get(), &hashSize, hash, 0) &&
                  hashSize <= CatalogHashSize;
         for (DWORD i = 0; hashed && i < hashSize; ++i)
@@ -194,10 +223,10 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     }
 
     FWTrustData.cbStruct = sizeof(TWINTRUST_DATA);
-    FWTrustData.dwUIChoice = WtdUiNone;
-    FWTrustData.fdwRevocationChecks = WtdRevokeNone;
-    FWTrustData.dwStateAction = WtdStateActionVerify;
-    FWTrustData.dwProvFlags = WtdSaferFlag;
+    FWTrustData.dwUIChoice = WTD_UI_NONE;
+    FWTrustData.fdwRevocationChecks = RevocationChecks;
+    FWTrustData.dwStateAction = WTD_STATEACTION_VERIFY;
+    FWTrustData.dwProvFlags = ProviderFlags;
     // Written by the platform; cleared so that a verification that fails
     // before writing it cannot hand the previous check's state to this one.
     FWTrustData.hWVTStateData = nullptr;
@@ -217,23 +246,25 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
         FWTCatalogInfo.pcwszCatalogFilePath = FCatalogInfo.sCatalogFile;
         FWTCatalogInfo.pcwszMemberTag = memberTag.c_str();
         FWTCatalogInfo.pcwszMemberFilePath = AFilename.c_str();
-        FWTrustData.dwUnionChoice = WtdChoiceCatalog;
+        FWTrustData.dwUnionChoice = WTD_CHOICE_CATALOG;
         FWTrustData.pFile = &FWTCatalogInfo;
     } else {
         FWTFileInfo.cbStruct = sizeof(TWINTRUST_FILE_INFO);
         FWTFileInfo.pcwszFilePath = AFilename.c_str();
         FWTFileInfo.hFile = nullptr;
         FWTFileInfo.pgKnownSubject = nullptr;
-        FWTrustData.dwUnionChoice = WtdChoiceFile;
+        FWTrustData.dwUnionChoice = WTD_CHOICE_FILE;
         FWTrustData.pFile = &FWTFileInfo;
     }
 
     GUID action = GenericVerifyV2;
     const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
     const LONG result = GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
+    FResult = result;
+    LogTrustResult(AFilename, result);
     // The state goes back to the platform before the catalog is released.
     const TBoundHandle<HANDLE> state(FWTrustData.hWVTStateData, [&](HANDLE) {
-        FWTrustData.dwStateAction = WtdStateActionClose;
+        FWTrustData.dwStateAction = WTD_STATEACTION_CLOSE;
         if (GTrust.Complete())
             GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
         FWTrustData.hWVTStateData = nullptr;
@@ -307,6 +338,27 @@ TTrustStatus TrustResultToStatus(LONG AResult) {
     default:
         return tsUnknown;
     }
+}
+
+std::wstring TrustResultCode(LONG AResult) {
+    std::wstring text = L"0x";
+    const auto value = static_cast<DWORD>(AResult);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        AppendHex(text, static_cast<BYTE>(value >> shift));
+    return text;
+}
+
+std::wstring TrustResultMessage(LONG AResult) {
+    std::wstring text = SystemMessage(static_cast<DWORD>(AResult));
+    if (!text.empty())
+        return text;
+    // Windows has texts for all of these; Wine's message table lacks most, so
+    // the common ones have words of our own.
+    for (const auto& [result, words] : OwnResultWords) {
+        if (result == static_cast<DWORD>(AResult))
+            return words;
+    }
+    return text;
 }
 
 const wchar_t* TrustStatusWords(TTrustStatus AStatus) {

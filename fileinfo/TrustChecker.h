@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Handles.h"
@@ -125,6 +126,10 @@ public:
     const std::wstring& SerialNumber() const { return FSerialNumber; }
     const TDateTime& ValidFrom() const { return FValidFrom; }
     const TDateTime& ValidTo() const { return FValidTo; }
+    // The last check's raw result, the reason behind its status: what
+    // WinVerifyTrust answered, or the opening's error as an HRESULT when the
+    // file could not be opened; none when nothing was checked.
+    std::optional<LONG> Result() const { return FResult; }
 
 private:
     void RetrieveCertificateDetails();
@@ -143,9 +148,15 @@ private:
     std::wstring FIssuerEmail;
     TDateTime FValidFrom;
     TDateTime FValidTo;
+    std::optional<LONG> FResult;
 };
 
 TTrustStatus TrustResultToStatus(LONG AResult);
+// A raw result as "0x" and eight upper-case hexadecimal digits ("0x800B0109").
+std::wstring TrustResultCode(LONG AResult);
+// The system's text for a raw result; where the system has none, words of
+// our own for the common results of a trust check; else empty.
+std::wstring TrustResultMessage(LONG AResult);
 // The status's words ("success", "no signature", ...) through Translate.
 std::wstring TrustStatusToText(TTrustStatus AStatus);
 // The words untranslated.
@@ -168,3 +179,8 @@ void TrustLibraryStartUp();
 void TrustLibraryShutDown();
 // Whether the library and all nine entry points are there.
 bool TrustLibraryLoaded();
+// Puts AFunction in the place of the loaded WinVerifyTrust until the next
+// start-up or shut-down and answers the one it replaced, so that a test can
+// see what every check hands to the platform.
+using TWinVerifyTrust = LONG(WINAPI*)(HWND, GUID*, LPVOID);
+TWinVerifyTrust ReplaceWinVerifyTrust(TWinVerifyTrust AFunction);

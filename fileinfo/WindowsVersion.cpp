@@ -202,13 +202,18 @@ void DetectWindowsVersion() {
     WindowsVersionInfo = info;
 }
 
-std::wstring WindowsVersionText(std::uint32_t AMajor, std::uint32_t AMinor, std::uint32_t ABuild,
-                                bool AWithNumbers) {
+std::wstring WindowsReleaseName(std::uint32_t AMajor, std::uint32_t AMinor, std::uint32_t ABuild) {
     std::wstring name = NameByNumbers(AMajor, AMinor, ABuild);
     for (const TBuildName& entry : BuildNames) {
         if (entry.Build == ABuild)
             name = entry.Name;
     }
+    return name;
+}
+
+std::wstring WindowsVersionText(std::uint32_t AMajor, std::uint32_t AMinor, std::uint32_t ABuild,
+                                bool AWithNumbers) {
+    const std::wstring name = WindowsReleaseName(AMajor, AMinor, ABuild);
     const std::uint32_t build = AMajor == 4 ? (ABuild & 0xFFFF) : ABuild;
     if (AWithNumbers)
         return name + L" [" + std::to_wstring(AMajor) + L"." + std::to_wstring(AMinor) + L"." +

@@ -22,6 +22,9 @@ void ApplyVersionApi(OSVERSIONINFOW& AInfo);
 void ApplyKernel32Version(OSVERSIONINFOW& AInfo);
 void ApplyRegistryVersion(HKEY AKey, OSVERSIONINFOW& AInfo);
 
+// The name of a version alone, as the table of names gives it ("Windows 10,
+// Version 22H2"): no numbers, no service pack.
+std::wstring WindowsReleaseName(std::uint32_t AMajor, std::uint32_t AMinor, std::uint32_t ABuild);
 // The name of a version followed by its numbers: " [major.minor.build] " with
 // numbers, " (Build: build) " without.
 std::wstring WindowsVersionText(std::uint32_t AMajor, std::uint32_t AMinor, std::uint32_t ABuild,

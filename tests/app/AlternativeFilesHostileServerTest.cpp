@@ -1,8 +1,9 @@
 // The replacement against servers that break HTTP or send what is no whole
-// image, on the real file system: every answer fails with its code, and the
-// installed file and its backup stay as they were, byte for byte. The
-// installed files are real images of the build; the server has the
-// alternative builds (the same images with bytes after them).
+// image, or one of another kind, on the real file system: every answer fails
+// with its code, and the installed file and its backup stay as they were,
+// byte for byte. The installed files are real images of the build; the
+// server has the alternative builds (the same images with bytes of their own
+// inside them) and, in folders of their own, what must not take their place.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -19,6 +20,7 @@
 #include "LiveProtectionFiles.h"
 #include "LoopbackServer.h"
 #include "ProgramPath.h"
+#include "TestBuilds.h"
 #include "TestCA.h"
 #include "TestFiles.h"
 #include "SilenceLimit.h"
@@ -38,6 +40,55 @@ std::string Original(size_t AIndex) {
     return ReadWholeFile(FixturePath(L"..\\" + std::wstring(LiveProtectionFiles[AIndex])));
 }
 
+std::string Original(const wchar_t* AName) {
+    return ReadWholeFile(FixturePath(L"..\\" + std::wstring(AName)));
+}
+
+// For each file, in a folder of the server: what arrives of a build with
+// bytes after its image when the answer breaks off inside them (or is
+// read as far as the first half of them), and whole images that are not of
+// the file's kind. The file's 32-bit or 64-bit twin, a program of its machine
+// in the place of a library or driver (and a driver for a program), its
+// headers alone, its image for another machine, and one whose size in memory
+// no loader maps.
+void WriteWrongBuilds(const std::wstring& AServed) {
+    struct TTwin {
+        const wchar_t* Bitness;
+        const wchar_t* Program; // or a driver, for a program
+    };
+    const TTwin twins[] = {
+        {L"QVHook64.dll", L"QVHookInst32.exe"},    {L"QVHook32.dll", L"QVHookInst64.exe"},
+        {L"QVHookDrv64.sys", L"QVHookInst32.exe"}, {L"QVHookDrv32.sys", L"QVHookInst64.exe"},
+        {L"QVHookInst32.exe", L"QVHookDrv64.sys"}, {L"QVHookInst64.exe", L"QVHookDrv32.sys"},
+        {L"QVHookInst32.exe", L"QVHookDrv64.sys"},
+    };
+    for (const wchar_t* folder :
+         {L"trailing1000", L"trailing", L"bitness", L"program", L"headers", L"machine", L"size"})
+        std::filesystem::create_directories(AServed + folder);
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+        const std::wstring name = LiveProtectionFiles[i];
+        const std::string image = Original(i);
+        const TImageLayout layout(image);
+        const std::string after(image.size() + 2000, 't');
+        WriteWholeFile(AServed + L"trailing1000\\" + name, image + after.substr(0, 1000));
+        WriteWholeFile(AServed + L"trailing\\" + name, image + after);
+        WriteWholeFile(AServed + L"bitness\\" + name, Original(twins[i - 1].Bitness));
+        WriteWholeFile(AServed + L"program\\" + name, Original(twins[i - 1].Program));
+        std::string headers = image.substr(0, GetField(image, layout.Optional + 60));
+        PutField(headers, layout.FileHeader + 2, 0, 2);
+        PutField(headers, layout.FileHeader + 8, 0); // no symbol table
+        PutField(headers, layout.Directories + 32, 0);
+        PutField(headers, layout.Directories + 36, 0);
+        WriteWholeFile(AServed + L"headers\\" + name, headers);
+        std::string machine = image;
+        PutField(machine, layout.FileHeader, 0xAA64, 2); // ARM64
+        WriteWholeFile(AServed + L"machine\\" + name, machine);
+        std::string size = image;
+        PutField(size, layout.Optional + 56, 0xFFFFFFFF);
+        WriteWholeFile(AServed + L"size\\" + name, size);
+    }
+}
+
 class AlternativeFilesHostileServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -53,8 +104,10 @@ protected:
         for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
             ASSERT_GT(Original(i).size(), 1024u);
             WriteWholeFile(LiveProtectionFilePath(i), Original(i));
-            WriteWholeFile(FServed + LiveProtectionFiles[i], Original(i) + "alternative build");
+            WriteWholeFile(FServed + LiveProtectionFiles[i],
+                           ImageBuild(Original(i), "alternative build"));
         }
+        WriteWrongBuilds(FServed);
         TLoopbackServerOptions options;
         options.Root = FServed;
         options.Log = FPlainLog;
@@ -140,7 +193,8 @@ protected:
         // The same server hands out whole images, and those are installed.
         TLogForm form(services);
         form.ReplaceFile(Base(ASecure, "/files/"), 1);
-        EXPECT_TRUE(ReadWholeFile(LiveProtectionFilePath(1)) == Original(1) + "alternative build");
+        EXPECT_TRUE(ReadWholeFile(LiveProtectionFilePath(1)) ==
+                    ImageBuild(Original(1), "alternative build"));
     }
 
     // The same answers over HTTP and HTTPS.
@@ -161,6 +215,17 @@ protected:
             {"/bytes/0/", DownloadNotAnImageCode},
             {"/bytes/40000/", DownloadNotAnImageCode},
             {"/hostile/silent/100/", ERROR_INTERNET_TIMEOUT},
+            // A whole image with bytes after it: the answer may have broken
+            // off inside them (no length and a close, a chunked body without
+            // its last chunk), and nothing tells how many were meant.
+            {"/hostile/no-length/trailing1000/", DownloadNotAnImageCode},
+            {"/hostile/chunked-unended/trailing/", DownloadNotAnImageCode},
+            // Whole images of another kind than the installed file.
+            {"/files/bitness/", DownloadNotAnImageCode},
+            {"/files/program/", DownloadNotAnImageCode},
+            {"/files/headers/", DownloadNotAnImageCode},
+            {"/files/machine/", DownloadNotAnImageCode},
+            {"/files/size/", DownloadNotAnImageCode},
             // A byte now and then, in the body or in the head: each keeps
             // the silence limit, neither gets anywhere.
             {"/hostile/trickle/300/", ERROR_INTERNET_TIMEOUT, true},

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,7 @@
 #include "LoopbackServer.h"
 #include "ProgramPath.h"
 #include "SystemMessage.h"
+#include "TestBuilds.h"
 #include "TestFiles.h"
 #include "WinINet.h"
 #include "WinText.h"
@@ -28,20 +30,12 @@ namespace fs = std::filesystem;
 
 const std::string FilesPath = "/Vexlo2/special-purpose-test-versions/RodeVadudazovi/files-2.7/";
 
-// The build's own image of the file (every alternative file is one), with
-// distinct bytes per file and version after it, large enough to take many reads.
+// A build of the file (every alternative file is a whole image of the
+// installed one's kind), with distinct bytes per file and version inside it,
+// large enough to take many reads.
 std::string Content(const std::wstring& AName, const std::string& AVersion) {
-    std::string bytes = AVersion + " " + WideToUtf8(AName) + "\n";
-    while (bytes.size() < 40000)
-        bytes += bytes.substr(0, 997);
-    return ReadWholeFile(FixturePath(L"..\\" + AName)) + bytes;
-}
-
-// An alternative build as a real program: a whole image, told apart by what
-// follows it.
-std::string ProgramBuild(const std::wstring& AName, const std::string& AVersion) {
-    static const std::string program = ReadWholeFile(FixturePath(L"..\\QVHookInst32.exe"));
-    return program + Content(AName, AVersion);
+    return ImageBuild(ReadWholeFile(FixturePath(L"..\\" + AName)),
+                      AVersion + " " + WideToUtf8(AName) + "\n", 40000);
 }
 
 std::wstring Installed(size_t AIndex) {
@@ -58,6 +52,10 @@ class TAlternativeFilesForm : public TLogForm {
 public:
     using TLogForm::TLogForm;
     std::wstring FailingWrite;
+    // The new file of this name is held, once written, so that it cannot be
+    // renamed, as a scanner that opens every new file may hold it.
+    std::wstring HeldWrite;
+    TFileHandle Held;
 
     // The lines the alternative files wrote, without the closing report.
     std::vector<std::wstring> DownloadLines() const {
@@ -71,12 +69,28 @@ public:
         }
         return lines;
     }
+    // The message of the error that ends a run below ABase; fails when none does.
+    std::wstring RunError(const std::wstring& ABase) {
+        try {
+            DownloadAlternativeFiles(ABase);
+        } catch (const std::runtime_error& error) {
+            return Utf8ToWide(error.what());
+        }
+        ADD_FAILURE() << "no error ended the run";
+        return {};
+    }
     bool ReportWritten() const {
         return std::find(Lines.begin(), Lines.end(), L"[ Windows ]") != Lines.end();
     }
 
 protected:
     void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath) override {
+        if (!HeldWrite.empty() && ExtractFileName(APath).rfind(HeldWrite, 0) == 0) {
+            TLogForm::WriteStreamToFile(AStream, APath);
+            Held.reset(::CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            return;
+        }
         if (FailingWrite.empty() || ExtractFileName(APath).rfind(FailingWrite, 0) != 0)
             return TLogForm::WriteStreamToFile(AStream, APath);
         const std::string& bytes = AStream.Bytes();
@@ -129,26 +143,24 @@ protected:
             const std::string original = Content(name, "original");
             if (Exists(Installed(i))) {
                 const std::string installed = ReadWholeFile(Installed(i));
-                EXPECT_TRUE(installed == original || installed == Content(name, "alternative") ||
-                            installed == ProgramBuild(name, "alternative"))
+                EXPECT_TRUE(installed == original || installed == Content(name, "alternative"))
                     << WideToUtf8(name) << " holds " << installed.size() << " other bytes";
             }
             if (Exists(Backup(i))) {
-                EXPECT_EQ(ReadWholeFile(Backup(i)), original) << WideToUtf8(name);
+                EXPECT_TRUE(ReadWholeFile(Backup(i)) == original) << WideToUtf8(name);
             }
         }
         EXPECT_FALSE(Exists(Installed(0)));
     }
-    static void ExpectOriginal(size_t AIndex) {
-        EXPECT_EQ(ReadWholeFile(Installed(AIndex)),
-                  Content(LiveProtectionFiles[AIndex], "original"))
-            << WideToUtf8(LiveProtectionFiles[AIndex]);
+    // Compared whole, reported by size: the bytes are images.
+    static void ExpectBuild(size_t AIndex, const std::string& AVersion) {
+        const std::string installed = ReadWholeFile(Installed(AIndex));
+        EXPECT_TRUE(installed == Content(LiveProtectionFiles[AIndex], AVersion))
+            << WideToUtf8(LiveProtectionFiles[AIndex]) << " holds " << installed.size()
+            << " bytes, not the " << AVersion << " build";
     }
-    static void ExpectAlternative(size_t AIndex) {
-        EXPECT_EQ(ReadWholeFile(Installed(AIndex)),
-                  Content(LiveProtectionFiles[AIndex], "alternative"))
-            << WideToUtf8(LiveProtectionFiles[AIndex]);
-    }
+    static void ExpectOriginal(size_t AIndex) { ExpectBuild(AIndex, "original"); }
+    static void ExpectAlternative(size_t AIndex) { ExpectBuild(AIndex, "alternative"); }
 
     // The lines of a run in which every file gets ALine, after its backup line.
     std::vector<std::wstring> Expected(const std::wstring& ABase,
@@ -168,12 +180,6 @@ protected:
         return lines;
     }
     std::string RequestLog() const { return ReadWholeFile(LogFile()); }
-    // The server offers real programs, whole images, as the new builds.
-    static void ServeProgramBuilds() {
-        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
-            WriteWholeFile(ServerRoot() + LiveProtectionFiles[i],
-                           ProgramBuild(LiveProtectionFiles[i], "alternative"));
-    }
     static void ExpectNoPartialFiles() {
         for (size_t i = 0; i < LiveProtectionFiles.size(); ++i) {
             EXPECT_FALSE(Exists(Installed(i) + L".partial")) << WideToUtf8(LiveProtectionFiles[i]);
@@ -264,6 +270,12 @@ TEST_F(AlternativeFiles, NoBodyButAWholeOneIsWritten) {
     }
 }
 
+// The line after "Unable to delete for replacement: %s", with the system's reason.
+std::wstring RefusalLine(DWORD AError) {
+    return L"[i] The system refused the deletion; error code is " + std::to_wstring(AError) +
+           L" (" + SystemMessage(AError) + L").";
+}
+
 TEST_F(AlternativeFiles, AFileInUseIsNotReplaced) {
     // Open as a running program is: readable, so it can be backed up, but
     // not deletable.
@@ -273,7 +285,8 @@ TEST_F(AlternativeFiles, AFileInUseIsNotReplaced) {
     TAlternativeFilesForm form(FServices);
     form.DownloadAlternativeFiles(Base());
     std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
-    perFile.insert(perFile.begin() + 1, L"[-] Unable to delete for replacement: " + Installed(1));
+    perFile.insert(perFile.begin() + 1, {L"[-] Unable to delete for replacement: " + Installed(1),
+                                         RefusalLine(ERROR_SHARING_VIOLATION)});
     EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
     inUse.reset();
     ExpectOriginal(1);
@@ -326,7 +339,6 @@ private:
 };
 
 TEST_F(AlternativeFiles, AFileHeldWithDeleteSharingIsNotReplacedAndStays) {
-    ServeProgramBuilds();
     TFileHolder holder(Installed(1));
     {
         // Held, by the other process only.
@@ -338,45 +350,142 @@ TEST_F(AlternativeFiles, AFileHeldWithDeleteSharingIsNotReplacedAndStays) {
     TAlternativeFilesForm form(FServices);
     form.DownloadAlternativeFiles(Base());
     std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
-    perFile.insert(perFile.begin() + 1, L"[-] Unable to delete for replacement: " + Installed(1));
+    perFile.insert(perFile.begin() + 1, {L"[-] Unable to delete for replacement: " + Installed(1),
+                                         RefusalLine(ERROR_SHARING_VIOLATION)});
     EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
     ExpectOriginal(1);
     // No deletion was left waiting: the file is still there once its holder is gone.
     holder.Release();
     ExpectOriginal(1);
     for (size_t i = 2; i < LiveProtectionFiles.size(); ++i)
-        EXPECT_TRUE(ReadWholeFile(Installed(i)) ==
-                    ProgramBuild(LiveProtectionFiles[i], "alternative"));
+        ExpectAlternative(i);
     ExpectNoPartialFiles();
     ExpectNothingLost();
 }
 
 // What a run ended half-way leaves behind: partial files, a backup copy cut
-// short, installed paths empty beside their complete backups.
+// short, installed paths empty beside their complete backups, a whole new
+// build beside an empty installed path (the old file had left its name), old
+// files under the names they left for.
 TEST_F(AlternativeFiles, TheRunAfterAnInterruptedOneClearsItsLeftoversAndLeavesNoPathEmpty) {
-    ServeProgramBuilds();
-    ::DeleteFileW((ServerRoot() + L"QVHook64.dll").c_str());
+    for (const wchar_t* name : {L"QVHook64.dll", L"QVHookDrv64.sys"})
+        ::DeleteFileW((ServerRoot() + name).c_str());
     fs::create_directories(ProgramFolder() + BackupFolderName);
-    for (size_t i : {1, 2}) {
+    for (size_t i : {1, 2, 4}) {
         WriteWholeFile(Backup(i), Content(LiveProtectionFiles[i], "original"));
         ::DeleteFileW(Installed(i).c_str());
-        WriteWholeFile(Installed(i) + L".partial", "the start of a new build");
     }
+    for (size_t i : {1, 2})
+        WriteWholeFile(Installed(i) + L".partial", "the start of a new build");
     WriteWholeFile(Backup(3) + L".partial", Content(L"QVHookDrv32.sys", "original").substr(0, 100));
+    // The swap of QVHookDrv64.sys was begun: the new build is whole, the old
+    // file has left its name. Its download fails now.
+    WriteWholeFile(Installed(4) + L".partial", Content(L"QVHookDrv64.sys", "alternative"));
+    WriteWholeFile(Installed(4) + L".3f-1a2b-0.replaced", Content(L"QVHookDrv64.sys", "original"));
+    WriteWholeFile(Installed(5) + L".40-1a2b-1.replaced", Content(L"QVHookHelper.exe", "original"));
+    // Not of the swap's making.
+    WriteWholeFile(Installed(5) + L".replaced", "kept");
 
     TAlternativeFilesForm form(FServices);
     form.DownloadAlternativeFiles(Base());
     std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
     perFile[0] = L"[i] Backup for QVHook32.dll exists.";
     perFile[1] = L"[i] Backup for QVHook64.dll exists.";
+    perFile[3] = L"[i] Backup for QVHookDrv64.sys exists.";
+    perFile.insert(perFile.begin() + 4, L"[-] Unable to download: 18");
     perFile.insert(perFile.begin() + 2,
                    {L"[-] Unable to download: 18", L"[+] Backup for QVHook64.dll restore."});
     EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
     EXPECT_TRUE(form.ReportWritten());
-    EXPECT_TRUE(ReadWholeFile(Installed(1)) == ProgramBuild(L"QVHook32.dll", "alternative"));
+    ExpectAlternative(1);
     ExpectOriginal(2);
-    EXPECT_EQ(ReadWholeFile(Backup(3)), Content(L"QVHookDrv32.sys", "original"));
+    EXPECT_TRUE(ReadWholeFile(Backup(3)) == Content(L"QVHookDrv32.sys", "original"));
+    ExpectAlternative(4);
+    EXPECT_FALSE(Exists(Installed(4) + L".3f-1a2b-0.replaced"));
+    EXPECT_FALSE(Exists(Installed(5) + L".40-1a2b-1.replaced"));
+    EXPECT_EQ(ReadWholeFile(Installed(5) + L".replaced"), "kept");
+    ::DeleteFileW((Installed(5) + L".replaced").c_str());
     ExpectNoPartialFiles();
+    ExpectNothingLost();
+}
+
+// Why a file stays: held by a program that lets no one delete it, loaded as
+// an image, read-only. Each says so after the failure line, and nothing of
+// the swap is left behind.
+TEST_F(AlternativeFiles, AFileThatCannotGoSaysWhy) {
+    struct TCase {
+        const char* What;
+        std::function<std::function<void()>(const std::wstring&)> Hold; // gives the release
+        std::wstring Reason;
+    };
+    const TCase cases[] = {
+        {"held without delete sharing",
+         [](const std::wstring& APath) {
+             auto file = std::make_shared<TFileHandle>(
+                 ::CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+             EXPECT_TRUE(*file);
+             return [file] { file->reset(); };
+         },
+         RefusalLine(ERROR_SHARING_VIOLATION)},
+        {"loaded as an image",
+         [](const std::wstring& APath) {
+             TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+             TKernelHandle section(::CreateFileMappingW(file.get(), nullptr,
+                                                        PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
+             auto view = std::make_shared<TMappedView>(
+                 section ? ::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+             EXPECT_TRUE(*view);
+             return [view] { view->reset(); };
+         },
+         L"[i] The system refused the deletion; error code is 5 (" +
+             SystemMessage(ERROR_ACCESS_DENIED) +
+             L"): a running program or driver has the file loaded."},
+        {"read-only",
+         [](const std::wstring& APath) {
+             ::SetFileAttributesW(APath.c_str(), FILE_ATTRIBUTE_READONLY);
+             return [APath] { ::SetFileAttributesW(APath.c_str(), FILE_ATTRIBUTE_NORMAL); };
+         },
+         RefusalLine(ERROR_ACCESS_DENIED)},
+    };
+    for (const TCase& c : cases) {
+        const std::function<void()> release = c.Hold(Installed(7));
+        TAlternativeFilesForm form(FServices);
+        form.ReplaceFile(Base(), 7);
+        release();
+        const std::vector<std::wstring> lines = form.DownloadLines();
+        ASSERT_EQ(lines.size(), 3u) << c.What;
+        EXPECT_EQ(lines[1], L"[-] Unable to delete for replacement: " + Installed(7)) << c.What;
+        EXPECT_EQ(lines[2], c.Reason) << c.What;
+        ExpectOriginal(7);
+        ExpectNoPartialFiles();
+        for (const fs::directory_entry& entry : fs::directory_iterator(ProgramFolder()))
+            EXPECT_FALSE(entry.path().extension() == L".replaced") << entry.path().string();
+    }
+    // Let go, it is replaced.
+    TAlternativeFilesForm form(FServices);
+    form.ReplaceFile(Base(), 7);
+    EXPECT_EQ(form.Lines, std::vector<std::wstring>{L"[i] Backup for QVHookInst64.exe exists."});
+    ExpectAlternative(7);
+}
+
+// A program that looks at a file only (its attributes, as Explorer, indexers
+// and scanners do) keeps no file from being replaced, and once it lets go the
+// new file is still there and the old one gone.
+TEST_F(AlternativeFiles, AFileHeldForItsAttributesOnlyIsReplaced) {
+    TFileHandle looking(::CreateFileW(Installed(2).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(looking);
+    TAlternativeFilesForm form(FServices);
+    form.ReplaceFile(Base(), 2);
+    EXPECT_EQ(form.Lines, std::vector<std::wstring>{L"[+] Backup for QVHook64.dll created."});
+    ExpectAlternative(2);
+    looking.reset();
+    ExpectAlternative(2);
+    for (const fs::directory_entry& entry : fs::directory_iterator(ProgramFolder()))
+        EXPECT_FALSE(entry.path().extension() == L".replaced") << entry.path().string();
     ExpectNothingLost();
 }
 
@@ -439,14 +548,9 @@ TEST_F(AlternativeFiles, ARestoreThatCannotBeDoneSaysWhy) {
 TEST_F(AlternativeFiles, AWriteThatFailsLeavesTheInstalledFileAsItWas) {
     TAlternativeFilesForm form(FServices);
     form.FailingWrite = L"QVHookDrv64.sys";
-    try {
-        form.DownloadAlternativeFiles(Base());
-        ADD_FAILURE() << "the write error did not pass on";
-    } catch (const std::runtime_error& error) {
-        const std::wstring message = Utf8ToWide(error.what());
-        EXPECT_EQ(message.rfind(L"Cannot write file \"" + Installed(4), 0), 0u);
-        EXPECT_NE(message.find(SystemMessage(ERROR_DISK_FULL)), std::wstring::npos);
-    }
+    const std::wstring message = form.RunError(Base());
+    EXPECT_EQ(message.rfind(L"Cannot write file \"" + Installed(4), 0), 0u);
+    EXPECT_NE(message.find(SystemMessage(ERROR_DISK_FULL)), std::wstring::npos);
     std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
     // The new file is written before the old one is touched: nothing to
     // restore. The run ends there: the remaining files are not handled, no report.
@@ -458,6 +562,26 @@ TEST_F(AlternativeFiles, AWriteThatFailsLeavesTheInstalledFileAsItWas) {
         ExpectOriginal(i);
     EXPECT_FALSE(Exists(Installed(4) + L".partial"));
     EXPECT_FALSE(Exists(Backup(5)));
+    ExpectNothingLost();
+}
+
+// The old file has left its name when the new one cannot take it: it takes
+// its name back and stays, and is not deleted when the swap lets go of it.
+TEST_F(AlternativeFiles, ANewFileThatCannotTakeTheNameGivesItBackToTheOldOne) {
+    TAlternativeFilesForm form(FServices);
+    form.HeldWrite = L"QVHook64.dll";
+    EXPECT_EQ(form.RunError(Base()), L"Cannot replace file \"" + Installed(2) + L"\". " +
+                                         SystemMessage(ERROR_SHARING_VIOLATION));
+    ASSERT_TRUE(form.Held);
+    form.Held.reset();
+    ::DeleteFileW((Installed(2) + L".partial").c_str());
+    // Nothing to restore: the run ends there, without the remaining files.
+    EXPECT_EQ(form.Lines, Expected(Base(), {L"[+] Backup for QVHook32.dll created.",
+                                            L"[+] Backup for QVHook64.dll created."}));
+    ExpectAlternative(1);
+    ExpectOriginal(2);
+    for (const fs::directory_entry& entry : fs::directory_iterator(ProgramFolder()))
+        EXPECT_FALSE(entry.path().extension() == L".replaced") << entry.path().string();
     ExpectNothingLost();
 }
 

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,7 +20,9 @@
 #include "FileDigest.h"
 #include "LiveProtectionFiles.h"
 #include "LoopbackServer.h"
+#include "SmallVolume.h"
 #include "SystemMessage.h"
+#include "TestBuilds.h"
 #include "TestCA.h"
 #include "TestFiles.h"
 #include "WinText.h"
@@ -43,6 +47,21 @@ std::vector<std::wstring> LinesAfter(const std::vector<std::wstring>& AAll, size
     return std::vector<std::wstring>(AAll.begin() + static_cast<long>(AFirst), AAll.end());
 }
 
+// One press of the button in a fresh start of the tool, which is then
+// closed: the lines the press wrote.
+std::vector<std::wstring> PressOnce(const std::wstring& ATool) {
+    TAutomatedTool window(ATool);
+    if (!window.WaitForMainWindow()) {
+        ADD_FAILURE() << "no window";
+        return {};
+    }
+    const size_t startUp = window.LogLines().size();
+    EXPECT_FALSE(window.Press(L"Download alternative files #1").has_value());
+    std::vector<std::wstring> lines = LinesAfter(window.LogLines(), startUp);
+    EXPECT_EQ(window.Close(), 0u);
+    return lines;
+}
+
 // The lines of the run up to the closing report.
 std::vector<std::wstring> DownloadLines(const std::vector<std::wstring>& ALines) {
     auto end = std::find(ALines.begin(), ALines.end(), L"[ Windows ]");
@@ -51,31 +70,55 @@ std::vector<std::wstring> DownloadLines(const std::vector<std::wstring>& ALines)
     return std::vector<std::wstring>(ALines.begin(), end);
 }
 
-// Bytes that tell a build apart, appended to a real program so that it stays
-// a whole image; a few MiB, so that copies, writes and flushes take a while.
-std::string Tail(const std::string& AVersion, const std::wstring& AName, size_t ASize) {
-    std::string bytes = AVersion + " " + WideToUtf8(AName) + "\n";
-    while (bytes.size() < ASize)
-        bytes += bytes.substr(0, std::min<size_t>(bytes.size(), ASize - bytes.size()));
-    return bytes;
+// A build of the installed program AImage told apart by its version inside
+// it; of ASize bytes more, so that copies, writes and flushes may take a while.
+std::string Build(const std::string& AImage, const std::string& AVersion, const std::wstring& AName,
+                  size_t ASize = 0) {
+    return ImageBuild(AImage, AVersion + " " + WideToUtf8(AName) + "\n", ASize);
 }
+
+// The installed files of a demo copy, by index, and the alternative builds
+// the folder AServed then holds for them: the installed images with a
+// version of their own.
+struct TServedBuilds {
+    std::vector<std::string> Originals, Builds;
+};
+
+TServedBuilds ServeBuilds(const TDemoCopy& ADemo, const std::wstring& AServed) {
+    TServedBuilds served{std::vector<std::string>(LiveProtectionFiles.size()),
+                         std::vector<std::string>(LiveProtectionFiles.size())};
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+        const std::wstring name = LiveProtectionFiles[i];
+        served.Originals[i] = ReadWholeFile(ADemo.File(name));
+        if (served.Originals[i].empty())
+            throw std::runtime_error("the demo copy has no " + WideToUtf8(name));
+        served.Builds[i] = Build(served.Originals[i], "alternative build 2.7", name);
+        WriteWholeFile(AServed + name, served.Builds[i]);
+    }
+    return served;
+}
+
+// A demo copy of the name AName with the loopback build of the tool, and the
+// download server with an alternative build of each file.
+struct TSwapScene {
+    explicit TSwapScene(const std::wstring& AName)
+        : Demo(AName), Tool(Demo.AddProgram(L"derodo_loopbackdownload.exe")),
+          Served(MakeTestFolder(AName + L"-served")), Files(ServeBuilds(Demo, Served)),
+          Server(DownloadServer(Served)) {}
+
+    TDemoCopy Demo;
+    std::wstring Tool, Served;
+    TServedBuilds Files;
+    TLoopbackServer Server;
+};
 
 TEST(AlternativeFilesWindow, TheButtonReplacesTheFilesAndTheReportShowsTheNewDigests) {
     ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
-    TDemoCopy demo(L"alternativefiles-window");
-    const std::wstring tool = demo.AddProgram(L"derodo_loopbackdownload.exe");
+    const TSwapScene scene(L"alternativefiles-window");
+    const TDemoCopy& demo = scene.Demo;
+    const auto& [originals, builds] = scene.Files;
 
-    // The alternative builds: the installed programs with something appended.
-    const std::wstring served = MakeTestFolder(L"alternativefiles-served");
-    std::vector<std::string> originals(LiveProtectionFiles.size());
-    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
-        originals[i] = ReadWholeFile(demo.File(LiveProtectionFiles[i]));
-        ASSERT_FALSE(originals[i].empty());
-        WriteWholeFile(served + LiveProtectionFiles[i], originals[i] + "alternative build 2.7\n");
-    }
-    TLoopbackServer server(DownloadServer(served));
-
-    TAutomatedTool window(tool);
+    TAutomatedTool window(scene.Tool);
     ASSERT_NE(window.WaitForMainWindow(), nullptr);
     const std::vector<std::wstring> startUp = window.LogLines();
     EXPECT_FALSE(window.Press(L"Download alternative files #1").has_value());
@@ -103,14 +146,91 @@ TEST(AlternativeFilesWindow, TheButtonReplacesTheFilesAndTheReportShowsTheNewDig
     const std::vector<std::wstring> before = versions(startUp), after = versions(lines);
     EXPECT_EQ(after[0], before[0]);
     for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
-        const std::wstring digest = Digest(served + LiveProtectionFiles[i]);
+        const std::wstring digest = Digest(scene.Served + LiveProtectionFiles[i]);
         EXPECT_EQ(after[i].substr(after[i].size() - digest.size()), digest) << WideToUtf8(after[i]);
         EXPECT_NE(before[i], after[i]);
-        EXPECT_EQ(ReadWholeFile(demo.File(LiveProtectionFiles[i])),
-                  originals[i] + "alternative build 2.7\n");
-        EXPECT_EQ(ReadWholeFile(demo.File(std::wstring(L"LPBackup\\") + LiveProtectionFiles[i])),
-                  originals[i]);
+        EXPECT_TRUE(ReadWholeFile(demo.File(LiveProtectionFiles[i])) == builds[i])
+            << WideToUtf8(LiveProtectionFiles[i]);
+        EXPECT_TRUE(ReadWholeFile(demo.File(std::wstring(L"LPBackup\\") +
+                                            LiveProtectionFiles[i])) == originals[i])
+            << WideToUtf8(LiveProtectionFiles[i]);
     }
+    EXPECT_EQ(window.Close(), 0u);
+}
+
+// Other programs hold files while the button runs: one looks at
+// QVHook64.dll's attributes (as Explorer, indexers and scanners do), one has
+// QVHookInst64.exe mapped as an image (as a running program has). The first is
+// replaced at once, the second stays and says why; once both let go nothing
+// is lost, and a second press ends the swap.
+TEST(AlternativeFilesWindow, FilesOtherProgramsHoldLoseNothingAndASecondPressEndsTheSwap) {
+    ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
+    const TSwapScene scene(L"alternativefiles-held");
+    const TDemoCopy& demo = scene.Demo;
+    const auto& [originals, builds] = scene.Files;
+
+    const std::wstring looked = demo.File(L"QVHook64.dll");
+    const std::wstring loaded = demo.File(L"QVHookInst64.exe");
+    TFileHandle looking(::CreateFileW(looked.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(looking);
+    TMappedView image;
+    {
+        // Only the view stays, as of a program the loader has mapped.
+        TFileHandle file(::CreateFileW(loaded.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        TKernelHandle section(
+            ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
+        image.reset(section ? ::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+    }
+    ASSERT_TRUE(image);
+
+    TAutomatedTool window(scene.Tool);
+    ASSERT_NE(window.WaitForMainWindow(), nullptr);
+    size_t startUp = window.LogLines().size();
+    EXPECT_FALSE(window.Press(L"Download alternative files #1").has_value());
+    const std::vector<std::wstring> header = {L"", L"[ File Download ]",
+                                              L"[i] https://127.0.0.1:" +
+                                                  std::to_wstring(DERODO_LOOPBACK_DOWNLOAD_PORT) +
+                                                  AnsiToWide(FilesPath)};
+    std::vector<std::wstring> expected = header;
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        expected.push_back(L"[+] Backup for " + std::wstring(LiveProtectionFiles[i]) +
+                           L" created.");
+    expected.push_back(L"[-] Unable to delete for replacement: " + loaded);
+    expected.push_back(L"[i] The system refused the deletion; error code is 5 (" +
+                       SystemMessage(ERROR_ACCESS_DENIED) +
+                       L"): a running program or driver has the file loaded.");
+    EXPECT_EQ(DownloadLines(LinesAfter(window.LogLines(), startUp)), expected);
+    // While they still hold them.
+    EXPECT_TRUE(ReadWholeFile(looked) == builds[2]);
+    EXPECT_TRUE(ReadWholeFile(loaded) == originals[7]);
+
+    looking.reset();
+    image.reset();
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+        const std::wstring name = LiveProtectionFiles[i];
+        const std::string installed = ReadWholeFile(demo.File(name));
+        EXPECT_TRUE(installed == (i == 7 ? originals[i] : builds[i]))
+            << WideToUtf8(name) << " holds " << installed.size() << " bytes";
+        EXPECT_TRUE(ReadWholeFile(demo.File(L"LPBackup\\" + name)) == originals[i])
+            << WideToUtf8(name);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(demo.Folder())) {
+        const std::wstring extension = entry.path().extension().wstring();
+        EXPECT_TRUE(extension != L".replaced" && extension != L".partial") << entry.path().string();
+    }
+
+    startUp = window.LogLines().size();
+    EXPECT_FALSE(window.Press(L"Download alternative files #1").has_value());
+    expected = header;
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        expected.push_back(L"[i] Backup for " + std::wstring(LiveProtectionFiles[i]) + L" exists.");
+    EXPECT_EQ(DownloadLines(LinesAfter(window.LogLines(), startUp)), expected);
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        EXPECT_TRUE(ReadWholeFile(demo.File(LiveProtectionFiles[i])) == builds[i])
+            << WideToUtf8(LiveProtectionFiles[i]);
     EXPECT_EQ(window.Close(), 0u);
 }
 
@@ -133,10 +253,10 @@ TEST(AlternativeFilesWindow, AToolKilledAtAnyPointLeavesEveryFileWholeAndTheNext
         const std::wstring name = LiveProtectionFiles[i];
         const std::string program = ReadWholeFile(demo.File(name));
         ASSERT_FALSE(program.empty());
-        originals[i] = program + Tail("installed", name, 2 << 20);
+        originals[i] = Build(program, "installed", name, 2 << 20);
         // A size of its own, so that the moment the new build takes the
         // installed file's place shows in its size.
-        builds[i] = program + Tail("alternative build 2.7", name, (2 << 20) + 4096);
+        builds[i] = Build(program, "alternative build 2.7", name, (2 << 20) + 4096);
         WriteWholeFile(demo.File(name), originals[i]);
         WriteWholeFile(served + name, builds[i]);
     }
@@ -209,12 +329,41 @@ TEST(AlternativeFilesWindow, AToolKilledAtAnyPointLeavesEveryFileWholeAndTheNext
         expectEveryFileWhole(when);
     }
 
+    // A run ended between the old file leaving its name and the new one
+    // taking it leaves the new build whole in its partial file beside an
+    // empty installed path, and the old file under the name it left for. The
+    // gap is a few system calls, too short for a kill from outside to land
+    // in: the state is made here as the run leaves it. The next run finishes
+    // that swap, also when every download of its own fails.
+    const std::wstring begun = demo.File(L"QVHookDrv64.sys");
+    if (!Exists(backup(4)))
+        WriteWholeFile(backup(4), originals[4]);
+    WriteWholeFile(begun + L".partial", builds[4]);
+    ASSERT_TRUE(::MoveFileW(begun.c_str(), (begun + L".1f-2e-0.replaced").c_str()));
+    const std::wstring away = MakeTestFolder(L"alternativefiles-kill-away");
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        ASSERT_TRUE(::MoveFileW((served + LiveProtectionFiles[i]).c_str(),
+                                (away + LiveProtectionFiles[i]).c_str()));
+    {
+        const std::vector<std::wstring> lines = DownloadLines(PressOnce(tool));
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), L"[-] Unable to download: 18"), 7);
+        for (const std::wstring& line : lines)
+            EXPECT_TRUE(line.rfind(L"[-]", 0) != 0 || line == L"[-] Unable to download: 18")
+                << WideToUtf8(line);
+        EXPECT_EQ(
+            std::count(lines.begin(), lines.end(), L"[+] Backup for QVHookDrv64.sys restore."), 0);
+        EXPECT_TRUE(ReadWholeFile(begun) == builds[4])
+            << "QVHookDrv64.sys holds " << ReadWholeFile(begun).size() << " bytes";
+        EXPECT_FALSE(Exists(begun + L".partial"));
+        EXPECT_FALSE(Exists(begun + L".1f-2e-0.replaced"));
+        expectEveryFileWhole("after the run that finished a begun swap");
+    }
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        ASSERT_TRUE(::MoveFileW((away + LiveProtectionFiles[i]).c_str(),
+                                (served + LiveProtectionFiles[i]).c_str()));
+
     // An undisturbed run clears what the kills left and ends the swap.
-    TAutomatedTool window(tool);
-    ASSERT_NE(window.WaitForMainWindow(), nullptr);
-    const size_t startUp = window.LogLines().size();
-    EXPECT_FALSE(window.Press(L"Download alternative files #1").has_value());
-    const std::vector<std::wstring> lines = LinesAfter(window.LogLines(), startUp);
+    const std::vector<std::wstring> lines = PressOnce(tool);
     for (const std::wstring& line : DownloadLines(lines))
         EXPECT_NE(line.rfind(L"[-]", 0), 0u) << WideToUtf8(line);
     const auto versions = std::find(lines.begin(), lines.end(), L"[ Versions ]");
@@ -229,67 +378,7 @@ TEST(AlternativeFilesWindow, AToolKilledAtAnyPointLeavesEveryFileWholeAndTheNext
         EXPECT_FALSE(Exists(demo.File(name + L".partial"))) << WideToUtf8(name);
         EXPECT_FALSE(Exists(backup(i) + L".partial")) << WideToUtf8(name);
     }
-    EXPECT_EQ(window.Close(), 0u);
 }
-
-// A small volume of its own, mounted for one test: Wine reaches it through
-// drive Z:, which maps the Unix root.
-class TSmallVolume {
-public:
-    explicit TSmallVolume(const std::wstring& AName, const std::wstring& ASize)
-        : FUnixFolder(L"/tmp/" + AName + L"-" + std::to_wstring(::GetCurrentProcessId())) {
-        // A system that lets us mount nothing says so beside the folder.
-        Shell(L"mkdir -p " + FUnixFolder + L" && (mount -t tmpfs -o size=" + ASize + L" tmpfs " +
-              FUnixFolder + L" && touch " + FUnixFolder + L"/mounted || touch " + FUnixFolder +
-              L".refused)");
-        WaitUntil([&] { return Exists(Folder() + L"mounted") || Refused(); });
-    }
-    TSmallVolume(const TSmallVolume&) = delete;
-    TSmallVolume& operator=(const TSmallVolume&) = delete;
-    ~TSmallVolume() {
-        // Detached at once even while a killed program's files are still open.
-        if (Refused()) {
-            Shell(L"rmdir " + FUnixFolder + L"; rm -f " + FUnixFolder + L".refused");
-            return;
-        }
-        Shell(L"umount -l " + FUnixFolder + L" && rmdir " + FUnixFolder);
-        WaitUntil([&] { return !Exists(Folder() + L"mounted"); });
-    }
-
-    bool Mounted() const { return Exists(Folder() + L"mounted"); }
-    bool Refused() const {
-        std::wstring marker = L"Z:" + FUnixFolder + L".refused";
-        std::replace(marker.begin(), marker.end(), L'/', L'\\');
-        return Exists(marker);
-    }
-    // The folder, with its trailing "\".
-    std::wstring Folder() const {
-        std::wstring folder = L"Z:" + FUnixFolder + L"\\";
-        std::replace(folder.begin(), folder.end(), L'/', L'\\');
-        return folder;
-    }
-
-private:
-    // Wine starts a Unix program named by its Unix path; its end is seen in
-    // what it does, not waited for.
-    static void Shell(std::wstring ACommand) {
-        std::wstring commandLine = L"/bin/sh -c \"" + ACommand + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process{};
-        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &startup, &process)) {
-            TKernelHandle thread(process.hThread), handle(process.hProcess);
-        }
-    }
-    template <typename Predicate> static void WaitUntil(Predicate APredicate) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!APredicate() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-
-    std::wstring FUnixFolder;
-};
 
 TEST(AlternativeFilesWindow, AWriteThatFillsTheVolumeLeavesTheInstalledFileAsItWas) {
     ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
@@ -313,8 +402,8 @@ TEST(AlternativeFilesWindow, AWriteThatFillsTheVolumeLeavesTheInstalledFileAsItW
         WriteWholeFile(served + LiveProtectionFiles[i],
                        ReadWholeFile(folder + LiveProtectionFiles[i]));
     WriteWholeFile(served + L"QVHook32.dll",
-                   original + Tail("alternative build 2.7", L"QVHook32.dll",
-                                   static_cast<size_t>(free.QuadPart) + (1 << 20)));
+                   Build(original, "alternative build 2.7", L"QVHook32.dll",
+                         static_cast<size_t>(free.QuadPart) + (1 << 20)));
     TLoopbackServer server(DownloadServer(served));
 
     TAutomatedTool window(tool);

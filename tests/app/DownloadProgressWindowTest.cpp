@@ -19,6 +19,7 @@
 #include "DownloadServer.h"
 #include "LiveProtectionFiles.h"
 #include "LoopbackServer.h"
+#include "TestBuilds.h"
 #include "TestCA.h"
 #include "TestFiles.h"
 #include "WinText.h"
@@ -49,8 +50,9 @@ TEST(DownloadProgressWindow, TheCaptionFollowsASlowDownloadAndClicksMeanwhileSta
     const std::wstring tool = demo.AddProgram(L"derodo_loopbackdownload.exe");
     const std::wstring served = MakeTestFolder(L"downloadprogress-served");
     for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
-        WriteWholeFile(served + LiveProtectionFiles[i],
-                       ReadWholeFile(demo.File(LiveProtectionFiles[i])) + "slow build\n");
+        WriteWholeFile(
+            served + LiveProtectionFiles[i],
+            ImageBuild(ReadWholeFile(demo.File(LiveProtectionFiles[i])), "slow build\n"));
     TLoopbackServer server(DownloadServer(served, 0.8));
 
     TAutomatedTool window(tool);
@@ -132,7 +134,8 @@ TEST(DownloadProgressWindow, ClosingDuringATrickleEndsTheToolAndTouchesNoFile) {
     std::vector<std::string> originals(LiveProtectionFiles.size());
     for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
         originals[i] = ReadWholeFile(demo.File(LiveProtectionFiles[i]));
-        WriteWholeFile(served + LiveProtectionFiles[i], originals[i] + "trickled build\n");
+        WriteWholeFile(served + LiveProtectionFiles[i],
+                       ImageBuild(originals[i], "trickled build\n"));
     }
     TLoopbackServerOptions options = DownloadServer(served);
     options.TrickleSeconds = 1;

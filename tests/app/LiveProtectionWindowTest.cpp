@@ -175,7 +175,8 @@ protected:
             const auto& signature = file["signature"];
             lines.push_back(mark(signature["statusCode"].get<int>() == 0) +
                             RightAligned(file["name"], 20) + L" - " + text(signature["status"]) +
-                            L" - subject " + text(signature["subject"]));
+                            L" - subject " +
+                            (signature["subject"].is_null() ? L"" : text(signature["subject"])));
         }
         const auto& state = ADocument["state"];
         lines.insert(lines.end(), {L"", L"[ State Test ]"});

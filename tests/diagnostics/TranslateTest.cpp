@@ -43,6 +43,9 @@ const wchar_t* const CatalogTexts[] = {
     L"Could not start the Live Protection driver.",
     L"Could not activate the Live Protection driver; error code is %d (%s).",
     L"Could not activate the Live Protection.",
+    L"The system refused the deletion; error code is %d (%s).",
+    L"The system refused the deletion; error code is %d (%s): a running program or driver has "
+    L"the file loaded.",
 };
 
 // Leaves the language as it found it.

@@ -5,12 +5,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "DebugLogger.h"
+#include "SystemMessage.h"
 #include "TestCA.h"
 #include "TestFiles.h"
 #include "Translate.h"
@@ -106,7 +109,26 @@ const std::vector<TTrustCase> TrustCases = {
     {"missing", L"missing.exe", -1, tsUnknown},
 };
 
+// What each check hands to the platform, seen on its way there.
+struct TVerifyCall {
+    DWORD StateAction;
+    DWORD RevocationChecks;
+    DWORD ProviderFlags;
+};
+std::vector<TVerifyCall> VerifyCalls;
+TWinVerifyTrust PlatformWinVerifyTrust = nullptr;
+
+LONG WINAPI RecordingWinVerifyTrust(HWND AWindow, GUID* AAction, LPVOID AData) {
+    const auto& data = *static_cast<const TWINTRUST_DATA*>(AData);
+    VerifyCalls.push_back({data.dwStateAction, data.fdwRevocationChecks, data.dwProvFlags});
+    return PlatformWinVerifyTrust(AWindow, AAction, AData);
+}
+
+// Each sample's result, status and reason; no check asks for anything that
+// is not on the machine.
 TEST_F(Trust, EachSampleGivesItsResultAndStatus) {
+    VerifyCalls.clear();
+    PlatformWinVerifyTrust = ReplaceWinVerifyTrust(RecordingWinVerifyTrust);
     TWinTrustChecker checker;
     ASSERT_TRUE(checker.Init());
     checker.SetRetrieveProperties(TCertificateFields::All());
@@ -118,7 +140,42 @@ TEST_F(Trust, EachSampleGivesItsResultAndStatus) {
         if (row.Status == tsNoSignature || row.Result == -1) {
             EXPECT_EQ(checker.SubjectName(), L"");
         }
+        // The reason behind the status; for a file that could not be opened
+        // the opening's error.
+        const LONG reason =
+            row.Result == -1 ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) : row.Result;
+        EXPECT_EQ(checker.Result(), std::optional<LONG>(reason));
     }
+    ReplaceWinVerifyTrust(PlatformWinVerifyTrust);
+
+    // A verification and its close in each of the three checks of every file
+    // that could be opened.
+    const auto opened = std::count_if(TrustCases.begin(), TrustCases.end(),
+                                      [](const TTrustCase& ARow) { return ARow.Result != -1; });
+    ASSERT_EQ(VerifyCalls.size(), 2 * 3 * static_cast<size_t>(opened));
+    for (size_t i = 0; i < VerifyCalls.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(VerifyCalls[i].StateAction, i % 2 == 0 ? 1u : 2u); // verify, close
+        EXPECT_EQ(VerifyCalls[i].RevocationChecks, 0u);              // WTD_REVOKE_NONE
+        // WTD_SAFER_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL
+        EXPECT_EQ(VerifyCalls[i].ProviderFlags, 0x1100u);
+    }
+}
+
+TEST(TrustResult, CodesAreEightHexDigitsAndMessagesTheSystemsTextOrOurs) {
+    EXPECT_EQ(TrustResultCode(CERT_E_UNTRUSTEDROOT), L"0x800B0109");
+    EXPECT_EQ(TrustResultCode(0), L"0x00000000");
+    EXPECT_EQ(TrustResultCode(-1), L"0xFFFFFFFF");
+    for (const LONG result : {TRUST_E_NOSIGNATURE, CERT_E_UNTRUSTEDROOT, TRUST_E_BAD_DIGEST,
+                              CERT_E_EXPIRED, CERT_E_REVOKED}) {
+        SCOPED_TRACE(WideToUtf8(TrustResultCode(result)));
+        const std::wstring system = SystemMessage(static_cast<DWORD>(result));
+        if (!system.empty()) {
+            EXPECT_EQ(TrustResultMessage(result), system);
+        }
+        EXPECT_FALSE(TrustResultMessage(result).empty()) << "words of our own where none";
+    }
+    EXPECT_EQ(TrustResultMessage(0x800BFFFF), L"") << "a code nobody has words for";
 }
 
 TEST_F(Trust, ASignedFileGivesTheSignersDetailsAsOpensslReadsThem) {
@@ -177,6 +234,7 @@ TEST_F(Trust, WithoutTheLibraryEveryCheckTriesAgainUntilItIsBack) {
     EXPECT_EQ(checker.CheckFileTrust(Sample(L"signed.exe")), tsUnavailable);
     EXPECT_FALSE(checker.Available());
     EXPECT_EQ(checker.CheckFileTrustAPI(Sample(L"signed.exe")), -1);
+    EXPECT_FALSE(checker.Result().has_value()) << "nothing was checked";
     EXPECT_FALSE(checker.RemoveCertificate(Sample(L"signed.exe")));
     EXPECT_EQ(FileTrustStatus(Sample(L"signed.exe")), tsUnknown);
 
@@ -187,9 +245,12 @@ TEST_F(Trust, WithoutTheLibraryEveryCheckTriesAgainUntilItIsBack) {
     EXPECT_EQ(checker.SubjectName(), L"Derodo Test Code Signing");
     DebugHandlerData()->RemoveDebugLogLineHandler(CollectLine);
 
+    // Nothing checked while the library was gone; the check afterwards with
+    // its raw result.
     const std::vector<std::wstring> expected = {
         L"> [unit finalization] vxnWinAPITrust", L"< [unit finalization] vxnWinAPITrust",
-        L"> [unit initialization] vxnWinAPITrust", L"< [unit initialization] vxnWinAPITrust"};
+        L"> [unit initialization] vxnWinAPITrust", L"< [unit initialization] vxnWinAPITrust",
+        L"Trust check of \"" + Sample(L"signed.exe") + L"\": 0x00000000 " + SystemMessage(0)};
     ASSERT_EQ(LogLines.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         const std::wstring& line = LogLines[i];

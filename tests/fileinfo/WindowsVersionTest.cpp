@@ -63,6 +63,10 @@ TEST(WindowsVersionText, NamesEveryRowAndAppendsTheNumbers) {
         SCOPED_TRACE(std::to_string(row.Major) + "." + std::to_string(row.Minor) + "." +
                      std::to_string(row.Build));
         EXPECT_EQ(WindowsVersionText(row.Major, row.Minor, row.Build, row.WithNumbers), row.Text);
+        // The name alone is the text up to its numbers.
+        const std::wstring text = row.Text;
+        const size_t numbers = text.rfind(row.WithNumbers ? L" [" : L" (Build: ");
+        EXPECT_EQ(WindowsReleaseName(row.Major, row.Minor, row.Build), text.substr(0, numbers));
     }
 }
 

@@ -26,12 +26,14 @@ std::vector<uint8_t> ReadWholeFile(const std::wstring& APath) {
     return bytes;
 }
 
-// The system's kernel32 files: the x64 one and the 32-bit x86 one WOW64
-// processes load.
+// The kernel32 files: the x64 one of the system, and the 32-bit x86 one as
+// Wine installs it. The prefix's own 32-bit copy exists only where the kernel
+// can run 32-bit programs; Wine's installed file is there on every machine.
 std::wstring Kernel32File(bool A32Bit) {
+    if (A32Bit)
+        return Utf8ToWide(DERODO_WINE_I386_KERNEL32);
     wchar_t folder[MAX_PATH] = {};
-    const UINT length = A32Bit ? ::GetSystemWow64DirectoryW(folder, MAX_PATH)
-                               : ::GetSystemDirectoryW(folder, MAX_PATH);
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
     return std::wstring(folder, length) + L"\\kernel32.dll";
 }
 

@@ -9,6 +9,7 @@
 #include "InjectionDriver.h"
 #include "InjectionRecord.h"
 #include "InjectionRules.h"
+#include "MachineLimits.h"
 #include "VexloHook.h"
 #include "WinText.h"
 
@@ -353,6 +354,7 @@ protected:
 };
 
 TEST_F(Injection, OneActivationReachesBothBitnessesAndUninjectLeavesBoth) {
+    SKIP_WITHOUT_32BIT_PROCESSES();
     const TTargetProcess target64(FFolder, FExe);
     const TTargetProcess target32(FFolder, FExe32, false, tb32);
     // The activation of the hook settings, with the product's flag and time-out.
@@ -399,6 +401,8 @@ class InjectionMasks : public Injection,
 
 TEST_P(InjectionMasks, DecideWhichOtherProcessesAreReached) {
     const auto& [c, bitness] = GetParam();
+    if (bitness == tb32)
+        SKIP_WITHOUT_32BIT_PROCESSES();
     const TTargetProcess target(FFolder, FExe, false, bitness);
     const std::wstring exclude = WithTarget(c.Exclude, FExe);
     ASSERT_TRUE(Inject(WithTarget(c.Include, FExe), c.Exclude ? exclude.c_str() : nullptr,
@@ -443,6 +447,7 @@ TEST_F(Injection, FailsWhenTheLibraryDoesNotLoadHere) {
 }
 
 TEST_F(Injection, AStuckProcessCostsOnlyItself) {
+    SKIP_WITHOUT_32BIT_PROCESSES();
     // The stuck ones first, so that they come before the healthy ones.
     const TTargetProcess stuck(FFolder, FStem + L"S.exe", true);
     const TTargetProcess stuck2(FFolder, FStem + L"T.exe", true);
@@ -463,6 +468,7 @@ TEST_F(Injection, AStuckProcessCostsOnlyItself) {
 }
 
 TEST_F(Injection, UninjectAllRemovesEveryLibraryOfTheDriver) {
+    SKIP_WITHOUT_32BIT_PROCESSES();
     const TTargetProcess target(FFolder, FExe);
     const TTargetProcess target32(FFolder, FExe32, false, tb32);
     const std::wstring second = FFolder.CopyFixture(L"QVHook64.dll", FStem + L"Second.dll");
