@@ -345,8 +345,12 @@ void TFormDERodos::aDownload27FilesExecute(const TAction&) {
 void TFormDERodos::DownloadAlternativeFiles(const std::wstring& ABaseAddress) {
     LogSection(L"File Download");
     LogInfo(ABaseAddress);
-    for (size_t index = FirstAlternativeFile; index < LiveProtectionFiles.size(); ++index)
+    for (size_t index = FirstAlternativeFile; index < LiveProtectionFiles.size(); ++index) {
         ReplaceFile(ABaseAddress, index);
+        // The window is closing: no further file is touched.
+        if (FCloseAfterAction)
+            return;
+    }
     // The state test is not run: the report shows what the download changed.
     ReportInstallation();
 }

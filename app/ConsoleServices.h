@@ -70,6 +70,10 @@ public:
     virtual bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
                                   int32_t& AErrorCode) = 0;
 
+    // Ends the running download, when there is one, from inside the listener:
+    // DownloadToStream then fails, also when the last bytes had arrived.
+    virtual void CancelDownload() {}
+
     // Hears of a running download on the thread that called DownloadToStream:
     // the address, the bytes so far and the announced length (0 without one).
     // It is called whenever messages arrive for that thread or a tenth of a
@@ -110,4 +114,8 @@ public:
     std::optional<TTrustResult> TrustResult() override;
     bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
                           int32_t& AErrorCode) override;
+    void CancelDownload() override { FDownloadCancelled = true; }
+
+private:
+    bool FDownloadCancelled = false;
 };

@@ -274,6 +274,9 @@ void TFormDERodos::Execute(TActionId AId) {
     BeginBusy();
     RunGuarded(FHandle, action.OnExecute);
     EndBusy();
+    // A close asked for meanwhile waited for the action; now it is done.
+    if (FCloseAfterAction && FHandle)
+        ::SendMessageW(FHandle, WM_CLOSE, 0, 0);
 }
 
 void TFormDERodos::BeginBusy() {
@@ -304,19 +307,34 @@ void TFormDERodos::EndBusy() {
 
 void TFormDERodos::DiscardPanelInput() {
     // Messages sent meanwhile are delivered by these calls too; they find the
-    // form still busy.
+    // form still busy. Clicks posted by another program (BM_CLICK to a
+    // button, a button's WM_COMMAND to the panel or the form) go the same way
+    // as the user's own.
     MSG message;
-    auto discard = [&message](HWND AWnd) {
+    auto discard = [&message](HWND AWnd, UINT AFirst, UINT ALast) {
         if (!AWnd)
             return;
-        while (::PeekMessageW(&message, AWnd, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
-        }
-        while (::PeekMessageW(&message, AWnd, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+        while (::PeekMessageW(&message, AWnd, AFirst, ALast, PM_REMOVE)) {
         }
     };
-    discard(panelActions);
-    for (HWND item : FPanelItems)
-        discard(item);
+    for (HWND window : {panelActions, FHandle}) {
+        // Only the panel's clicks go; any other command is posted again.
+        std::vector<MSG> others;
+        while (window && ::PeekMessageW(&message, window, WM_COMMAND, WM_COMMAND, PM_REMOVE)) {
+            const int id = LOWORD(message.wParam);
+            if (id < FirstPanelItemId || id >= FirstPanelItemId + PanelItemCount)
+                others.push_back(message);
+        }
+        for (const MSG& other : others)
+            ::PostMessageW(other.hwnd, other.message, other.wParam, other.lParam);
+    }
+    discard(panelActions, WM_MOUSEFIRST, WM_MOUSELAST);
+    discard(panelActions, WM_KEYFIRST, WM_KEYLAST);
+    for (HWND item : FPanelItems) {
+        discard(item, WM_MOUSEFIRST, WM_MOUSELAST);
+        discard(item, WM_KEYFIRST, WM_KEYLAST);
+        discard(item, BM_CLICK, BM_CLICK);
+    }
 }
 
 void TFormDERodos::ShowDownloadProgress(const std::wstring& AURL, int64_t AReceived,
@@ -388,9 +406,14 @@ LRESULT TFormDERodos::HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
         break;
     }
     case WM_CLOSE:
-        // Not while an action runs: it still writes to the log.
-        if (FBusy)
+        // Not while an action runs: it still writes to the log. The close
+        // waits for it, and a running download is ended for it: the file
+        // being fetched and those after it stay as they are.
+        if (FBusy) {
+            FCloseAfterAction = true;
+            FServices.CancelDownload();
             return 0;
+        }
         break;
     case WM_SETCURSOR:
         if (FBusy) {

@@ -97,6 +97,8 @@ public:
     void aDownload27FilesExecute(const TAction& ASender);
     // Replaces the alternative Live Protection files, one by one, with the
     // builds below ABaseAddress, then writes the installation report again.
+    // A close during the download ends it after the file at hand, without
+    // the report.
     void DownloadAlternativeFiles(const std::wstring& ABaseAddress);
     // True when the file of AIndex has a backup afterwards.
     bool BackupFile(size_t AIndex);
@@ -161,6 +163,8 @@ private:
     };
     std::future<TPreparedReport> FPreparedStartUpReport;
     bool FBusy = false;
+    // A close came while an action ran: the window closes once it is done.
+    bool FCloseAfterAction = false;
     HCURSOR FCursorBeforeBusy = nullptr;
     HWND FFocusBeforeBusy = nullptr;
     bool FShowingProgress = false;

@@ -4,10 +4,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <exception>
-#include <thread>
-
 #include "FileScanWebClient.h"
 #include "Handles.h"
 #include "ProductServices.h"
@@ -116,42 +112,15 @@ std::wstring TSystemConsoleServices::TrustStatusToText(TTrustStatus AStatus) {
 
 bool TSystemConsoleServices::DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream,
                                               int32_t& AErrorCode) {
-    if (!FOnDownloadProgress)
-        return ::DownloadToStream(AURL, AStream, AErrorCode);
-
-    // The transfer runs on a thread of its own and touches only the stream,
-    // the error code and the two counters; everything else, the log and the
-    // listener included, stays on this thread, which waits for it while
-    // letting its messages through.
-    TKernelHandle finished(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!finished)
-        return ::DownloadToStream(AURL, AStream, AErrorCode);
-    std::atomic<int64_t> received{0}, total{0};
-    bool result = false;
-    std::exception_ptr error;
-    // Joined also when a listener raises: the transfer uses this frame.
-    std::jthread transfer([&] {
-        try {
-            result = ::DownloadToStream(AURL, AStream, AErrorCode,
-                                        [&](int64_t ACurrent, int64_t ATotal, uint8_t) {
-                                            received = ACurrent;
-                                            total = ATotal;
-                                        });
-        } catch (...) {
-            error = std::current_exception();
-        }
-        ::SetEvent(finished.get());
-    });
-    const HANDLE handles[] = {finished.get()};
-    for (;;) {
-        const DWORD woken = ::MsgWaitForMultipleObjects(1, handles, FALSE, 100, QS_ALLINPUT);
-        if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED)
-            break;
-        FOnDownloadProgress(AURL, received, total);
-    }
-    transfer.join();
-    FOnDownloadProgress(AURL, received, total);
-    if (error)
-        std::rethrow_exception(error);
-    return result;
+    // The transfer runs on a thread of its own; the listener, the log and
+    // everything else stay on this thread, which waits for it while letting
+    // its messages through.
+    FDownloadCancelled = false;
+    TDownloadWait wait;
+    if (FOnDownloadProgress)
+        wait.OnWaiting = [&](int64_t AReceived, int64_t ATotal) {
+            FOnDownloadProgress(AURL, AReceived, ATotal);
+        };
+    wait.Cancel = &FDownloadCancelled;
+    return ::DownloadToStream(AURL, AStream, AErrorCode, wait);
 }

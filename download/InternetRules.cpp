@@ -1,5 +1,6 @@
 #include "InternetRules.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -120,6 +121,51 @@ bool IsAnswerHead(std::string_view ARawHeaders) {
     return colon != std::string_view::npos && colon > 0 && colon < lineEnd;
 }
 
+TAnnouncedLength AnnouncedLength(std::string_view ARawHeaders) {
+    constexpr std::string_view name = "content-length";
+    TAnnouncedLength result;
+    const auto trim = [](std::string_view AText) {
+        const size_t first = AText.find_first_not_of(" \t");
+        if (first == std::string_view::npos)
+            return std::string_view();
+        return AText.substr(first, AText.find_last_not_of(" \t") - first + 1);
+    };
+    // The status line first, then one field a line.
+    size_t line = ARawHeaders.find("\r\n");
+    while (line != std::string_view::npos && line + 2 < ARawHeaders.size()) {
+        const size_t start = line + 2;
+        const size_t end = std::min(ARawHeaders.find("\r\n", start), ARawHeaders.size());
+        line = end < ARawHeaders.size() ? end : std::string_view::npos;
+        const std::string_view field = ARawHeaders.substr(start, end - start);
+        const size_t colon = field.find(':');
+        if (colon == std::string_view::npos || trim(field.substr(0, colon)).size() != name.size())
+            continue;
+        bool named = true;
+        const std::string_view fieldName = trim(field.substr(0, colon));
+        for (size_t i = 0; i < name.size(); ++i)
+            named = named && Lower(fieldName[i]) == name[i];
+        if (!named)
+            continue;
+        // A list "100, 100" is one value said twice.
+        std::string_view values = field.substr(colon + 1);
+        for (;;) {
+            const size_t comma = values.find(',');
+            const std::string_view text = trim(values.substr(0, comma));
+            int64_t value = 0;
+            if (!ParseContentLength(text, value))
+                return {TLengthVerdict::NotANumber, 0, std::string(text)};
+            if (result.Verdict == TLengthVerdict::Length && value != result.Value)
+                return {TLengthVerdict::Disagreeing, 0, result.Text + " " + std::string(text)};
+            if (result.Verdict == TLengthVerdict::None)
+                result = {TLengthVerdict::Length, value, std::string(text)};
+            if (comma == std::string_view::npos)
+                break;
+            values.remove_prefix(comma + 1);
+        }
+    }
+    return result;
+}
+
 bool IsSecureURL(std::string_view AURL) {
     constexpr std::string_view scheme = "https://";
     if (AURL.size() < scheme.size())
@@ -203,4 +249,46 @@ std::string DelimitedText(const TStringList& ALines, char ADelimiter) {
         text += '"';
     }
     return text;
+}
+
+TTransferClock::TTransferClock(const TTransferLimits& ALimits, uint64_t ANowMs)
+    : FLimits(ALimits), FPhaseStart(ANowMs) {}
+
+void TTransferClock::Connecting(uint64_t ANowMs) {
+    FPhase = TTransferPhase::Connecting;
+    FPhaseStart = ANowMs;
+    FBytes = FWindowBytes = 0;
+}
+
+void TTransferClock::Connected(uint64_t ANowMs) {
+    if (FPhase != TTransferPhase::Connecting)
+        return;
+    FPhase = TTransferPhase::Answering;
+    FPhaseStart = ANowMs;
+}
+
+void TTransferClock::HeadReceived(uint64_t ANowMs) {
+    FPhase = TTransferPhase::Receiving;
+    FPhaseStart = ANowMs;
+    FBytes = FWindowBytes = 0;
+}
+
+bool TTransferClock::Overdue(uint64_t ANowMs) {
+    const uint64_t elapsed = ANowMs > FPhaseStart ? ANowMs - FPhaseStart : 0;
+    switch (FPhase) {
+    case TTransferPhase::Connecting:
+        return elapsed >= FLimits.ConnectMs;
+    case TTransferPhase::Answering:
+        return elapsed >= FLimits.HeadMs;
+    case TTransferPhase::Receiving:
+        if (elapsed < FLimits.LowSpeedWindowMs)
+            return false;
+        if (FBytes - FWindowBytes < static_cast<int64_t>(FLimits.LowSpeedBytes))
+            return true;
+        // The next window starts here, with what has arrived so far.
+        FPhaseStart = ANowMs;
+        FWindowBytes = FBytes;
+        return false;
+    }
+    return false;
 }

@@ -45,6 +45,18 @@ TDecimal ParseDecimal(std::string_view AText);
 // digits). False for anything else: a sign, a space, a fraction, too large.
 bool ParseContentLength(std::string_view AText, int64_t& ALength);
 
+// What the Content-Length fields of a raw head (its lines, each ended by CR
+// LF) say: none, one length (several fields, or a list in one field, that all
+// give the same number count as one), a value that is no plain number, or
+// numbers that disagree. Text is the offending value, or the length's.
+enum class TLengthVerdict { None, Length, NotANumber, Disagreeing };
+struct TAnnouncedLength {
+    TLengthVerdict Verdict = TLengthVerdict::None;
+    int64_t Value = 0;
+    std::string Text;
+};
+TAnnouncedLength AnnouncedLength(std::string_view ARawHeaders);
+
 // Whether the head the platform hands back (its raw header lines, each
 // ended by CR LF) is that of a real answer: a status line "HTTP/<d>.<d> <ddd>"
 // (or "HTTP/<d> <ddd>") followed by at least one header field. The platform
@@ -76,3 +88,38 @@ std::string LinesToText(const TStringList& ALines);
 // holding the delimiter or a double quote is quoted, its quotes doubled; a
 // list of one empty line gives two quotes.
 std::string DelimitedText(const TStringList& ALines, char ADelimiter);
+
+// The bounds of one transfer that hold whatever the platform does: connecting
+// within ConnectMs; the rest of the head (TLS handshake, request, status line
+// and header fields) within HeadMs of the connection; then a body that grows
+// by at least LowSpeedBytes in every window of LowSpeedWindowMs.
+struct TTransferLimits {
+    uint32_t ConnectMs = 0;
+    uint32_t HeadMs = 0;
+    uint32_t LowSpeedBytes = 0;
+    uint32_t LowSpeedWindowMs = 0;
+};
+enum class TTransferPhase { Connecting, Answering, Receiving };
+// The clock of one transfer, told what happens and asked whether its phase has
+// run over its bound; times in milliseconds of any steady clock.
+class TTransferClock {
+public:
+    TTransferClock(const TTransferLimits& ALimits, uint64_t ANowMs);
+    // A new connection (a redirect's too) starts from connecting again.
+    void Connecting(uint64_t ANowMs);
+    void Connected(uint64_t ANowMs);
+    void HeadReceived(uint64_t ANowMs);
+    // The body's bytes so far.
+    void Received(int64_t ABytes) { FBytes = ABytes; }
+    TTransferPhase Phase() const { return FPhase; }
+    // True once the phase has run over its bound, or the body grew by less
+    // than LowSpeedBytes within a window.
+    bool Overdue(uint64_t ANowMs);
+
+private:
+    TTransferLimits FLimits;
+    TTransferPhase FPhase = TTransferPhase::Connecting;
+    uint64_t FPhaseStart = 0;
+    int64_t FBytes = 0;
+    int64_t FWindowBytes = 0;
+};

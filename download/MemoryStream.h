@@ -15,9 +15,8 @@ public:
     virtual int64_t Size() const = 0;
     // Writes ACount bytes at the position and moves past them; raises when it cannot.
     virtual void WriteBuffer(const void* ABuffer, size_t ACount) = 0;
-    // A hint that about AByteCount bytes are going to be written at the
-    // position, so room can be made once. Never raises: a hint that cannot be
-    // followed is ignored.
+    // A hint that at most about AByteCount bytes are going to be written at
+    // the position. Never raises: a hint that cannot be followed is ignored.
     virtual void Expect(int64_t AByteCount) noexcept { (void)AByteCount; }
 };
 
@@ -37,6 +36,12 @@ public:
     void Clear();
 
 private:
+    // Room for at least ASize bytes: doubled, but never beyond the expected
+    // end unless a write needs more, so that a promise of many bytes holds
+    // no more memory than the bytes that came.
+    void Grow(size_t ASize);
+
     std::string FData;
     int64_t FPosition = 0;
+    size_t FExpectedEnd = 0;
 };

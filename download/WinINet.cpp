@@ -3,8 +3,12 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "DebugLogger.h"
 #include "FailedCall.h"
@@ -52,18 +56,161 @@ bool QueryHeader(HINTERNET ARequest, DWORD AInfoLevel, std::string& AText, DWORD
 // when the silence limit ended it: Windows reports ERROR_INTERNET_TIMEOUT
 // itself, Wine the socket's WSAETIMEDOUT, or ERROR_INTERNET_CONNECTION_ABORTED
 // for a time-out while it waits for the head of the answer or a TLS record.
-DWORD SilenceOrError(DWORD AError, std::chrono::steady_clock::time_point ACallStart) {
+// A connection that fails only once the connect limit has passed is a
+// time-out too, whatever error the platform gives it.
+DWORD SilenceOrError(DWORD AError, std::chrono::steady_clock::time_point ACallStart,
+                     uint32_t ALimitMs) {
     const auto waited = std::chrono::steady_clock::now() - ACallStart;
     if (AError == ERROR_INTERNET_TIMEOUT || AError == WSAETIMEDOUT ||
-        waited >= std::chrono::milliseconds(WinINetSilenceLimitMs))
+        waited >= std::chrono::milliseconds(ALimitMs))
         return ERROR_INTERNET_TIMEOUT;
     return AError;
+}
+
+uint64_t NowMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 } // namespace
 
 std::string WinINetUserAgent;
-uint32_t WinINetSilenceLimitMs = DownloadSilenceLimitMs;
+TDownloadLimits DownloadLimits;
+
+// The phases of one transfer as its thread lives them, and its request, which
+// the watching thread closes to end a transfer that ran over its bound. The
+// request is closed exactly once, by whichever of the two comes first: a
+// handle value closed twice may already name another transfer's request.
+class TTransferWatch {
+public:
+    explicit TTransferWatch(const TDownloadLimits& ALimits)
+        : FClock(
+              {ALimits.ConnectMs, ALimits.HeadMs, ALimits.LowSpeedBytes, ALimits.LowSpeedWindowMs},
+              NowMs()) {}
+
+    // The transfer's thread.
+    void Connecting() {
+        Update([](TTransferClock& AClock) { AClock.Connecting(NowMs()); });
+    }
+    void Connected() {
+        Update([](TTransferClock& AClock) { AClock.Connected(NowMs()); });
+    }
+    void HeadReceived(int64_t ATotal) {
+        FTotal = ATotal;
+        Update([](TTransferClock& AClock) { AClock.HeadReceived(NowMs()); });
+    }
+    void Received(int64_t ABytes) {
+        FReceived = ABytes;
+        Update([ABytes](TTransferClock& AClock) { AClock.Received(ABytes); });
+    }
+    void Opened(HINTERNET ARequest) {
+        const std::lock_guard<std::mutex> lock(FLock);
+        FRequest = FCancelled ? nullptr : ARequest;
+        if (FCancelled)
+            ::InternetCloseHandle(ARequest);
+    }
+    // Before a call that waits for the server: false once the watch has
+    // ended the transfer, whose request must then not be used again.
+    bool Enter() { return !Cancelled(); }
+    bool Cancelled() {
+        const std::lock_guard<std::mutex> lock(FLock);
+        return FCancelled;
+    }
+    // True when the request is still the caller's to close.
+    bool Release(HINTERNET ARequest) {
+        const std::lock_guard<std::mutex> lock(FLock);
+        if (FRequest != ARequest)
+            return false;
+        FRequest = nullptr;
+        return true;
+    }
+
+    // The watching thread.
+    bool Overdue() {
+        const std::lock_guard<std::mutex> lock(FLock);
+        return FClock.Overdue(NowMs());
+    }
+    TTransferPhase Phase() {
+        const std::lock_guard<std::mutex> lock(FLock);
+        return FClock.Phase();
+    }
+    // Closes the request: on Windows the call waiting on it returns at once.
+    // Under Wine it does not (measured for a connect that is never accepted,
+    // a TLS handshake, a head and a body that never come): such a call
+    // returns only when the server sends or the platform's own time-out ends it.
+    void Cancel() {
+        HINTERNET request = nullptr;
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            FCancelled = true;
+            std::swap(request, FRequest);
+        }
+        if (request)
+            ::InternetCloseHandle(request);
+    }
+    int64_t ReceivedBytes() const { return FReceived; }
+    int64_t TotalBytes() const { return FTotal; }
+
+private:
+    template <typename TChange> void Update(TChange AChange) {
+        const std::lock_guard<std::mutex> lock(FLock);
+        AChange(FClock);
+    }
+
+    std::mutex FLock;
+    TTransferClock FClock;
+    HINTERNET FRequest = nullptr;
+    bool FCancelled = false;
+    std::atomic<int64_t> FReceived{0}, FTotal{0};
+};
+
+namespace {
+
+// The platform's news of a watched request: the connection stands once it
+// connected or sends.
+void CALLBACK WatchStatus(HINTERNET, DWORD_PTR AContext, DWORD AStatus, LPVOID, DWORD) {
+    switch (AStatus) {
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+    case INTERNET_STATUS_SENDING_REQUEST:
+    case INTERNET_STATUS_REQUEST_SENT:
+    case INTERNET_STATUS_RECEIVING_RESPONSE:
+        if (AContext)
+            reinterpret_cast<TTransferWatch*>(AContext)->Connected();
+        break;
+    default:
+        break;
+    }
+}
+
+// A request handle closed once, by its owner or, while a watch has it, by the
+// watch when it ends the transfer from its own thread.
+class TRequestHandle {
+public:
+    TRequestHandle(HINTERNET ARequest, TTransferWatch* AWatch) : FHandle(ARequest), FWatch(AWatch) {
+        if (FWatch && FHandle)
+            FWatch->Opened(FHandle);
+    }
+    TRequestHandle(const TRequestHandle&) = delete;
+    TRequestHandle& operator=(const TRequestHandle&) = delete;
+    ~TRequestHandle() { reset(); }
+    HINTERNET get() const { return FHandle; }
+    explicit operator bool() const { return FHandle != nullptr; }
+    void reset() {
+        if (!FHandle)
+            return;
+        const TLastErrorKeeper keeper;
+        if (!FWatch || FWatch->Release(FHandle))
+            ::InternetCloseHandle(FHandle);
+        FHandle = nullptr;
+    }
+
+private:
+    HINTERNET FHandle;
+    TTransferWatch* FWatch;
+};
+
+} // namespace
 
 void WinINetStartUp() {
     TDebugUnitTrace trace(L"vxnWinAPIWinINet", dlsUnitInitialization);
@@ -118,15 +265,29 @@ struct TtxInternetHTTP::TRequest {
 
 TtxInternetHTTP::TtxInternetHTTP(const TProxyParameters* AProxy) : TtxInternet(AProxy) {}
 
+bool TtxInternetHTTP::Abandoned() const {
+    return FWatch && FWatch->Cancelled();
+}
+
+void TtxInternetHTTP::Note(const std::string& AText) {
+    if (!Abandoned())
+        NotifyDebug(AText);
+}
+
+void TtxInternetHTTP::Log(const char* ACall, uint32_t AErrorCode) {
+    if (!Abandoned())
+        LogFailedCall(TransferTag(ACall), AErrorCode);
+}
+
 bool TtxInternetHTTP::Failed(const char* ACall) {
     FErrorCode = ::GetLastError();
-    LogFailedCall(TransferTag(ACall), FErrorCode);
+    Log(ACall, FErrorCode);
     return false;
 }
 
 bool TtxInternetHTTP::Refused(const char* AWhat, uint32_t AErrorCode, TStream& AStream) {
     FErrorCode = AErrorCode;
-    LogFailedCall(TransferTag(AWhat), FErrorCode);
+    Log(AWhat, FErrorCode);
     AStream.SetPosition(0);
     return false;
 }
@@ -143,21 +304,36 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
                                                   INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection)
         return Failed("InternetConnectA");
-    TInternetHandle request(::HttpOpenRequestA(connection.get(), ARequest.Verb,
-                                               ARequest.Path.c_str(), nullptr, nullptr, nullptr,
-                                               ARequest.Flags, 0));
+    // The context is what the platform hands to the status callback; a
+    // context of 0 gets no news.
+    TRequestHandle request(::HttpOpenRequestA(connection.get(), ARequest.Verb,
+                                              ARequest.Path.c_str(), nullptr, nullptr, nullptr,
+                                              ARequest.Flags, reinterpret_cast<DWORD_PTR>(FWatch)),
+                           FWatch);
     if (!request)
         return Failed("HttpOpenRequestA");
+    if (FWatch)
+        ::InternetSetStatusCallbackA(request.get(), WatchStatus);
     // No wait for the server without a bound: Wine's own default waits for
-    // ever. The limit holds for each wait for bytes, while the head and while
-    // the body arrive.
-    DWORD silenceLimit = WinINetSilenceLimitMs;
+    // ever. The silence limit holds for each wait for bytes, while the head
+    // and while the body arrive; the platform is given the connect limit too.
+    DWORD silenceLimit = DownloadLimits.SilenceMs;
+    DWORD connectLimit = DownloadLimits.ConnectMs;
     ::InternetSetOptionA(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &silenceLimit,
                          sizeof(silenceLimit));
     ::InternetSetOptionA(request.get(), INTERNET_OPTION_SEND_TIMEOUT, &silenceLimit,
                          sizeof(silenceLimit));
+    ::InternetSetOptionA(request.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectLimit,
+                         sizeof(connectLimit));
 
     const auto send = [&](const std::string& AHeaders) {
+        if (FWatch) {
+            FWatch->Connecting();
+            if (!FWatch->Enter()) {
+                ::SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+                return false;
+            }
+        }
         const auto start = std::chrono::steady_clock::now();
         if (::HttpSendRequestA(request.get(), AHeaders.empty() ? nullptr : AHeaders.c_str(),
                                static_cast<DWORD>(AHeaders.size()),
@@ -165,7 +341,8 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
                                                      : const_cast<char*>(ARequest.Body.data()),
                                static_cast<DWORD>(ARequest.Body.size())))
             return true;
-        ::SetLastError(SilenceOrError(::GetLastError(), start));
+        ::SetLastError(SilenceOrError(
+            ::GetLastError(), start, std::min(DownloadLimits.SilenceMs, DownloadLimits.ConnectMs)));
         return false;
     };
     const auto sendFailed = [&] {
@@ -190,7 +367,7 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
             return sendFailed();
         ReadStatus(request.get());
     }
-    NotifyDebug("+ HttpQueryInfo status=" + std::to_string(FStatusCode));
+    Note("+ HttpQueryInfo status=" + std::to_string(FStatusCode));
     if (FStatusCode == 404) {
         FErrorCode = DownloadFileNotOnServerCode;
         return false;
@@ -216,19 +393,25 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
         return Transfer(server, INTERNET_DEFAULT_HTTPS_PORT, redirected, AStream, ARedirects + 1);
     }
 
-    // A length that is there must be a plain number: anything else leaves
-    // the end of the body unknown.
-    std::string lengthText;
-    if (QueryHeader(request.get(), HTTP_QUERY_CONTENT_LENGTH, lengthText, error)) {
-        int64_t length = 0;
-        if (!ParseContentLength(lengthText, length)) {
-            NotifyDebug("- Content-Length >" + lengthText + "<");
-            return Refused("HttpQueryInfoA", ERROR_HTTP_INVALID_SERVER_RESPONSE, AStream);
-        }
-        FTotalBytes = length;
-    } else if (error != ERROR_HTTP_HEADER_NOT_FOUND) {
+    // A length that is there must be one plain number: anything else leaves
+    // the end of the body unknown. The platform reads the first of several
+    // fields; the raw head has them all.
+    std::string head;
+    if (!QueryHeader(request.get(), HTTP_QUERY_RAW_HEADERS_CRLF, head, error))
         return Refused("HttpQueryInfoA", error, AStream);
+    const TAnnouncedLength length = AnnouncedLength(head);
+    if (length.Verdict == TLengthVerdict::NotANumber ||
+        length.Verdict == TLengthVerdict::Disagreeing) {
+        Note("- Content-Length >" + length.Text + "<");
+        return Refused("HttpQueryInfoA", ERROR_HTTP_INVALID_SERVER_RESPONSE, AStream);
     }
+    FTotalBytes = length.Value;
+    if (FTotalBytes > DownloadLimits.BodyBytes) {
+        Note("- Content-Length >" + length.Text + "< beyond the body limit");
+        return Refused("HttpQueryInfoA", DownloadBodyTooLargeCode, AStream);
+    }
+    if (FWatch)
+        FWatch->HeadReceived(FTotalBytes);
     const bool received = ReceiveBody(request.get(), AStream);
     request.reset();
     connection.reset();
@@ -241,7 +424,7 @@ bool TtxInternetHTTP::ReadStatus(void* ARequest) {
     DWORD size = sizeof(text);
     FStatusCode = 0;
     if (!::HttpQueryInfoA(ARequest, HTTP_QUERY_STATUS_CODE, text, &size, nullptr)) {
-        NotifyDebug("- HttpQueryInfo (" + InternetErrorText(::GetLastError()) + ")");
+        Note("- HttpQueryInfo (" + InternetErrorText(::GetLastError()) + ")");
         return false;
     }
     const std::string received(text, size);
@@ -249,15 +432,15 @@ bool TtxInternetHTTP::ReadStatus(void* ARequest) {
     if (!status.Valid || status.Value < 0 || status.Value > 0xFFFF) {
         // A number too large for a status is spoilt by its last digit.
         const size_t position = status.Valid ? received.size() : status.BadPosition;
-        NotifyDebug("- HttpQueryInfo val error at @" + std::to_string(position) + " of >" +
-                    received + "<");
+        Note("- HttpQueryInfo val error at @" + std::to_string(position) + " of >" + received +
+             "<");
         return false;
     }
     // The platform makes up a status for an answer that has none.
     std::string head;
     DWORD error = ERROR_SUCCESS;
     if (!QueryHeader(ARequest, HTTP_QUERY_RAW_HEADERS_CRLF, head, error) || !IsAnswerHead(head)) {
-        NotifyDebug("- HttpQueryInfo no answer head >" + head.substr(0, head.find('\r')) + "<");
+        Note("- HttpQueryInfo no answer head >" + head.substr(0, head.find('\r')) + "<");
         return false;
     }
     FStatusCode = static_cast<uint16_t>(status.Value);
@@ -265,20 +448,49 @@ bool TtxInternetHTTP::ReadStatus(void* ARequest) {
 }
 
 bool TtxInternetHTTP::ReceiveBody(void* ARequest, TStream& AStream) {
-    AStream.Expect(FTotalBytes);
+    const int64_t limit = DownloadLimits.BodyBytes;
+    // What the body may grow to, not what is made room for at once: a length
+    // that is announced need not come.
+    AStream.Expect(FTotalBytes > 0 ? FTotalBytes : limit);
     const size_t blockSize = FBlockSize > 0 ? static_cast<size_t>(FBlockSize) : 0;
     const std::unique_ptr<char[]> buffer(new char[blockSize + 1]);
     DWORD readError = ERROR_SUCCESS;
-    for (;;) {
-        DWORD read = 0;
+    const auto wait = [&](const char* ACall, auto ACallPlatform) {
+        if (FWatch && !FWatch->Enter()) {
+            readError = ERROR_INTERNET_OPERATION_CANCELLED;
+            return false;
+        }
         const auto start = std::chrono::steady_clock::now();
-        if (!::InternetReadFile(ARequest, buffer.get(), static_cast<DWORD>(blockSize), &read)) {
-            readError = SilenceOrError(::GetLastError(), start);
-            LogFailedCall(TransferTag("InternetReadFile"), readError);
+        if (ACallPlatform())
+            return true;
+        readError = SilenceOrError(::GetLastError(), start, DownloadLimits.SilenceMs);
+        Log(ACall, readError);
+        return false;
+    };
+    for (;;) {
+        // The platform's read waits until the whole block is there, however
+        // slowly it comes; asking first what has arrived lets each piece be
+        // counted (and its progress seen) as it comes.
+        DWORD available = 0;
+        if (!wait("InternetQueryDataAvailable", [&] {
+                return ::InternetQueryDataAvailable(ARequest, &available, 0, 0) != FALSE;
+            }))
+            break;
+        DWORD read = 0;
+        const DWORD asked = static_cast<DWORD>(std::min<size_t>(available, blockSize));
+        if (asked > 0 && !wait("InternetReadFile", [&] {
+                return ::InternetReadFile(ARequest, buffer.get(), asked, &read) != FALSE;
+            }))
+            break;
+        if (FCurrentBytes + static_cast<int64_t>(read) > limit) {
+            readError = DownloadBodyTooLargeCode;
+            Log("InternetReadFile", readError);
             break;
         }
         AStream.WriteBuffer(buffer.get(), read);
         FCurrentBytes += read;
+        if (FWatch)
+            FWatch->Received(FCurrentBytes);
         NotifyProgress();
         if (read == 0)
             break;
@@ -296,7 +508,7 @@ bool TtxInternetHTTP::ReceiveBody(void* ARequest, TStream& AStream) {
     }
     if (FTotalBytes > 0 && FCurrentBytes < FTotalBytes) {
         FErrorCode = ERROR_INTERNET_CONNECTION_RESET;
-        LogFailedCall(TransferTag("InternetReadFile"), FErrorCode);
+        Log("InternetReadFile", FErrorCode);
         return false;
     }
     return true;
@@ -383,20 +595,119 @@ bool TtxInternetHTTP::Post(const std::string& AURL, const TStringList& AHeaderSt
     return received;
 }
 
-bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode,
-                      const TInternetProgress& AProgress) {
+namespace {
+
+// One download on its own thread: everything it writes is here, shared with
+// the thread that waits for it, so that a transfer left behind writes only
+// into what nobody reads any more.
+struct TDownloadAttempt {
+    explicit TDownloadAttempt(const TDownloadLimits& ALimits) : Watch(ALimits) {}
+    TTransferWatch Watch;
+    TMemoryStream Stream;
+    int32_t ErrorCode = 0;
+    bool Received = false;
+    std::exception_ptr Error;
+    TKernelHandle Finished;
+};
+
+void Download(TDownloadAttempt& AAttempt, const std::wstring& AURL) {
     TtxInternetHTTP client;
-    client.SetOnProgress(AProgress);
-    bool received = client.Download(AURL, AStream);
-    AErrorCode = static_cast<int32_t>(client.ErrorCode());
+    client.SetWatch(&AAttempt.Watch);
+    AAttempt.Received = client.Download(AURL, AAttempt.Stream);
+    AAttempt.ErrorCode = static_cast<int32_t>(client.ErrorCode());
     // Only a file the server had is a download: an error page is not, nor an
     // answer without a readable status.
-    if (received && client.StatusCode() != 200) {
-        received = false;
-        AErrorCode =
+    if (AAttempt.Received && client.StatusCode() != 200) {
+        AAttempt.Received = false;
+        AAttempt.ErrorCode =
             client.StatusCode() != 0 ? client.StatusCode() : ERROR_HTTP_INVALID_SERVER_RESPONSE;
     }
-    return received;
+}
+
+const char* PhaseName(TTransferPhase APhase) {
+    switch (APhase) {
+    case TTransferPhase::Connecting:
+        return "connecting";
+    case TTransferPhase::Answering:
+        return "waiting for the head";
+    case TTransferPhase::Receiving:
+        return "receiving the body";
+    }
+    return "";
+}
+
+} // namespace
+
+bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode,
+                      const TDownloadWait& AWait) {
+    const TDownloadLimits limits = DownloadLimits;
+    auto attempt = std::make_shared<TDownloadAttempt>(limits);
+    attempt->Finished.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!attempt->Finished) {
+        AErrorCode = static_cast<int32_t>(::GetLastError());
+        return false;
+    }
+    const HANDLE finished = attempt->Finished.get();
+    std::thread([attempt, AURL] {
+        try {
+            Download(*attempt, AURL);
+        } catch (...) {
+            attempt->Error = std::current_exception();
+        }
+        ::SetEvent(attempt->Finished.get());
+    }).detach();
+
+    const auto waiting = [&] {
+        if (AWait.OnWaiting)
+            AWait.OnWaiting(attempt->Watch.ReceivedBytes(), attempt->Watch.TotalBytes());
+        return AWait.Cancel && *AWait.Cancel;
+    };
+    uint32_t ended = ERROR_SUCCESS;
+    for (;;) {
+        const DWORD woken = ::MsgWaitForMultipleObjects(1, &finished, FALSE, 100, QS_ALLINPUT);
+        if (woken == WAIT_OBJECT_0)
+            break;
+        if (woken == WAIT_FAILED) {
+            ended = ::GetLastError();
+            break;
+        }
+        if (waiting()) {
+            ended = DownloadCancelledCode;
+            break;
+        }
+        if (attempt->Watch.Overdue()) {
+            ended = ERROR_INTERNET_TIMEOUT;
+            break;
+        }
+    }
+    if (ended != ERROR_SUCCESS) {
+        const TTransferPhase phase = attempt->Watch.Phase();
+        attempt->Watch.Cancel();
+        const bool returned =
+            ::WaitForSingleObject(finished, limits.AbandonGraceMs) == WAIT_OBJECT_0;
+        LogFailedCall(TransferTag(ended == DownloadCancelledCode ? "Cancelled" : "Bound"), ended);
+        if (TDebugLogger* logger = DebugLogger())
+            logger->LogMessage(std::string("- transfer ended while ") + PhaseName(phase) +
+                                   (returned ? "" : "; the platform's call is left behind"),
+                               dlvDefault);
+        waiting();
+        AErrorCode = static_cast<int32_t>(ended);
+        return false;
+    }
+    // Cancelled while its last bytes arrived: nothing of it is used all the same.
+    if (waiting()) {
+        AErrorCode = static_cast<int32_t>(DownloadCancelledCode);
+        return false;
+    }
+    if (attempt->Error)
+        std::rethrow_exception(attempt->Error);
+    if (AStream.Size() == 0 && AStream.Position() == 0)
+        AStream = std::move(attempt->Stream);
+    else
+        AStream.WriteBuffer(attempt->Stream.Bytes().data(), attempt->Stream.Bytes().size());
+    AStream.SetPosition(0);
+    AErrorCode = attempt->ErrorCode;
+    return attempt->Received;
 }
 
 std::string InternetErrorText(uint32_t AErrorCode) {

@@ -36,11 +36,48 @@ void WinINetStartUp();
 inline constexpr uint32_t DownloadURLWithoutSchemeCode = 1;
 inline constexpr uint32_t DownloadFileNotOnServerCode = 18;
 
-// The longest a transfer waits for the server's next bytes before it fails
-// with ERROR_INTERNET_TIMEOUT (12002): Windows' own receive time-out.
+// The bounds of every transfer. Each one that is passed fails the transfer
+// with ERROR_INTERNET_TIMEOUT (12002); the client keeps them itself, whatever
+// the platform's own time-outs do.
+// The longest wait for the server's next bytes: Windows' own receive time-out,
+// also given to the platform.
 inline constexpr uint32_t DownloadSilenceLimitMs = 30000;
-// The limit every transfer applies; tests shorten it.
-extern uint32_t WinINetSilenceLimitMs;
+// Connecting: Windows gives up on an address that does not answer after about
+// 21 s (the first SYN and two retransmissions, 3 + 6 + 12 s); so does the client.
+inline constexpr uint32_t DownloadConnectLimitMs = 21000;
+// The rest of the head, from the connection on: the TLS handshake, the
+// request, the status line and the header fields, however slowly they drip.
+inline constexpr uint32_t DownloadHeadLimitMs = 60000;
+// The body: at least this many bytes in every window of this many
+// milliseconds, as curl's low-speed limit has it.
+inline constexpr uint32_t DownloadLowSpeedBytes = 1024;
+inline constexpr uint32_t DownloadLowSpeedWindowMs = 60000;
+// How long a transfer that ran over its bound, or was cancelled, is given to
+// end once its request is closed; a platform call that does not return by
+// then is left behind, and nothing it still receives is used.
+inline constexpr uint32_t DownloadAbandonGraceMs = 2000;
+// The largest body taken, far above any product file: a longer announced
+// length, or a body that grows past it, fails with ERROR_FILE_TOO_LARGE before
+// it is held in memory.
+inline constexpr int64_t DownloadBodyLimitBytes = int64_t{256} << 20;
+inline constexpr uint32_t DownloadBodyTooLargeCode = 223; // ERROR_FILE_TOO_LARGE
+// A download ended by its caller (TDownloadWait::Cancel): ERROR_INTERNET_OPERATION_CANCELLED.
+inline constexpr uint32_t DownloadCancelledCode = 12017;
+
+struct TDownloadLimits {
+    uint32_t SilenceMs = DownloadSilenceLimitMs;
+    uint32_t ConnectMs = DownloadConnectLimitMs;
+    uint32_t HeadMs = DownloadHeadLimitMs;
+    uint32_t LowSpeedBytes = DownloadLowSpeedBytes;
+    uint32_t LowSpeedWindowMs = DownloadLowSpeedWindowMs;
+    uint32_t AbandonGraceMs = DownloadAbandonGraceMs;
+    int64_t BodyBytes = DownloadBodyLimitBytes;
+};
+// The limits every transfer applies; tests shorten them.
+extern TDownloadLimits DownloadLimits;
+
+// Watches one transfer from another thread (DownloadToStream's); defined with it.
+class TTransferWatch;
 
 class TtxInternet {
 public:
@@ -88,7 +125,7 @@ class TtxInternetHTTP : public TtxInternet {
 public:
     explicit TtxInternetHTTP(const TProxyParameters* AProxy = nullptr);
 
-    // Bytes asked of each read.
+    // Bytes asked of each read at most; a read takes what has arrived.
     int32_t BlockSize() const { return FBlockSize; }
     void SetBlockSize(int32_t AValue) { FBlockSize = AValue; }
     // The status of the last request that got as far as reading it; 0 when
@@ -98,13 +135,17 @@ public:
     // over TLS; both change only through the URL forms.
     uint32_t Port() const { return FPort; }
     bool SSL() const { return bSSL; }
+    // A watch that times every transfer's phases and may close its request
+    // from another thread; none by default.
+    void SetWatch(TTransferWatch* AWatch) { FWatch = AWatch; }
 
     // The core transfer: GET APath from AServer ("host" or "host:port") into
     // AStream at its position. True when the body was received whole: with
     // any status but 404 (StatusCode tells which), the body is then in the
     // stream and its position is 0. A read that fails on the way, a body
     // that ends short of its announced length, a length that is no plain
-    // number (12152) or a server silent for longer than the silence limit
+    // number or two that disagree (12152), a length or body beyond the body
+    // limit (223) or a server silent for longer than the silence limit
     // (12002) fails the transfer. An answer without a real head (a status
     // line and header fields) has StatusCode 0. Over TLS, redirects are
     // followed only to https addresses: one to any other scheme fails with
@@ -143,10 +184,16 @@ private:
     // Reads the body to its end into AStream; false when the transfer failed.
     bool ReceiveBody(void* ARequest, TStream& AStream);
     bool Failed(const char* ACall);
+    // A transfer its watch has ended and left behind says nothing more: the
+    // program may be shutting its logger down by the time its call returns.
+    bool Abandoned() const;
+    void Note(const std::string& AText);
+    void Log(const char* ACall, uint32_t AErrorCode);
     // An answer the transfer does not take: fails with AErrorCode, the stream rewound.
     bool Refused(const char* AWhat, uint32_t AErrorCode, TStream& AStream);
 
     int32_t FBlockSize = 4096;
+    TTransferWatch* FWatch = nullptr;
     uint16_t FStatusCode = 0;
     uint32_t FPort = 80;
     bool bSSL = false;
@@ -157,18 +204,34 @@ private:
 inline constexpr const char* PostUserName = "example"; // 7 characters
 inline constexpr const char* PostPassword = "none";    // 4 characters
 
+// How the calling thread waits while DownloadToStream's transfer runs on a
+// thread of its own.
+struct TDownloadWait {
+    // Called on the calling thread whenever messages arrive for it, at least
+    // every tenth of a second, and once at the end: the bytes so far and the
+    // announced length (0 without one).
+    std::function<void(int64_t AReceived, int64_t ATotal)> OnWaiting;
+    // Set, from OnWaiting, to end the download: it then fails with
+    // DownloadCancelledCode, also when its last bytes had already arrived.
+    const bool* Cancel = nullptr;
+};
+
 // Downloads AURL into AStream with a client of its own on the system's
 // internet settings. True only for a complete body with status 200. False
 // with AErrorCode: 1 for a URL without "://", 18 for status 404, another HTTP
 // status for any other answer (its body stays in the stream but is no file),
-// 12152 for an answer without a readable status or head or with a length that
-// is no plain number, 12002 when the server fell silent for longer than the
-// silence limit, 12040 for an https address redirected to another scheme,
-// else the platform's error of the failed call (12031 when the body ended
-// short of its announced length). AProgress, when given, hears of every piece
-// of the body on the calling thread.
+// 12152 for an answer without a readable status or head, with a length that
+// is no plain number or with two that disagree, 223 for a body beyond the
+// body limit, 12002 when the transfer passed one of its bounds (connecting,
+// the head, the silence limit, the low-speed limit), 12017 when cancelled,
+// 12040 for an https address redirected to another scheme, else the
+// platform's error of the failed call (12031 when the body ended short of its
+// announced length). The transfer runs on a thread of its own, which the
+// calling thread watches: one that passed its bound or was cancelled is
+// closed and, when the platform's call does not return within the abandon
+// grace, left behind; AStream then holds nothing of it, ever.
 bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode,
-                      const TInternetProgress& AProgress = {});
+                      const TDownloadWait& AWait = {});
 
 // Words for an error code: the client's own for 18, 12007 and 12029, else
 // the code and the system's message for it, or "Unknown error #" and the code.

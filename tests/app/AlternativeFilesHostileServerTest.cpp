@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -121,7 +122,10 @@ protected:
             ::DeleteFileW(LiveProtectionFilePath(i).c_str());
     }
 
+    // A folder on the test's server, or a whole address as it stands.
     std::wstring Base(bool ASecure, const std::string& AFolder) const {
+        if (AFolder.rfind("http", 0) == 0)
+            return AnsiToWide(AFolder);
         const TLoopbackServer& server = ASecure ? *FSecure : *FPlain;
         return AnsiToWide((ASecure ? "https" : "http") + std::string("://127.0.0.1:") +
                           std::to_string(server.Port()) + AFolder);
@@ -130,7 +134,27 @@ protected:
     struct TCase {
         std::string Folder;
         int32_t Code;
+        // Rows that test a bound: it ended within the sum of the shortened
+        // limits, twice over.
+        bool Bounded = false;
     };
+    // The limits, shortened so that every row ends within seconds.
+    static TDownloadLimits ShortLimits() {
+        TDownloadLimits limits;
+        limits.SilenceMs = 1500;
+        limits.ConnectMs = 1500;
+        limits.HeadMs = 3000;
+        limits.LowSpeedWindowMs = 2000;
+        limits.AbandonGraceMs = 1000;
+        return limits;
+    }
+    static double RowBoundSeconds() {
+        const TDownloadLimits limits = ShortLimits();
+        return 2 *
+               (limits.ConnectMs + limits.HeadMs + limits.LowSpeedWindowMs +
+                limits.AbandonGraceMs) /
+               1000.0;
+    }
     // Any "Unable to download" line but one with code 0.
     static constexpr int32_t AnyFailure = -1;
     // Each row through ReplaceFile, drivers, libraries and programs in turn.
@@ -138,12 +162,16 @@ protected:
         TSystemConsoleServices services;
         size_t row = 0;
         for (const TCase& c : ACases) {
-            // Answers end as soon as the server stays silent this long.
-            const TSilenceLimit limit(1500);
+            const TDownloadLimitsForTest limits(ShortLimits());
             const size_t index = FirstAlternativeFile + row++ % (LiveProtectionFiles.size() - 1);
             const std::wstring base = Base(ASecure, c.Folder);
             TLogForm form(services);
+            const auto start = std::chrono::steady_clock::now();
             form.ReplaceFile(base, index);
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            if (c.Bounded) {
+                EXPECT_LT(took.count(), RowBoundSeconds()) << WideToUtf8(base);
+            }
             ASSERT_FALSE(form.Lines.empty());
             if (c.Code == AnyFailure) {
                 EXPECT_EQ(form.Lines.back().rfind(L"[-] Unable to download: ", 0), 0u)
@@ -198,6 +226,15 @@ protected:
             {"/files/headers/", DownloadNotAnImageCode},
             {"/files/machine/", DownloadNotAnImageCode},
             {"/files/size/", DownloadNotAnImageCode},
+            // A byte now and then, in the body or in the head: each keeps
+            // the silence limit, neither gets anywhere.
+            {"/hostile/trickle/300/", ERROR_INTERNET_TIMEOUT, true},
+            {"/hostile/drip-status/300/", ERROR_INTERNET_TIMEOUT, true},
+            // The true length, then another.
+            {"/hostile/lengths/100/", ERROR_HTTP_INVALID_SERVER_RESPONSE},
+            // Lengths no product file comes near: refused before any room is made.
+            {"/hostile/length/99999999999/400/", DownloadBodyTooLargeCode},
+            {"/hostile/length/9223372036854775807/400/", DownloadBodyTooLargeCode},
         };
     }
 
@@ -216,6 +253,24 @@ TEST_F(AlternativeFilesHostileServer, NothingButAWholeImageIsInstalledOverHTTPS)
     ExpectNothingReplaced(true, cases);
     // Nothing was asked for over plain HTTP on the way.
     EXPECT_EQ(ReadWholeFile(FPlainLog).find("/files/"), std::string::npos);
+}
+
+// Servers that are no HTTP servers at all: one that accepts and never says a
+// word (over TLS: a handshake that never starts), one whose listener never
+// accepts (the connection is never made).
+TEST_F(AlternativeFilesHostileServer, ServersThatNeverAnswerOrNeverAcceptAreLeftInTime) {
+    TLoopbackServerOptions options;
+    options.Mode = "silent";
+    const TLoopbackServer silent(options);
+    options.Mode = "unaccepted";
+    const TLoopbackServer unaccepted(options);
+    const auto at = [](const char* AScheme, const TLoopbackServer& AServer) {
+        return std::string(AScheme) + "://127.0.0.1:" + std::to_string(AServer.Port()) + "/";
+    };
+    ExpectNothingReplaced(true, {{at("https", silent), ERROR_INTERNET_TIMEOUT, true},
+                                 {at("http", silent), ERROR_INTERNET_TIMEOUT, true},
+                                 {at("https", unaccepted), ERROR_INTERNET_TIMEOUT, true},
+                                 {at("http", unaccepted), ERROR_INTERNET_TIMEOUT, true}});
 }
 
 } // namespace

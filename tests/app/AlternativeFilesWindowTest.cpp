@@ -16,6 +16,7 @@
 
 #include "Automation.h"
 #include "DemoCopy.h"
+#include "DownloadServer.h"
 #include "FileDigest.h"
 #include "LiveProtectionFiles.h"
 #include "LoopbackServer.h"
@@ -27,8 +28,6 @@
 #include "WinText.h"
 
 namespace {
-
-const std::string FilesPath = "/Vexlo2/special-purpose-test-versions/RodeVadudazovi/files-2.7/";
 
 std::wstring Digest(const std::wstring& APath) {
     TFileDigest digest;
@@ -97,17 +96,6 @@ TServedBuilds ServeBuilds(const TDemoCopy& ADemo, const std::wstring& AServed) {
         WriteWholeFile(AServed + name, served.Builds[i]);
     }
     return served;
-}
-
-TLoopbackServerOptions DownloadServer(const std::wstring& AServed, double ASlowSeconds = 0) {
-    TLoopbackServerOptions options;
-    options.Root = AServed;
-    options.FilesPath = FilesPath;
-    options.CertFile = TestProgramFolder() + L"testca\\server.pem";
-    options.KeyFile = TestProgramFolder() + L"testca\\server.key";
-    options.Port = DERODO_LOOPBACK_DOWNLOAD_PORT;
-    options.SlowSeconds = ASlowSeconds;
-    return options;
 }
 
 // A demo copy of the name AName with the loopback build of the tool, and the

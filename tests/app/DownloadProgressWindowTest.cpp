@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <set>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 
 #include "Automation.h"
 #include "DemoCopy.h"
+#include "DownloadServer.h"
 #include "LiveProtectionFiles.h"
 #include "LoopbackServer.h"
 #include "TestBuilds.h"
@@ -51,14 +53,7 @@ TEST(DownloadProgressWindow, TheCaptionFollowsASlowDownloadAndClicksMeanwhileSta
         WriteWholeFile(
             served + LiveProtectionFiles[i],
             ImageBuild(ReadWholeFile(demo.File(LiveProtectionFiles[i])), "slow build\n"));
-    TLoopbackServerOptions options;
-    options.Root = served;
-    options.FilesPath = "/Vexlo2/special-purpose-test-versions/RodeVadudazovi/files-2.7/";
-    options.CertFile = TestProgramFolder() + L"testca\\server.pem";
-    options.KeyFile = TestProgramFolder() + L"testca\\server.key";
-    options.Port = DERODO_LOOPBACK_DOWNLOAD_PORT;
-    options.SlowSeconds = 0.8;
-    TLoopbackServer server(options);
+    TLoopbackServer server(DownloadServer(served, 0.8));
 
     TAutomatedTool window(tool);
     HWND form = window.WaitForMainWindow();
@@ -126,6 +121,55 @@ TEST(DownloadProgressWindow, TheCaptionFollowsASlowDownloadAndClicksMeanwhileSta
                   L"[+] Backup for " + std::wstring(LiveProtectionFiles[i]) + L" created.");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), L"[ Windows ]"), 1);
     EXPECT_EQ(window.Close(), 0u);
+}
+
+// A server that sends one byte of each file a second: closing the window
+// ends the download and the tool within seconds, without a question; the
+// file being fetched and every file after it stay as they were.
+TEST(DownloadProgressWindow, ClosingDuringATrickleEndsTheToolAndTouchesNoFile) {
+    ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
+    TDemoCopy demo(L"downloadclose-window");
+    const std::wstring tool = demo.AddProgram(L"derodo_loopbackdownload.exe");
+    const std::wstring served = MakeTestFolder(L"downloadclose-served");
+    std::vector<std::string> originals(LiveProtectionFiles.size());
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+        originals[i] = ReadWholeFile(demo.File(LiveProtectionFiles[i]));
+        WriteWholeFile(served + LiveProtectionFiles[i],
+                       ImageBuild(originals[i], "trickled build\n"));
+    }
+    TLoopbackServerOptions options = DownloadServer(served);
+    options.TrickleSeconds = 1;
+    TLoopbackServer server(options);
+
+    TAutomatedTool window(tool);
+    HWND form = window.WaitForMainWindow();
+    ASSERT_NE(form, nullptr);
+    window.Click(Button);
+    const std::wstring first = L"Downloading " + std::wstring(LiveProtectionFiles[1]) + L": ";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (CaptionOf(form).rfind(first, 0) != 0 && std::chrono::steady_clock::now() < deadline)
+        ::Sleep(50);
+    ASSERT_EQ(CaptionOf(form).rfind(first, 0), 0u) << WideToUtf8(CaptionOf(form));
+    ::Sleep(2500); // a few bytes in
+
+    const auto closing = std::chrono::steady_clock::now();
+    EXPECT_EQ(window.Close(), 0u);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - closing;
+    EXPECT_LT(took.count(), 10.0);
+    RecordProperty("close_milliseconds", static_cast<int>(took.count() * 1000));
+    // The file at hand and all after it as they were, and nothing begun beside them.
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+        const std::wstring name = LiveProtectionFiles[i];
+        EXPECT_TRUE(ReadWholeFile(demo.File(name)) == originals[i]) << WideToUtf8(name);
+        EXPECT_EQ(::GetFileAttributesW(demo.File(name + L".partial").c_str()),
+                  INVALID_FILE_ATTRIBUTES)
+            << WideToUtf8(name);
+        // Only the file at hand had its backup made.
+        EXPECT_EQ(::GetFileAttributesW(demo.File(L"LPBackup\\" + name).c_str()) !=
+                      INVALID_FILE_ATTRIBUTES,
+                  i == FirstAlternativeFile)
+            << WideToUtf8(name);
+    }
 }
 
 } // namespace

@@ -200,6 +200,12 @@ TEST_F(Window, ClicksDuringASlowActionDoNotReplay) {
     PostClick(button);
     PostClick(button);
     PostClick(other);
+    // Clicks another program posts: BM_CLICK to a button, and a button's
+    // command to the panel and to the form.
+    ::PostMessageW(button, BM_CLICK, 0, 0);
+    const WPARAM command = MAKEWPARAM(::GetDlgCtrlID(other), BN_CLICKED);
+    ::PostMessageW(::GetParent(other), WM_COMMAND, command, reinterpret_cast<LPARAM>(other));
+    ::PostMessageW(tool.MainWindow(), WM_COMMAND, command, reinterpret_cast<LPARAM>(other));
 
     while (!::IsWindowEnabled(button) && std::chrono::steady_clock::now() < deadline + 10s)
         ::Sleep(10);

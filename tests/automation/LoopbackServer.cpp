@@ -84,6 +84,10 @@ TLoopbackServer::TLoopbackServer(const TLoopbackServerOptions& AOptions) : FOpti
         commandLine += L" --files-path " + Quoted(AnsiToWide(FOptions.FilesPath));
     if (FOptions.SlowSeconds > 0)
         commandLine += L" --slow " + std::to_wstring(FOptions.SlowSeconds);
+    if (FOptions.TrickleSeconds > 0)
+        commandLine += L" --trickle " + std::to_wstring(FOptions.TrickleSeconds);
+    if (!FOptions.Mode.empty())
+        commandLine += L" --mode " + AnsiToWide(FOptions.Mode);
     if (FOptions.Port != 0)
         commandLine += L" --port " + std::to_wstring(FOptions.Port);
     if (FOptions.OtherStatus != 0)
@@ -117,7 +121,7 @@ TLoopbackServer::TLoopbackServer(const TLoopbackServerOptions& AOptions) : FOpti
 }
 
 TLoopbackServer::~TLoopbackServer() {
-    if (FPort != 0)
+    if (FPort != 0 && FOptions.Mode.empty())
         RequestShutdown(FPort, Https());
     ::DeleteFileW(FPortFile.c_str());
 }

@@ -14,10 +14,13 @@ struct TLoopbackServerOptions {
     std::wstring Log;      // request log (Windows path)
     std::wstring CertFile; // PEM chain: serve HTTPS (Windows path)
     std::wstring KeyFile;
-    std::string FilesPath;  // a URL path prefix that also serves Root's files
-    uint16_t Port = 0;      // 0: any free port
-    double SlowSeconds = 0; // each file sent in pieces over this many seconds
-    int OtherStatus = 0;    // the status of unscripted GET paths; 0: 404
+    std::string FilesPath;     // a URL path prefix that also serves Root's files
+    uint16_t Port = 0;         // 0: any free port
+    double SlowSeconds = 0;    // each file sent in pieces over this many seconds
+    int OtherStatus = 0;       // the status of unscripted GET paths; 0: 404
+    double TrickleSeconds = 0; // each file's bytes one at a time, this far apart
+    // "silent" (never answers) or "unaccepted" (never accepts); empty: HTTP.
+    std::string Mode;
 };
 
 class TLoopbackServer {
@@ -25,7 +28,8 @@ public:
     explicit TLoopbackServer(const TLoopbackServerOptions& AOptions = {});
     TLoopbackServer(const TLoopbackServer&) = delete;
     TLoopbackServer& operator=(const TLoopbackServer&) = delete;
-    // Asks the server to end (GET /shutdown).
+    // Asks the server to end (GET /shutdown; one of another mode ends once its
+    // port file is gone).
     ~TLoopbackServer();
 
     uint16_t Port() const { return FPort; }

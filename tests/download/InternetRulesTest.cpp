@@ -166,6 +166,105 @@ TEST(InternetRules, AnAnswerHeadHasAStatusLineAndFields) {
         EXPECT_EQ(IsAnswerHead(c.Head), c.Real) << c.Head;
 }
 
+TEST(InternetRules, OneLengthOrNone) {
+    struct TCase {
+        std::string Fields;
+        TLengthVerdict Verdict;
+        int64_t Value;
+    };
+    const TCase cases[] = {
+        {"Server: x\r\n", TLengthVerdict::None, 0},
+        {"Content-Length: 5\r\n", TLengthVerdict::Length, 5},
+        {"content-length:5\r\nServer: x\r\n", TLengthVerdict::Length, 5},
+        // The same number twice, as two fields or as a list, is one length.
+        {"Content-Length: 5\r\nCONTENT-LENGTH: 5\r\n", TLengthVerdict::Length, 5},
+        {"Content-Length: 5, 5\r\n", TLengthVerdict::Length, 5},
+        {"Content-Length: 007\r\nContent-Length: 7\r\n", TLengthVerdict::Length, 7},
+        // Two that disagree, the true one first or last.
+        {"Content-Length: 207362\r\nContent-Length: 100\r\n", TLengthVerdict::Disagreeing, 0},
+        {"Content-Length: 100\r\nX: y\r\nContent-Length: 207362\r\n", TLengthVerdict::Disagreeing,
+         0},
+        {"Content-Length: 5, 6\r\n", TLengthVerdict::Disagreeing, 0},
+        {"Content-Length: -1\r\n", TLengthVerdict::NotANumber, 0},
+        {"Content-Length: 5\r\nContent-Length: five\r\n", TLengthVerdict::NotANumber, 0},
+        {"Content-Length: 5,\r\n", TLengthVerdict::NotANumber, 0},
+        {"Content-Length:\r\n", TLengthVerdict::NotANumber, 0},
+        {"Content-Length: 99999999999999999999\r\n", TLengthVerdict::NotANumber, 0},
+        // Other names that only begin or end alike.
+        {"Content-Length-X: 5\r\nX-Content-Length: 6\r\n", TLengthVerdict::None, 0},
+    };
+    for (const TCase& c : cases) {
+        const TAnnouncedLength length = AnnouncedLength("HTTP/1.1 200 OK\r\n" + c.Fields + "\r\n");
+        EXPECT_EQ(length.Verdict, c.Verdict) << c.Fields;
+        EXPECT_EQ(length.Value, c.Value) << c.Fields;
+    }
+    // The status line is no field, whatever it says.
+    EXPECT_EQ(AnnouncedLength("Content-Length: 5\r\n\r\n").Verdict, TLengthVerdict::None);
+}
+
+TEST(InternetRules, EveryPhaseOfATransferHasItsBound) {
+    // Connect within 100 ms, the head within 200 ms of it, then at least 10
+    // bytes in every 1000 ms.
+    const TTransferLimits limits{100, 200, 10, 1000};
+    enum TEvent { Connected, Head, Bytes, Connecting, Check };
+    struct TStep {
+        uint64_t At;
+        TEvent Event;
+        int64_t Bytes; // for Bytes: the total so far; for Check: whether overdue
+    };
+    struct TCase {
+        const char* Name;
+        std::vector<TStep> Steps;
+    };
+    const TCase cases[] = {
+        {"no connection", {{99, Check, 0}, {100, Check, 1}}},
+        {"a dripped head", {{50, Connected, 0}, {249, Check, 0}, {250, Check, 1}}},
+        {"a redirect connects anew",
+         {{50, Connected, 0}, {200, Connecting, 0}, {299, Check, 0}, {300, Check, 1}}},
+        {"a trickle",
+         {{10, Connected, 0}, {20, Head, 0}, {500, Bytes, 9}, {1019, Check, 0}, {1020, Check, 1}}},
+        {"a slow line that keeps the rate",
+         {{10, Connected, 0},
+          {20, Head, 0},
+          {900, Bytes, 10},
+          {1020, Check, 0},
+          {1800, Bytes, 20},
+          {2020, Check, 0},
+          {3019, Check, 0},
+          {3020, Check, 1}}},
+        {"a stall after a burst",
+         {{10, Connected, 0},
+          {20, Head, 0},
+          {30, Bytes, 100000},
+          {1020, Check, 0},
+          {2020, Check, 1}}},
+        {"the body is not held to the head's bounds",
+         {{10, Connected, 0}, {20, Head, 0}, {500, Check, 0}, {1019, Check, 0}}},
+    };
+    for (const TCase& c : cases) {
+        TTransferClock clock(limits, 0);
+        for (const TStep& step : c.Steps) {
+            switch (step.Event) {
+            case Connected:
+                clock.Connected(step.At);
+                break;
+            case Head:
+                clock.HeadReceived(step.At);
+                break;
+            case Bytes:
+                clock.Received(step.Bytes);
+                break;
+            case Connecting:
+                clock.Connecting(step.At);
+                break;
+            case Check:
+                EXPECT_EQ(clock.Overdue(step.At), step.Bytes != 0) << c.Name << " at " << step.At;
+                break;
+            }
+        }
+    }
+}
+
 TEST(InternetRules, WhereARedirectLeads) {
     struct TCase {
         std::string Location;
@@ -256,6 +355,24 @@ TEST(MemoryStream, WritesAtItsPosition) {
     stream.Clear();
     EXPECT_EQ(stream.Size(), 0);
     EXPECT_EQ(stream.Position(), 0);
+}
+
+TEST(MemoryStream, APromiseOfManyBytesHoldsOnlyWhatCame) {
+    TMemoryStream promised;
+    promised.Expect(int64_t{200} << 20);
+    promised.WriteBuffer("0123456789", 10);
+    EXPECT_LE(promised.Bytes().capacity(), size_t{1} << 20);
+    // A body as long as announced is held in room of just that size.
+    TMemoryStream exact;
+    exact.Expect(300000);
+    const std::string piece(1000, 'x');
+    for (int i = 0; i < 300; ++i)
+        exact.WriteBuffer(piece.data(), piece.size());
+    EXPECT_EQ(exact.Size(), 300000);
+    EXPECT_EQ(exact.Bytes().capacity(), 300000u);
+    // Beyond the promise the writes still succeed.
+    exact.WriteBuffer("tail", 4);
+    EXPECT_EQ(exact.Bytes().substr(300000), "tail");
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -211,6 +213,65 @@ TEST_F(Download, ASilentServerEndsTheTransfer) {
         TMemoryStream stream;
         EXPECT_FALSE(client.Download(Url(path), stream)) << path;
         EXPECT_EQ(client.ErrorCode(), static_cast<uint32_t>(ERROR_INTERNET_TIMEOUT)) << path;
+    }
+}
+
+// Seconds since AStart.
+double SecondsSince(std::chrono::steady_clock::time_point AStart) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - AStart).count();
+}
+
+// A byte every 200 ms: counted as it comes, yet below the low-speed limit.
+// Cancelled, or over its bound, the transfer is ended within the grace, and
+// nothing of it reaches the caller's stream.
+TEST_F(Download, ATrickleIsCountedAsItComesAndEndsAtItsBoundOrWhenCancelled) {
+    TDownloadLimits limits;
+    limits.LowSpeedWindowMs = 2000;
+    limits.AbandonGraceMs = 1000;
+    const TDownloadLimitsForTest shortened(limits);
+    for (const bool cancelled : {false, true}) {
+        TMemoryStream stream;
+        int32_t code = 0;
+        int64_t seen = 0, total = 0;
+        bool cancel = false;
+        TDownloadWait wait;
+        wait.OnWaiting = [&](int64_t AReceived, int64_t ATotal) {
+            seen = std::max(seen, AReceived);
+            total = ATotal;
+            cancel = cancelled && AReceived >= 3;
+        };
+        wait.Cancel = &cancel;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(DownloadToStream(AnsiToWide(Url("/hostile/trickle/200")), stream, code, wait));
+        const double took = SecondsSince(start);
+        EXPECT_EQ(code, cancelled ? 12017 : ERROR_INTERNET_TIMEOUT);
+        EXPECT_GE(seen, 3);
+        EXPECT_EQ(total, 1000);
+        EXPECT_EQ(stream.Size(), 0);
+        EXPECT_LT(took, (cancelled ? 2.0 : 4.0) + 2 * limits.AbandonGraceMs / 1000.0);
+    }
+}
+
+TEST_F(Download, ABodyBeyondTheLimitIsRefused) {
+    TDownloadLimits limits;
+    limits.BodyBytes = 10000;
+    const TDownloadLimitsForTest shortened(limits);
+    struct TCase {
+        std::string Path;
+        int32_t Code;
+    };
+    const TCase cases[] = {
+        {"/bytes/10000", 0},
+        {"/bytes/10000?nolength", 0},
+        {"/bytes/10001", DownloadBodyTooLargeCode},
+        {"/bytes/20000?nolength", DownloadBodyTooLargeCode},
+    };
+    for (const TCase& c : cases) {
+        TMemoryStream stream;
+        int32_t code = -1;
+        EXPECT_EQ(DownloadToStream(AnsiToWide(Url(c.Path)), stream, code), c.Code == 0) << c.Path;
+        EXPECT_EQ(code, c.Code) << c.Path;
+        EXPECT_LE(stream.Bytes().capacity(), 10000u) << c.Path;
     }
 }
 

@@ -50,6 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         Require(ProgressPercentage(current, total) <= 100);
     }
 
+    // One length or none: a length is a plain number, anything else carries none.
+    const TAnnouncedLength length = AnnouncedLength(text);
+    Require(length.Verdict == TLengthVerdict::Length ? length.Value >= 0 : length.Value == 0);
+    if (length.Verdict == TLengthVerdict::None)
+        Require(length.Text.empty());
+
     const TStringList lines = TextToLines(text);
     for (const std::wstring& line : lines)
         Require(line.find_first_of(L"\r\n") == std::wstring::npos);
