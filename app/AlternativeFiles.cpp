@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +22,7 @@
 #include "ProgramPath.h"
 #include "SystemMessage.h"
 #include "Translate.h"
+#include "WholeOrNothing.h"
 #include "WinText.h"
 
 namespace {
@@ -481,17 +481,8 @@ void TFormDERodos::WriteStreamToFile(const TMemoryStream& AStream, const std::ws
         DiscardLeftoverFile(APath);
         RaiseFileError(L"Cannot write file", APath, AError);
     };
-    const std::string& bytes = AStream.Bytes();
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - written, 1 << 20));
-        DWORD done = 0;
-        if (!::WriteFile(file.get(), bytes.data() + written, chunk, &done, nullptr))
-            fail(::GetLastError());
-        if (done == 0)
-            fail(ERROR_WRITE_FAULT);
-        written += done;
-    }
+    if (const DWORD error = WriteAllBytes(file.get(), AStream.Bytes()))
+        fail(error);
     if (!::FlushFileBuffers(file.get()))
         fail(::GetLastError());
 }
