@@ -35,8 +35,8 @@ std::string IsoDateTime(const TDateTime& AValue) {
 } // namespace
 
 void TFormDERodos::ReportInstallation() {
-    const std::wstring windowsVersion = FServices.WindowsVersionName(true);
     LogSection(L"Windows");
+    const std::wstring windowsVersion = FServices.WindowsVersionName(true);
     LogInfo(L"Windows Version: " + windowsVersion);
     LogInfo(ProgramFolder());
     if (FReportFacts) {

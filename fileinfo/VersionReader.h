@@ -2,6 +2,7 @@
 // version resource, through the platform's version API.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,3 +26,8 @@ bool LoadVersionInfo(const std::wstring& AFilename, std::vector<std::uint8_t>& A
 // hexadecimal digits each.
 std::wstring VersionStringPath(std::uint16_t ALanguage, std::uint16_t ACodePage,
                                const std::wstring& AValueName);
+
+// A string value as the version API hands it over: the text up to its first
+// zero, never past ALength characters (the length the API returned), for a
+// value stored without its terminator.
+std::wstring VersionValueText(const wchar_t* AText, std::size_t ALength);

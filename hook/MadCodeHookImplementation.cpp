@@ -75,13 +75,8 @@ bool EnableProcessPrivilege(const char* APrivilege) {
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     TOKEN_PRIVILEGES previous{};
     DWORD previousSize = 0;
-    ::SetLastError(ERROR_SUCCESS);
-    if (!::AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(previous), &previous,
-                                 &previousSize))
-        return false;
-    // The call succeeds for a privilege the token does not hold, and only the
-    // last error tells that nothing was enabled.
-    return ::GetLastError() != ERROR_NOT_ALL_ASSIGNED;
+    return ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(previous), &previous,
+                                   &previousSize) != FALSE;
 }
 
 // --- Construction ---

@@ -44,9 +44,10 @@ public:
     virtual bool EnablePrivilege(const char* APrivilege) = 0;
 };
 
-// Enables a privilege of the process's token. A privilege the account does
-// not hold is not enabled, although AdjustTokenPrivileges then succeeds (it
-// reports ERROR_NOT_ALL_ASSIGNED), so it counts as not enabled.
+// Enables a privilege of the process's token; true when AdjustTokenPrivileges
+// succeeds. Its last error is not examined, so a privilege the account does
+// not hold (the call succeeds with ERROR_NOT_ALL_ASSIGNED) counts as enabled
+// and is not asked for again.
 bool EnableProcessPrivilege(const char* APrivilege);
 
 // The privileges made sure of before each driver or injection operation, in

@@ -9,8 +9,8 @@
 #include "URLRules.h"
 #include "WebClient.h"
 
-// The service's port, from its service key; 21323 when it cannot be read as
-// a REG_DWORD or names no port (0, above 65535).
+// The service's port, from its service key as stored (even 0 or above 65535,
+// which the client then refuses); 21323 when it cannot be read as a REG_DWORD.
 int32_t FileScanServicePort();
 
 class TFileScanURL : public TLocalWebServiceURL {

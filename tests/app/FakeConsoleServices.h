@@ -4,6 +4,7 @@
 
 #include <cwctype>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -69,6 +70,8 @@ public:
     };
     std::map<std::wstring, TFile> Files;
     std::wstring WindowsName = L"Windows 10, Version 22H2 [10.0.19045]";
+    // Run when the Windows name is asked, before it is answered.
+    std::function<void()> OnWindowsVersionName;
 
     bool FileExists(const std::wstring& APath) override {
         Calls.push_back("FileExists");
@@ -76,6 +79,8 @@ public:
     }
     std::wstring WindowsVersionName(bool AWithNumbers) override {
         Calls.push_back("WindowsVersionName");
+        if (OnWindowsVersionName)
+            OnWindowsVersionName();
         return AWithNumbers ? WindowsName : L"(without numbers)";
     }
     std::wstring ReadFileVersion(const std::wstring& APath) override {

@@ -74,6 +74,16 @@ TEST(InstallationReport, AllEightFilesGiveTwentyFourLines) {
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "CheckFileTrust"), 8);
 }
 
+// A name that fails or hangs still leaves the section line in the log.
+TEST(InstallationReport, TheWindowsSectionLineIsWrittenBeforeTheNameIsAsked) {
+    TFakeConsoleServices services = AllEightFiles();
+    TLogForm form(services);
+    std::vector<std::wstring> linesWhenAsked;
+    services.OnWindowsVersionName = [&] { linesWhenAsked = form.Lines; };
+    form.ReportInstallation();
+    EXPECT_EQ(linesWhenAsked, (std::vector<std::wstring>{L"", L"[ Windows ]"}));
+}
+
 TEST(InstallationReport, AMissingFileIsReportedOnceWithItsFullPath) {
     TFakeConsoleServices services = AllEightFiles();
     services.Files.erase(L"QVFSSvc.exe");

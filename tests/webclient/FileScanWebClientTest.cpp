@@ -57,18 +57,29 @@ TEST(FileScanURL, FilenameAndProcessParameters) {
     EXPECT_EQ(value, std::to_string(::GetCurrentProcessId()));
 }
 
-TEST(FileScanPortRule, StoredValuesThatNameNoPortMeanTheDefault) {
+TEST(FileScanPortRule, TheToolTakesTheStoredValueAndTheServiceListensOnAPort) {
     struct TCase {
         std::optional<uint32_t> Stored;
-        uint16_t Port;
+        int32_t Port;
+        uint16_t ListenPort;
     };
     const TCase cases[] = {
-        {std::nullopt, 21323}, {0, 21323},          {1, 1},         {80, 80},
-        {8080, 8080},          {65535, 65535},      {65536, 21323}, {65536 + 8080, 21323},
-        {0x7FFFFFFF, 21323},   {0xFFFFFFFF, 21323},
+        {std::nullopt, 21323, 21323},
+        {0, 0, 21323},
+        {1, 1, 1},
+        {80, 80, 80},
+        {8080, 8080, 8080},
+        {65535, 65535, 65535},
+        {65536, 65536, 21323},
+        {65536 + 8080, 65536 + 8080, 21323},
+        {0x7FFFFFFF, 0x7FFFFFFF, 21323},
+        {0xFFFFFFFF, -1, 21323},
     };
-    for (const TCase& c : cases)
+    for (const TCase& c : cases) {
         EXPECT_EQ(FileScanPortFromStored(c.Stored), c.Port) << c.Stored.value_or(12345678);
+        EXPECT_EQ(FileScanListenPortFromStored(c.Stored), c.ListenPort)
+            << c.Stored.value_or(12345678);
+    }
 }
 
 // The port value lives in the file-scan service's key; the test writes it and
@@ -100,12 +111,14 @@ TEST_F(FileScanPort, FromTheRegistryOrTheDefault) {
     url.SetPath("inject");
     EXPECT_EQ(url.ConstructURL(), "http://127.0.0.1:8080/inject");
 
-    // No service can listen on these: they mean the default, as in the service.
-    for (const DWORD stored : {0ul, 65536ul, 0xFFFFFFFFul}) {
-        SetDword(stored);
-        EXPECT_EQ(FileScanServicePort(), 21323) << stored;
-        EXPECT_EQ(TFileScanURL().Port(), 21323u) << stored;
-    }
+    // Values that name no port are returned as stored.
+    SetDword(0);
+    EXPECT_EQ(FileScanServicePort(), 0);
+    SetDword(65536);
+    EXPECT_EQ(FileScanServicePort(), 65536);
+    EXPECT_EQ(TFileScanURL().Port(), 65536u);
+    SetDword(0xFFFFFFFF);
+    EXPECT_EQ(FileScanServicePort(), -1);
 
     const wchar_t text[] = L"8080";
     ::RegSetValueExW(FKey.get(), L"ServiceWebPortFileScanner", 0, REG_SZ,
@@ -132,6 +145,23 @@ TEST_F(FileScanPort, CommandsSucceedOnlyWithStatus200) {
 
     SetDword(1); // nothing listens
     EXPECT_FALSE(WebServiceInject());
+}
+
+// A stored value naming no port is refused by the client: no command goes to
+// the scheme's port 80 or to the stored value cut to 16 bits, even with a
+// server there that would accept it.
+TEST_F(FileScanPort, CommandsToAStoredValueThatNamesNoPortFail) {
+    TLoopbackServerOptions options;
+    options.OtherStatus = 200;
+    TLoopbackServer server(options);
+    for (const DWORD stored : {0ul, 65536ul + server.Port(), 0xFFFFFFFFul}) {
+        SetDword(stored);
+        EXPECT_FALSE(WebServiceLPActivate()) << stored;
+        EXPECT_FALSE(WebServiceInject()) << stored;
+        EXPECT_FALSE(WebServiceUninject()) << stored;
+    }
+    SetDword(server.Port());
+    EXPECT_TRUE(WebServiceInject());
 }
 
 } // namespace

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "FuzzRequire.h"
-#include "VersionBlock.h"
+#include "../../fileinfo/VersionBlock.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     const std::span<const uint8_t> block(AData, ASize);

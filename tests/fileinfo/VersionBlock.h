@@ -1,8 +1,8 @@
 // The walk through a version information block (VS_VERSIONINFO) as the
 // platform's version API hands it over: nodes of a length, a value length,
 // a type, a zero-terminated UTF-16 key, the value and the child nodes, each
-// part aligned to 32 bits from the block's start. Free of platform headers,
-// it takes bytes from a file as they are: fuzzed natively.
+// part aligned to 32 bits from the block's start. Not the product's reader
+// (that asks the version API): an oracle beside the platform, fuzzed natively.
 #pragma once
 
 #include <cstdint>
