@@ -12,7 +12,6 @@
 
 #include "DebugLogger.h"
 #include "FailedCall.h"
-#include "WebServerClients.h"
 #include "WinText.h"
 
 namespace {
@@ -728,13 +727,4 @@ std::string InternetErrorText(uint32_t AErrorCode) {
     if (length == 0)
         return "Unknown error #" + std::to_string(AErrorCode);
     return std::to_string(AErrorCode) + ": " + std::string(text, length);
-}
-
-bool TURL::Retrieve(std::string& AReturnInfo, uint32_t& AStatusCode) const {
-    TtxInternetHTTP client;
-    std::string text;
-    const bool received = client.Download(ConstructURL(), text);
-    AReturnInfo = text;
-    AStatusCode = client.StatusCode();
-    return received;
 }
