@@ -36,6 +36,6 @@ std::vector<TModuleStep> ProgramModules() {
         {"Taurix.Services", ServicesStartUp, nullptr},
         {"vxnProductServices", ProductServicesStartUp, ProductServicesShutDown},
         {"VexloHook", StartUpVexloHook, ShutDownVexloHook},
-        {"vxnWinAPIWinINet", WinINetStartUp, nullptr},
+        {"vxnWinAPIWinINet", WinINetStartUp, WinINetShutDown},
     };
 }
