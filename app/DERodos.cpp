@@ -36,9 +36,10 @@
 // - The process runner's error reader (hook/ProcessRunner.cpp): reads a
 //   started program's standard error into its caller's text while the caller
 //   reads standard output; joined before the runner returns.
-// The test programs add their own: the automation's press thread, which
-// clicks a button of the tool and returns when the tool's handler has, and
-// helper threads of single tests, each joined by its test.
+// The test programs add their own, jthreads as well: the automation's press
+// thread, which clicks a button of the tool and returns when the tool's
+// handler has (joined then, or left to the test program's end when the tool
+// hangs), and helper threads of single tests, each joined by its test.
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     // Before anything else: the libraries the tool uses that are not KnownDLLs
     // are delay-loaded, so none has been looked for yet; the static
