@@ -12,6 +12,34 @@
 #include "Modules.h"
 #include "ReportMode.h"
 
+// The program's threads: what each may touch and who joins it. Every thread
+// the program starts is a std::jthread; none is detached while its owner can
+// still join it.
+// - The window's thread (this one): the modules' start-up and shut-down in
+//   their order, the window, its log and every action. Only it writes into the
+//   log; what another thread gathers comes back to it as data.
+// - The start-up gathering: once the relocation check has returned, the show
+//   event asks the installation report on the window's thread and the state
+//   test on one jthread beside it (app/FormDERodos.cpp); each reads the system
+//   and fills facts of its own, and the state test's thread is joined before
+//   the lines are written. The /report mode does the same without a window.
+// - A download attempt (download/WinINet.cpp): each download's transfer runs
+//   on a jthread that writes only into its own attempt (stream, watch, result),
+//   while the window's thread waits for it with messages flowing. A transfer
+//   that passed its bound or was cancelled and whose platform call has not
+//   returned within the abandon grace is left behind: it logs nothing, nothing
+//   it receives is used, and it is joined when it ends (by the next download or
+//   the download module's shut-down, which waits the grace at most); the
+//   process's end takes one the platform still holds.
+// - The trust warm-up (fileinfo/TrustWarmUp.cpp): reads the root certificates
+//   once and touches nothing else; joined by its module's shut-down.
+// - The process runner's error reader (hook/ProcessRunner.cpp): reads a
+//   started program's standard error into its caller's text while the caller
+//   reads standard output; joined before the runner returns.
+// The test programs add their own, jthreads as well: the automation's press
+// thread, which clicks a button of the tool and returns when the tool's
+// handler has (joined then, or left to the test program's end when the tool
+// hangs), and helper threads of single tests, each joined by its test.
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     // Before anything else: the libraries the tool uses that are not KnownDLLs
     // are delay-loaded, so none has been looked for yet; the static

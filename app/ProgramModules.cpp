@@ -6,8 +6,8 @@
 #include "ReportMode.h"
 #include "Services.h"
 #include "Translate.h"
-#include "TrustChecker.h"
 #include "TrustCheckerInitialized.h"
+#include "TrustLibrary.h"
 #include "TrustWarmUp.h"
 #include "VexloHook.h"
 #include "WinINet.h"
@@ -36,6 +36,6 @@ std::vector<TModuleStep> ProgramModules() {
         {"Taurix.Services", ServicesStartUp, nullptr},
         {"vxnProductServices", ProductServicesStartUp, ProductServicesShutDown},
         {"VexloHook", StartUpVexloHook, ShutDownVexloHook},
-        {"vxnWinAPIWinINet", WinINetStartUp, nullptr},
+        {"vxnWinAPIWinINet", WinINetStartUp, WinINetShutDown},
     };
 }

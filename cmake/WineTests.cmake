@@ -10,7 +10,8 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 set(DERODO_WINE_SESSION ${PROJECT_SOURCE_DIR}/scripts/wine-session)
 
-add_test(NAME wine.session.start COMMAND ${DERODO_WINE_SESSION} start ${DERODO_WINEPREFIX})
+add_test(NAME wine.session.start
+         COMMAND ${DERODO_WINE_SESSION} start ${DERODO_WINEPREFIX} $<TARGET_FILE:desktopkeeper>)
 set_tests_properties(wine.session.start PROPERTIES FIXTURES_SETUP wine)
 add_test(NAME wine.session.stop COMMAND ${DERODO_WINE_SESSION} stop ${DERODO_WINEPREFIX})
 set_tests_properties(wine.session.stop PROPERTIES FIXTURES_CLEANUP wine)

@@ -9,10 +9,10 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "DebugLogger.h"
 #include "FailedCall.h"
-#include "WebServerClients.h"
 #include "WinText.h"
 
 namespace {
@@ -215,6 +215,11 @@ private:
 void WinINetStartUp() {
     TDebugUnitTrace trace(L"vxnWinAPIWinINet", dlsUnitInitialization);
     WinINetUserAgent = "vxnWinAPIWinINet";
+}
+
+void WinINetShutDown() {
+    TDebugUnitTrace trace(L"vxnWinAPIWinINet", dlsUnitFinalization);
+    JoinDownloadsLeftBehind(DownloadLimits.AbandonGraceMs);
 }
 
 void TInternetHandleTraits::Close(pointer h) noexcept {
@@ -624,6 +629,95 @@ void Download(TDownloadAttempt& AAttempt, const std::wstring& AURL) {
     }
 }
 
+// The attempts whose platform call was left behind, each with its thread:
+// joined once it has ended, by the next download or the module's shut-down.
+struct TLeftBehind {
+    std::shared_ptr<TDownloadAttempt> Attempt;
+    std::jthread Thread;
+};
+
+class TAttemptsLeftBehind {
+public:
+    TAttemptsLeftBehind() = default;
+    TAttemptsLeftBehind(const TAttemptsLeftBehind&) = delete;
+    TAttemptsLeftBehind& operator=(const TAttemptsLeftBehind&) = delete;
+    // Whatever still runs when the program's statics go is the process's end
+    // to take: joining it could wait for ever.
+    ~TAttemptsLeftBehind() {
+        for (TLeftBehind& left : FAttempts)
+            left.Thread.detach();
+    }
+
+    void Add(std::shared_ptr<TDownloadAttempt> AAttempt, std::jthread AThread) {
+        const std::lock_guard<std::mutex> lock(FLock);
+        FAttempts.push_back({std::move(AAttempt), std::move(AThread)});
+    }
+
+    size_t Join(uint32_t AWaitMs) {
+        std::vector<TLeftBehind> attempts;
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            attempts.swap(FAttempts);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AWaitMs);
+        std::vector<TLeftBehind> running;
+        for (TLeftBehind& left : attempts) {
+            const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            const DWORD waitMs = rest.count() > 0 ? static_cast<DWORD>(rest.count()) : 0;
+            if (::WaitForSingleObject(left.Attempt->Finished.get(), waitMs) == WAIT_OBJECT_0)
+                left.Thread.join();
+            else
+                running.push_back(std::move(left));
+        }
+        const std::lock_guard<std::mutex> lock(FLock);
+        for (TLeftBehind& left : running)
+            FAttempts.push_back(std::move(left));
+        return FAttempts.size();
+    }
+
+private:
+    std::mutex FLock;
+    std::vector<TLeftBehind> FAttempts;
+};
+
+TAttemptsLeftBehind GLeftBehind;
+
+// The thread of one download attempt, as its caller holds it. However the
+// caller's wait ends (a listener's exception too), the thread is joined when
+// its transfer has returned, else the transfer is ended and left behind: the
+// calling thread never waits for the platform.
+class TTransferThread {
+public:
+    TTransferThread(std::shared_ptr<TDownloadAttempt> AAttempt, const std::wstring& AURL)
+        : FAttempt(std::move(AAttempt)), FThread([attempt = FAttempt, AURL] {
+              try {
+                  Download(*attempt, AURL);
+              } catch (...) {
+                  attempt->Error = std::current_exception();
+              }
+              ::SetEvent(attempt->Finished.get());
+          }) {}
+    TTransferThread(const TTransferThread&) = delete;
+    TTransferThread& operator=(const TTransferThread&) = delete;
+    ~TTransferThread() { End(); }
+
+    void End() {
+        if (!FThread.joinable())
+            return;
+        if (::WaitForSingleObject(FAttempt->Finished.get(), 0) == WAIT_OBJECT_0) {
+            FThread.join();
+            return;
+        }
+        FAttempt->Watch.Cancel();
+        GLeftBehind.Add(FAttempt, std::move(FThread));
+    }
+
+private:
+    std::shared_ptr<TDownloadAttempt> FAttempt;
+    std::jthread FThread;
+};
+
 const char* PhaseName(TTransferPhase APhase) {
     switch (APhase) {
     case TTransferPhase::Connecting:
@@ -638,6 +732,10 @@ const char* PhaseName(TTransferPhase APhase) {
 
 } // namespace
 
+size_t JoinDownloadsLeftBehind(uint32_t AWaitMs) {
+    return GLeftBehind.Join(AWaitMs);
+}
+
 bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode,
                       const TDownloadWait& AWait) {
     const TDownloadLimits limits = DownloadLimits;
@@ -648,14 +746,9 @@ bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t&
         return false;
     }
     const HANDLE finished = attempt->Finished.get();
-    std::thread([attempt, AURL] {
-        try {
-            Download(*attempt, AURL);
-        } catch (...) {
-            attempt->Error = std::current_exception();
-        }
-        ::SetEvent(attempt->Finished.get());
-    }).detach();
+    // Those left behind earlier that have ended since are joined now.
+    GLeftBehind.Join(0);
+    TTransferThread transfer(attempt, AURL);
 
     const auto waiting = [&] {
         if (AWait.OnWaiting)
@@ -690,10 +783,12 @@ bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t&
             logger->LogMessage(std::string("- transfer ended while ") + PhaseName(phase) +
                                    (returned ? "" : "; the platform's call is left behind"),
                                dlvDefault);
+        transfer.End();
         waiting();
         AErrorCode = static_cast<int32_t>(ended);
         return false;
     }
+    transfer.End();
     // Cancelled while its last bytes arrived: nothing of it is used all the same.
     if (waiting()) {
         AErrorCode = static_cast<int32_t>(DownloadCancelledCode);
@@ -728,13 +823,4 @@ std::string InternetErrorText(uint32_t AErrorCode) {
     if (length == 0)
         return "Unknown error #" + std::to_string(AErrorCode);
     return std::to_string(AErrorCode) + ": " + std::string(text, length);
-}
-
-bool TURL::Retrieve(std::string& AReturnInfo, uint32_t& AStatusCode) const {
-    TtxInternetHTTP client;
-    std::string text;
-    const bool received = client.Download(ConstructURL(), text);
-    AReturnInfo = text;
-    AStatusCode = client.StatusCode();
-    return received;
 }

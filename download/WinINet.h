@@ -4,6 +4,7 @@
 // of its own. DownloadToStream is what the tool calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,6 +31,9 @@ using TInternetDebug = std::function<void(const std::string& AText)>;
 // module's start-up.
 extern std::string WinINetUserAgent;
 void WinINetStartUp();
+// Joins the downloads left behind (DownloadToStream) that end within the
+// abandon grace; the process's end takes any still in the platform.
+void WinINetShutDown();
 
 // The codes of the client's own failures: a URL without "://", and a server
 // that has no such file (status 404).
@@ -232,6 +236,13 @@ struct TDownloadWait {
 // grace, left behind; AStream then holds nothing of it, ever.
 bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode,
                       const TDownloadWait& AWait = {});
+// The transfers left behind still run, each on its thread, until the
+// platform's call returns: under Wine only when the server sends or closes or
+// the platform's own time-out ends it (Windows returns the call when the
+// request is closed). Joins those that end within AWaitMs and answers how
+// many still run. A program joins them before it ends wherever it can: one
+// that returns while the process ends is cut off inside WinINet.
+size_t JoinDownloadsLeftBehind(uint32_t AWaitMs);
 
 // Words for an error code: the client's own for 18, 12007 and 12029, else
 // the code and the system's message for it, or "Unknown error #" and the code.

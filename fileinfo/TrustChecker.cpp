@@ -4,16 +4,20 @@
 #include <wintrust.h>
 #include <imagehlp.h>
 
+#include <cstddef>
 #include <utility>
 
 #include "DebugLogger.h"
 #include "Handles.h"
 #include "SystemMessage.h"
 #include "Translate.h"
+#include "TrustLibrary.h"
+
+// The catalog record is handed to the platform as its own.
+static_assert(sizeof(TCATALOG_INFO) == sizeof(CATALOG_INFO) &&
+              offsetof(TCATALOG_INFO, sCatalogFile) == offsetof(CATALOG_INFO, wszCatalogFile));
 
 namespace {
-
-constexpr const wchar_t* TrustUnitName = L"vxnWinAPITrust";
 
 // WINTRUST_ACTION_GENERIC_VERIFY_V2
 const GUID GenericVerifyV2 = {
@@ -26,44 +30,6 @@ constexpr DWORD RevocationChecks = WTD_REVOKE_NONE;
 constexpr DWORD ProviderFlags = WTD_SAFER_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL;
 constexpr DWORD CatalogHashSize = 256;
 constexpr DWORD NameBufferLength = 256;
-
-using TCryptCATAdminAcquireContext = BOOL(WINAPI*)(HANDLE*, const GUID*, DWORD);
-using TCryptCATAdminReleaseContext = BOOL(WINAPI*)(HANDLE, DWORD);
-using TCryptCATAdminCalcHashFromFileHandle = BOOL(WINAPI*)(HANDLE, DWORD*, BYTE*, DWORD);
-using TCryptCATAdminEnumCatalogFromHash = HANDLE(WINAPI*)(HANDLE, BYTE*, DWORD, DWORD, HANDLE*);
-using TCryptCATCatalogInfoFromContext = BOOL(WINAPI*)(HANDLE, TCATALOG_INFO*, DWORD);
-using TCryptCATAdminReleaseCatalogContext = BOOL(WINAPI*)(HANDLE, HANDLE, DWORD);
-using TWTHelperProvDataFromStateData = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
-using TWTHelperGetProvSignerFromChain = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD,
-                                                                      BOOL, DWORD);
-
-// The trust library and its nine entry points, filled at start-up.
-struct TTrustLibrary {
-    TModuleHandle Module;
-    TCryptCATAdminAcquireContext CryptCATAdminAcquireContext = nullptr;
-    TCryptCATAdminReleaseContext CryptCATAdminReleaseContext = nullptr;
-    TCryptCATAdminCalcHashFromFileHandle CryptCATAdminCalcHashFromFileHandle = nullptr;
-    TCryptCATAdminEnumCatalogFromHash CryptCATAdminEnumCatalogFromHash = nullptr;
-    TCryptCATCatalogInfoFromContext CryptCATCatalogInfoFromContext = nullptr;
-    TCryptCATAdminReleaseCatalogContext CryptCATAdminReleaseCatalogContext = nullptr;
-    TWinVerifyTrust WinVerifyTrust = nullptr;
-    TWTHelperProvDataFromStateData WTHelperProvDataFromStateData = nullptr;
-    TWTHelperGetProvSignerFromChain WTHelperGetProvSignerFromChain = nullptr;
-
-    bool Complete() const {
-        return Module && CryptCATAdminAcquireContext && CryptCATAdminReleaseContext &&
-               CryptCATAdminCalcHashFromFileHandle && CryptCATAdminEnumCatalogFromHash &&
-               CryptCATCatalogInfoFromContext && CryptCATAdminReleaseCatalogContext &&
-               WinVerifyTrust && WTHelperProvDataFromStateData && WTHelperGetProvSignerFromChain;
-    }
-};
-
-TTrustLibrary GTrust;
-
-template <typename TFunction> void LookUp(const char* AName, TFunction& AFunction) {
-    AFunction = reinterpret_cast<TFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(GTrust.Module.get(), AName)));
-}
 
 void AppendHex(std::wstring& AText, BYTE AByte) {
     static constexpr wchar_t Digits[] = L"0123456789ABCDEF";
@@ -134,37 +100,6 @@ TDateTime CertificateTimeToDateTime(const FILETIME& ATime, const TIME_ZONE_INFOR
     return DosDateTimeToDateTime(date, time);
 }
 
-void TrustLibraryStartUp() {
-    TDebugUnitTrace trace(TrustUnitName, dlsUnitInitialization);
-    GTrust = TTrustLibrary();
-    // From the system folder only, whatever lies in the program's folder.
-    GTrust.Module.reset(::LoadLibraryExW(L"wintrust.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    if (!GTrust.Module)
-        return;
-    LookUp("CryptCATAdminAcquireContext", GTrust.CryptCATAdminAcquireContext);
-    LookUp("CryptCATAdminReleaseContext", GTrust.CryptCATAdminReleaseContext);
-    LookUp("CryptCATAdminCalcHashFromFileHandle", GTrust.CryptCATAdminCalcHashFromFileHandle);
-    LookUp("CryptCATAdminEnumCatalogFromHash", GTrust.CryptCATAdminEnumCatalogFromHash);
-    LookUp("CryptCATCatalogInfoFromContext", GTrust.CryptCATCatalogInfoFromContext);
-    LookUp("CryptCATAdminReleaseCatalogContext", GTrust.CryptCATAdminReleaseCatalogContext);
-    LookUp("WinVerifyTrust", GTrust.WinVerifyTrust);
-    LookUp("WTHelperProvDataFromStateData", GTrust.WTHelperProvDataFromStateData);
-    LookUp("WTHelperGetProvSignerFromChain", GTrust.WTHelperGetProvSignerFromChain);
-}
-
-void TrustLibraryShutDown() {
-    TDebugUnitTrace trace(TrustUnitName, dlsUnitFinalization);
-    GTrust = TTrustLibrary();
-}
-
-bool TrustLibraryLoaded() {
-    return GTrust.Complete();
-}
-
-TWinVerifyTrust ReplaceWinVerifyTrust(TWinVerifyTrust AFunction) {
-    return std::exchange(GTrust.WinVerifyTrust, AFunction);
-}
-
 TWinTrustChecker::TWinTrustChecker() = default;
 
 TWinTrustChecker::~TWinTrustChecker() = default;
@@ -172,15 +107,15 @@ TWinTrustChecker::~TWinTrustChecker() = default;
 bool TWinTrustChecker::Init() {
     if (FAvailable)
         return true;
-    if (!GTrust.Complete())
+    if (!TrustLibrary().Complete())
         return false;
     HANDLE context = nullptr;
-    if (GTrust.CryptCATAdminAcquireContext(&context, nullptr, 0) && context) {
+    if (TrustLibrary().CryptCATAdminAcquireContext(&context, nullptr, 0) && context) {
         // A checker that outlives the library cannot release its context; the
         // system does when the process ends.
         FCatalogAdminContext = TBoundHandle<HANDLE>(context, [](HANDLE AContext) {
-            if (GTrust.Complete())
-                GTrust.CryptCATAdminReleaseContext(AContext, 0);
+            if (TrustLibrary().Complete())
+                TrustLibrary().CryptCATAdminReleaseContext(AContext, 0);
         });
         FAvailable = true;
     }
@@ -201,7 +136,7 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     Clear();
     FResult.reset();
     // The library may have gone since Init; then nothing can be checked.
-    if (!FAvailable || !GTrust.Complete())
+    if (!FAvailable || !TrustLibrary().Complete())
         return -1;
 
     BYTE hash[CatalogHashSize];
@@ -216,8 +151,9 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
             LogTrustResult(AFilename, *FResult);
             return -1;
         }
-        hashed = GTrust.CryptCATAdminCalcHashFromFileHandle(file.get(), &hashSize, hash, 0) &&
-                 hashSize <= CatalogHashSize;
+        hashed =
+            TrustLibrary().CryptCATAdminCalcHashFromFileHandle(file.get(), &hashSize, hash, 0) &&
+            hashSize <= CatalogHashSize;
         for (DWORD i = 0; hashed && i < hashSize; ++i)
             AppendHex(memberTag, hash[i]);
     }
@@ -233,15 +169,16 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
 
     const HANDLE admin = FCatalogAdminContext.get();
     const TBoundHandle<HANDLE> catalog(
-        hashed ? GTrust.CryptCATAdminEnumCatalogFromHash(admin, hash, hashSize, 0, nullptr)
+        hashed ? TrustLibrary().CryptCATAdminEnumCatalogFromHash(admin, hash, hashSize, 0, nullptr)
                : nullptr,
         [admin](HANDLE ACatalog) {
-            if (GTrust.Complete())
-                GTrust.CryptCATAdminReleaseCatalogContext(admin, ACatalog, 0);
+            if (TrustLibrary().Complete())
+                TrustLibrary().CryptCATAdminReleaseCatalogContext(admin, ACatalog, 0);
         });
     // The system checks the catalog record's size before it fills the record.
     FCatalogInfo.cbStruct = sizeof(TCATALOG_INFO);
-    if (catalog && GTrust.CryptCATCatalogInfoFromContext(catalog.get(), &FCatalogInfo, 0)) {
+    if (catalog && TrustLibrary().CryptCATCatalogInfoFromContext(
+                       catalog.get(), reinterpret_cast<CATALOG_INFO*>(&FCatalogInfo), 0)) {
         FWTCatalogInfo.cbStruct = sizeof(TWINTRUST_CATALOG_INFO);
         FWTCatalogInfo.pcwszCatalogFilePath = FCatalogInfo.sCatalogFile;
         FWTCatalogInfo.pcwszMemberTag = memberTag.c_str();
@@ -259,14 +196,14 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
 
     GUID action = GenericVerifyV2;
     const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
-    const LONG result = GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
+    const LONG result = TrustLibrary().WinVerifyTrust(noWindow, &action, &FWTrustData);
     FResult = result;
     LogTrustResult(AFilename, result);
     // The state goes back to the platform before the catalog is released.
     const TBoundHandle<HANDLE> state(FWTrustData.hWVTStateData, [&](HANDLE) {
         FWTrustData.dwStateAction = WTD_STATEACTION_CLOSE;
-        if (GTrust.Complete())
-            GTrust.WinVerifyTrust(noWindow, &action, &FWTrustData);
+        if (TrustLibrary().Complete())
+            TrustLibrary().WinVerifyTrust(noWindow, &action, &FWTrustData);
         FWTrustData.hWVTStateData = nullptr;
     });
     if (!FRetrieveProperties.Empty() && state)
@@ -275,10 +212,12 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
 }
 
 void TWinTrustChecker::RetrieveCertificateDetails() {
-    CRYPT_PROVIDER_DATA* provider = GTrust.WTHelperProvDataFromStateData(FWTrustData.hWVTStateData);
+    CRYPT_PROVIDER_DATA* provider =
+        TrustLibrary().WTHelperProvDataFromStateData(FWTrustData.hWVTStateData);
     if (!provider)
         return;
-    CRYPT_PROVIDER_SGNR* signer = GTrust.WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+    CRYPT_PROVIDER_SGNR* signer =
+        TrustLibrary().WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
     if (!signer || !signer->pasCertChain || signer->csCertChain == 0)
         return;
     PCCERT_CONTEXT certificate = signer->pasCertChain[0].pCert;

@@ -2,7 +2,7 @@
 // WinVerifyTrust with the generic verification action, through a system
 // catalog that lists the file's hash or else through the file's own
 // signature, with the signer certificate's details on request. The trust
-// library is loaded at run time, once, by the module's start-up.
+// library is loaded at run time, once, by its loader's start-up (TrustLibrary.h).
 #pragma once
 
 #include <windows.h>
@@ -172,15 +172,3 @@ TTrustStatus FileTrustStatus(const std::wstring& AFilename);
 TDateTime CertificateTimeToDateTime(const FILETIME& ATime,
                                     const TIME_ZONE_INFORMATION* AZone = nullptr);
 TDateTime DosDateTimeToDateTime(WORD ADate, WORD ATime);
-
-// The trust library's loader: start-up loads "wintrust.dll" and looks up its
-// nine entry points; shut-down frees it. Logged under "vxnWinAPITrust".
-void TrustLibraryStartUp();
-void TrustLibraryShutDown();
-// Whether the library and all nine entry points are there.
-bool TrustLibraryLoaded();
-// Puts AFunction in the place of the loaded WinVerifyTrust until the next
-// start-up or shut-down and answers the one it replaced, so that a test can
-// see what every check hands to the platform.
-using TWinVerifyTrust = LONG(WINAPI*)(HWND, GUID*, LPVOID);
-TWinVerifyTrust ReplaceWinVerifyTrust(TWinVerifyTrust AFunction);

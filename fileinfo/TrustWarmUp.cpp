@@ -11,7 +11,8 @@
 
 namespace {
 
-std::thread GWarmUp;
+// Joined by the module's shut-down.
+std::jthread GWarmUp;
 
 void ReadRootCertificates() {
     const TCertStore store(
@@ -25,7 +26,7 @@ void TrustWarmUpStartUp() {
     if (GWarmUp.joinable())
         return;
     try {
-        GWarmUp = std::thread(ReadRootCertificates);
+        GWarmUp = std::jthread(ReadRootCertificates);
     } catch (const std::system_error&) {
         // Without a thread the first check reads the certificates itself.
     }

@@ -62,8 +62,8 @@ public:
     bool ConnectRefused() const { return FConnectRefused; }
     // The second retrieval, through the download client on the system's
     // internet settings (their proxy applies): AReturnInfo gets the body,
-    // AStatusCode the status. Defined with the download client (derodo_download),
-    // which only its callers link.
+    // AStatusCode the status. Defined in a file of its own, which only its
+    // callers link, and with it the download client.
     bool Retrieve(std::string& AReturnInfo, uint32_t& AStatusCode) const;
 
 protected:

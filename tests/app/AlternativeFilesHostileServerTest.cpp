@@ -120,6 +120,12 @@ protected:
     void TearDown() override {
         for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
             ::DeleteFileW(LiveProtectionFilePath(i).c_str());
+        // The transfers left behind in the platform return once their servers
+        // have closed their connections, and end before the program does: one
+        // still inside WinINet when the process ends is cut off there.
+        FPlain.reset();
+        FSecure.reset();
+        EXPECT_EQ(JoinDownloadsLeftBehind(LeftBehindBoundMs), 0u);
     }
 
     // A folder on the test's server, or a whole address as it stands.
@@ -148,6 +154,9 @@ protected:
         limits.AbandonGraceMs = 1000;
         return limits;
     }
+    // How long the transfers left behind may take to end once their servers
+    // are gone, generously.
+    static constexpr uint32_t LeftBehindBoundMs = 20000;
     static double RowBoundSeconds() {
         const TDownloadLimits limits = ShortLimits();
         return 2 *

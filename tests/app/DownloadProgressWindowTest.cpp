@@ -66,7 +66,7 @@ TEST(DownloadProgressWindow, TheCaptionFollowsASlowDownloadAndClicksMeanwhileSta
     std::atomic<bool> pressing{true};
     std::set<std::wstring> captions;
     bool enabledDuringProgress = false, logAnswered = false, clicked = false;
-    std::thread watcher([&] {
+    std::jthread watcher([&] {
         while (pressing) {
             const std::wstring caption = CaptionOf(form);
             if (caption != Title && !caption.empty()) {

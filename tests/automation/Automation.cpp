@@ -54,12 +54,6 @@ BOOL CALLBACK FindChild(HWND AWnd, LPARAM AData) {
     return TRUE;
 }
 
-DWORD WINAPI ClickThread(LPVOID AButton) {
-    // Blocks until the button's handler has returned, message boxes included.
-    ::SendMessageW(static_cast<HWND>(AButton), BM_CLICK, 0, 0);
-    return 0;
-}
-
 template <typename Predicate>
 bool WaitUntil(std::chrono::milliseconds ATimeout, Predicate APredicate) {
     const auto deadline = std::chrono::steady_clock::now() + ATimeout;
@@ -270,13 +264,49 @@ std::unique_ptr<TAutomatedTool> TAutomatedTool::FindStarted(const std::wstring& 
     return found;
 }
 
+// A click sent on a thread of its own, which returns once the button's
+// handler has returned, message boxes included. A press that has not returned
+// within ten seconds when it goes (the tool hangs) is left to the test
+// program's end; it only signals its own event, which it shares.
+class TAutomatedTool::TPress {
+public:
+    explicit TPress(HWND AButton)
+        : FDone(NewEvent()), FThread([done = FDone, AButton] {
+              ::SendMessageW(AButton, BM_CLICK, 0, 0);
+              ::SetEvent(done->get());
+          }) {}
+    TPress(const TPress&) = delete;
+    TPress& operator=(const TPress&) = delete;
+    ~TPress() {
+        if (Ended(10000))
+            FThread.join();
+        else
+            FThread.detach();
+    }
+
+    bool Ended(DWORD AWaitMs = 0) const {
+        return ::WaitForSingleObject(FDone->get(), AWaitMs) == WAIT_OBJECT_0;
+    }
+
+private:
+    static std::shared_ptr<const TKernelHandle> NewEvent() {
+        auto event =
+            std::make_shared<const TKernelHandle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!*event)
+            throw std::runtime_error("no event for the press: " + std::to_string(::GetLastError()));
+        return event;
+    }
+
+    std::shared_ptr<const TKernelHandle> FDone;
+    std::jthread FThread;
+};
+
 TAutomatedTool::~TAutomatedTool() {
     if (FProcess && ::WaitForSingleObject(FProcess.get(), 0) == WAIT_TIMEOUT) {
         ::TerminateProcess(FProcess.get(), 255);
         ::WaitForSingleObject(FProcess.get(), 10000);
     }
-    if (FPressThread)
-        ::WaitForSingleObject(FPressThread.get(), 10000);
+    FPress.reset();
 }
 
 double TAutomatedTool::SecondsSinceLaunch() const {
@@ -345,12 +375,12 @@ TAutomatedTool::WaitForMessageBox(std::chrono::milliseconds ATimeout) {
 std::optional<TMessageBoxInfo> TAutomatedTool::WaitForPress(std::chrono::milliseconds ATimeout) {
     std::optional<TMessageBoxInfo> box;
     WaitUntil(ATimeout, [&] {
-        if (::WaitForSingleObject(FPressThread.get(), 0) == WAIT_OBJECT_0)
+        if (FPress->Ended())
             return true;
         box = FindMessageBox();
         return box.has_value();
     });
-    if (!box && ::WaitForSingleObject(FPressThread.get(), 0) != WAIT_OBJECT_0)
+    if (!box && !FPress->Ended())
         throw std::runtime_error("the press did not complete in time");
     return box;
 }
@@ -365,22 +395,22 @@ void TAutomatedTool::Click(const std::wstring& ACaption) {
     HWND button = Control(ACaption);
     if (!button)
         throw std::runtime_error("no such button");
-    if (FPressThread)
-        ::WaitForSingleObject(FPressThread.get(), INFINITE);
-    FPressThread.reset(::CreateThread(nullptr, 0, ClickThread, button, 0, nullptr));
+    if (FPress) {
+        FPress->Ended(INFINITE);
+        FPress.reset();
+    }
+    FPress = std::make_unique<TPress>(button);
 }
 
 bool TAutomatedTool::PressPending() const {
-    return FPressThread && ::WaitForSingleObject(FPressThread.get(), 0) == WAIT_TIMEOUT;
+    return FPress && !FPress->Ended();
 }
 
 void TAutomatedTool::Kill() {
     ::TerminateProcess(FProcess.get(), 255);
     ::WaitForSingleObject(FProcess.get(), 10000);
     // The click returns once its window is gone.
-    if (FPressThread)
-        ::WaitForSingleObject(FPressThread.get(), 10000);
-    FPressThread.reset();
+    FPress.reset();
 }
 
 std::optional<TMessageBoxInfo> TAutomatedTool::Answer(const TMessageBoxInfo& ABox, int AButton,
@@ -388,7 +418,7 @@ std::optional<TMessageBoxInfo> TAutomatedTool::Answer(const TMessageBoxInfo& ABo
     ::PostMessageW(ABox.Handle, WM_COMMAND, MAKEWPARAM(AButton, BN_CLICKED),
                    reinterpret_cast<LPARAM>(::GetDlgItem(ABox.Handle, AButton)));
     WaitUntil(10s, [&] { return !::IsWindow(ABox.Handle); });
-    if (!FPressThread)
+    if (!FPress)
         return std::nullopt;
     return WaitForPress(ATimeout);
 }

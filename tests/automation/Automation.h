@@ -87,7 +87,8 @@ private:
     TKernelHandle FProcess;
     DWORD FProcessId = 0;
     HWND FMainWindow = nullptr;
-    TKernelHandle FPressThread; // sends the click; ends when the handler has returned
+    class TPress; // sends the click; ends when the handler has returned
+    std::unique_ptr<TPress> FPress;
 };
 
 // A program run to its end with its standard output and error caught in files.

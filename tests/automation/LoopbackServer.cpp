@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -67,13 +68,18 @@ std::wstring MakeTestFolder(const std::wstring& AName) {
 
 TLoopbackServer::TLoopbackServer(const TLoopbackServerOptions& AOptions) : FOptions(AOptions) {
     static LONG serial = 0;
-    FPortFile = ProgramFolder() + L"loopback-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(::InterlockedIncrement(&serial)) + L".port";
+    const std::wstring name = ProgramFolder() + L"loopback-" +
+                              std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(::InterlockedIncrement(&serial));
+    FPortFile = name + L".port";
+    FOutputFile = name + L".out";
     ::DeleteFileW(FPortFile.c_str());
+    ::DeleteFileW(FOutputFile.c_str());
 
     std::wstring commandLine = L"/usr/bin/python3 " +
                                Quoted(UnixPathOf(ProgramFolder() + L"loopback_server.py")) +
-                               L" --lifetime 600 --port-file " + Quoted(UnixPathOf(FPortFile));
+                               L" --lifetime 600 --port-file " + Quoted(UnixPathOf(FPortFile)) +
+                               L" --output " + Quoted(UnixPathOf(FOutputFile));
     if (!FOptions.Root.empty())
         commandLine += L" --root " + Quoted(UnixPathOf(FOptions.Root));
     if (!FOptions.Log.empty())
@@ -117,11 +123,18 @@ TLoopbackServer::TLoopbackServer(const TLoopbackServerOptions& AOptions) : FOpti
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    throw std::runtime_error("the loopback server did not report its port");
+    std::ifstream output(FOutputFile.c_str());
+    throw std::runtime_error("the loopback server did not report its port: " +
+                             std::string(std::istreambuf_iterator<char>(output), {}));
 }
 
 TLoopbackServer::~TLoopbackServer() {
     if (FPort != 0 && FOptions.Mode.empty())
         RequestShutdown(FPort, Https());
     ::DeleteFileW(FPortFile.c_str());
+    // What the server said stays for whoever looks into it; silence goes.
+    WIN32_FILE_ATTRIBUTE_DATA output{};
+    if (::GetFileAttributesExW(FOutputFile.c_str(), GetFileExInfoStandard, &output) &&
+        output.nFileSizeLow == 0 && output.nFileSizeHigh == 0)
+        ::DeleteFileW(FOutputFile.c_str());
 }

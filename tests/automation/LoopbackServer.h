@@ -1,5 +1,10 @@
 // The loopback test server (fixtures/loopback/loopback_server.py), started by
 // a test under Wine through its Unix path and ended when the object goes.
+// Wine hands a Unix program it starts the starting program's own standard
+// output and error and no process handle. The server's output goes to a file
+// of its own instead: a server that ends after its test (half a second later
+// as a rule) would otherwise hold the test's output open, and CTest waits for
+// every holder of that output before it takes the test as ended.
 #pragma once
 
 #include <windows.h>
@@ -38,6 +43,7 @@ public:
 private:
     TLoopbackServerOptions FOptions;
     std::wstring FPortFile;
+    std::wstring FOutputFile; // the server's standard output and error
     uint16_t FPort = 0;
     TKernelHandle FProcess;
 };

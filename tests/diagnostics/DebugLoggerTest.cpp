@@ -359,7 +359,7 @@ TEST_F(DebugLoggerTest, AHandlersErrorReachesTheCallerAndFreesTheLock) {
         [](const std::wstring&) { throw std::runtime_error("handler failed"); });
     EXPECT_THROW(Logger().LogWarning(L"x"), std::runtime_error);
 
-    std::thread other([] { DebugLogger()->SetUseConsole(true); });
+    std::jthread other([] { DebugLogger()->SetUseConsole(true); });
     other.join();
     EXPECT_TRUE(Logger().UseConsole());
 }

@@ -20,10 +20,6 @@ public:
               AWork();
               FDone = true;
           }) {}
-    ~TContender() {
-        if (FThread.joinable())
-            FThread.join();
-    }
     bool DoneAfterGrace() {
         std::this_thread::sleep_for(100ms);
         return FDone;
@@ -35,7 +31,7 @@ public:
 
 private:
     std::atomic<bool> FDone = false;
-    std::thread FThread;
+    std::jthread FThread;
 };
 
 TEST(MultiReadExclusiveWriteSynchronizer, WriteSideIsReentrantAndMayReadForItsHolder) {

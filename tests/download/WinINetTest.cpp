@@ -73,6 +73,12 @@ protected:
         options.Log = FLogFile;
         FServer = std::make_unique<TLoopbackServer>(options);
     }
+    // The transfers left behind in the platform return once the server has
+    // closed their connections (generously bounded), and end before the program does.
+    void TearDown() override {
+        FServer.reset();
+        EXPECT_EQ(JoinDownloadsLeftBehind(20000), 0u);
+    }
 
     std::string Url(const std::string& APath) const {
         return "http://127.0.0.1:" + std::to_string(FServer->Port()) + APath;
@@ -429,6 +435,10 @@ protected:
         options.CertFile = ProgramFolder() + L"testca\\server.pem";
         options.KeyFile = ProgramFolder() + L"testca\\server.key";
         FSecure = std::make_unique<TLoopbackServer>(options);
+    }
+    void TearDown() override {
+        FSecure.reset();
+        Download::TearDown();
     }
     std::string SecureServer(const std::string& AHost = "127.0.0.1") const {
         return AHost + ":" + std::to_string(FSecure->Port());

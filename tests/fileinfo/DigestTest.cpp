@@ -259,7 +259,7 @@ protected:
     }
 
     // Digests APath over and over until AChanging is done; the digests seen.
-    static std::vector<TFileDigest> DigestWhile(const std::wstring& APath, std::thread& AChanging,
+    static std::vector<TFileDigest> DigestWhile(const std::wstring& APath, std::jthread& AChanging,
                                                 const std::atomic<bool>& ADone) {
         std::vector<TFileDigest> digests;
         while (!ADone) {
@@ -294,7 +294,7 @@ TEST_F(ChangingFile, AGrowingFileDigestsAsAPrefixItHad) {
     ASSERT_TRUE(writer);
     ASSERT_TRUE(::SetFilePointer(writer.get(), 0, nullptr, FILE_END) == initial);
     std::atomic<bool> done{false};
-    std::thread appender([&] {
+    std::jthread appender([&] {
         for (size_t at = initial; at < grown; at += Page) {
             DWORD written = 0;
             ::WriteFile(writer.get(), content.data() + at, Page, &written, nullptr);
@@ -317,7 +317,7 @@ TEST_F(ChangingFile, AShrinkingFileDigestsAsAPrefixItHad) {
     TFileHandle writer = OpenForWriting(path);
     ASSERT_TRUE(writer);
     std::atomic<bool> done{false};
-    std::thread truncator([&] {
+    std::jthread truncator([&] {
         for (size_t size = whole - step; size >= floor; size -= step) {
             if (CutFileShort(path, size))
                 continue;

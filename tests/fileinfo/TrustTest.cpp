@@ -19,6 +19,7 @@
 #include "Translate.h"
 #include "TrustChecker.h"
 #include "TrustCheckerInitialized.h"
+#include "TrustLibrary.h"
 #include "WinText.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "TestCA.h"
 #include "TestFiles.h"
 #include "TrustChecker.h"
+#include "TrustLibrary.h"
 #include "WinText.h"
 
 namespace {

@@ -686,7 +686,7 @@ TEST(ModuleLookup, AProcessThatHasJustStartedIsAskedAgainBriefly) {
 
     // Resumed while it is asked: read once the loader has set the list up.
     // Under Wine that list first holds only some of the modules.
-    std::thread resume([&] {
+    std::jthread resume([&] {
         ::Sleep(50);
         ::ResumeThread(thread.get());
     });
