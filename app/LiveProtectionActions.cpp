@@ -102,7 +102,7 @@ void TFormDERodos::aTestDirectExecute(const TAction&) {
     std::exception_ptr error;
     try {
         std::wstring message;
-        const bool active = FServices.Hook().InstallHook(message);
+        const bool active = FServices.InstallHook(message);
         LogResult(active, L"InstallHook");
         if (!active) {
             for (const std::wstring& line : MessageLines(message))
