@@ -18,7 +18,7 @@ BOOL TRecordingHookLayer::Respond(const std::wstring&) {
 }
 
 BOOL TRecordingHookLayer::Call(const std::wstring& AName,
-                               std::initializer_list<std::wstring> AArguments) {
+                               const std::vector<std::wstring>& AArguments) {
     std::wstring call = AName + L"(";
     const wchar_t* separator = L"";
     for (const std::wstring& argument : AArguments) {
@@ -27,6 +27,16 @@ BOOL TRecordingHookLayer::Call(const std::wstring& AName,
     }
     FTrace.push_back(call + L")");
     return Respond(AName);
+}
+
+std::vector<std::wstring> TRecordingHookLayer::Injection(LPCWSTR ADriverName, LPCWSTR ALibraryFile,
+                                                         DWORD ATarget, BOOL AOtherProcesses,
+                                                         LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
+                                                         const void* AReserved, DWORD ATimeout) {
+    return {Text(ADriverName),  Text(ALibraryFile),
+            Hex(ATarget),       std::to_wstring(AOtherProcesses),
+            Text(AIncludeMask), Text(AExcludeMask),
+            Pointer(AReserved), std::to_wstring(ATimeout)};
 }
 
 std::wstring TRecordingHookLayer::Text(LPCWSTR AText) {

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <initializer_list>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,18 +49,15 @@ public:
     BOOL InjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
                        BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
                        const void* AReserved, DWORD ATimeout) override {
-        return Call(L"InjectLibrary",
-                    {Text(ADriverName), Text(ALibraryFile), Hex(ATarget),
-                     std::to_wstring(AOtherProcesses), Text(AIncludeMask), Text(AExcludeMask),
-                     Pointer(AReserved), std::to_wstring(ATimeout)});
+        return Call(L"InjectLibrary", Injection(ADriverName, ALibraryFile, ATarget, AOtherProcesses,
+                                                AIncludeMask, AExcludeMask, AReserved, ATimeout));
     }
     BOOL UninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
                          BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
                          const void* AReserved, DWORD ATimeout) override {
         return Call(L"UninjectLibrary",
-                    {Text(ADriverName), Text(ALibraryFile), Hex(ATarget),
-                     std::to_wstring(AOtherProcesses), Text(AIncludeMask), Text(AExcludeMask),
-                     Pointer(AReserved), std::to_wstring(ATimeout)});
+                    Injection(ADriverName, ALibraryFile, ATarget, AOtherProcesses, AIncludeMask,
+                              AExcludeMask, AReserved, ATimeout));
     }
     BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) override {
         return Call(L"UninjectAllLibraries",
@@ -78,7 +74,12 @@ protected:
     virtual BOOL Respond(const std::wstring& AName);
 
 private:
-    BOOL Call(const std::wstring& AName, std::initializer_list<std::wstring> AArguments);
+    BOOL Call(const std::wstring& AName, const std::vector<std::wstring>& AArguments);
+    // The arguments of an injection or uninjection.
+    static std::vector<std::wstring> Injection(LPCWSTR ADriverName, LPCWSTR ALibraryFile,
+                                               DWORD ATarget, BOOL AOtherProcesses,
+                                               LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
+                                               const void* AReserved, DWORD ATimeout);
     // A text argument quoted, or null.
     static std::wstring Text(LPCWSTR AText);
     static std::wstring Hex(DWORD AValue);
