@@ -20,8 +20,12 @@ public:
 
     // The injection driver and the hook library: HookInstance. The state
     // test asks it three questions, the Live Protection actions take one step
-    // each on it or run its direct activation.
+    // each on it.
     virtual THookControls& Hook() = 0;
+    // The direct activation on Hook() (InstallHook of DirectActivation.h),
+    // asking the file-scan service (WebServiceInject) before it injects
+    // directly.
+    virtual bool InstallHook(std::wstring& AErrorMessage) = 0;
 
     // The file-scan service (ProductServices): the state test's two
     // questions; installed and started, and its loopback commands (true when
@@ -93,6 +97,7 @@ protected:
 class TSystemConsoleServices : public TConsoleServices {
 public:
     THookControls& Hook() override;
+    bool InstallHook(std::wstring& AErrorMessage) override;
     bool FileScanServiceExists() override;
     bool FileScanServiceRunning() override;
     bool FileScanServiceInstall() override;

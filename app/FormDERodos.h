@@ -21,6 +21,8 @@
 #include "ReportFacts.h"
 #include "TaskbarProgress.h"
 
+struct TSingleStep;
+
 inline constexpr const wchar_t* FormCaption = L"Vexlo Live Protection Tests (v2)";
 inline constexpr const wchar_t* FormClassName = L"TFormDERodos";
 
@@ -77,15 +79,9 @@ public:
     // there, beside the lines they write.
     void SetReportFacts(TReportFacts* AFacts) { FReportFacts = AFacts; }
 
-    // The nine Live Protection buttons; each ends with the state test. The
-    // pressed action is passed and not looked at.
-    void aLPInstallExecute(const TAction& ASender);
-    void aLPLoadExecute(const TAction& ASender);
-    void aLPStartExecute(const TAction& ASender);
-    void aLPInjectExecute(const TAction& ASender);
-    void aLPUninjectExecute(const TAction& ASender);
-    void aLPStopExecute(const TAction& ASender);
-    void aLPUninstallExecute(const TAction& ASender);
+    // The two whole activation tests among the Live Protection buttons; like
+    // the seven single steps, each ends with the state test. The pressed
+    // action is passed and not looked at.
     void aTestDirectExecute(const TAction& ASender);
     void aTestServiceExecute(const TAction& ASender);
 
@@ -142,6 +138,8 @@ private:
     void EndDownloadProgress();
     void Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAction&));
     void BindLiveProtectionActions();
+    // The handler of every single-step Live Protection button.
+    void RunSingleStep(const TSingleStep& AStep);
     void BindAlternativeFilesAction();
 
     HWND FHandle = nullptr;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 inline constexpr int DesignDpi = 96;
 inline constexpr int DesignClientWidth = 860;
@@ -20,7 +21,6 @@ enum class TActionId {
     aLPStop,
     aLPUninstall,
 };
-inline constexpr int ActionCount = 10;
 
 struct TActionInfo {
     TActionId Id;
@@ -28,8 +28,9 @@ struct TActionInfo {
     const wchar_t* Caption;
 };
 
-// alSettingsOnAccess: the ten actions with their captions.
-inline constexpr std::array<TActionInfo, ActionCount> ActionInfos = {{
+// alSettingsOnAccess: the actions with their captions, each at the position
+// its identifier names.
+inline constexpr auto ActionInfos = std::to_array<TActionInfo>({
     {TActionId::aTestService, L"aTestService", L"Run Test (Service method)"},
     {TActionId::aTestDirect, L"aTestDirect", L"Run test (direct method)"},
     {TActionId::aDownload27Files, L"aDownload27Files", L"Download alternative files #1"},
@@ -40,7 +41,17 @@ inline constexpr std::array<TActionInfo, ActionCount> ActionInfos = {{
     {TActionId::aLPUninject, L"aLPUninject", L"Deactivate Live Protection"},
     {TActionId::aLPStop, L"aLPStop", L"Stop Live Protection"},
     {TActionId::aLPUninstall, L"aLPUninstall", L"Uninstall Live Protection (might need reboot)"},
-}};
+});
+inline constexpr int ActionCount = static_cast<int>(ActionInfos.size());
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < ActionInfos.size(); ++i) {
+            if (ActionInfos[i].Id != static_cast<TActionId>(i))
+                return false;
+        }
+        return true;
+    }(),
+    "an action's information stands at the position its identifier names");
 
 // The children of panelActions from top to bottom. A separator has no action
 // and no tab stop.
@@ -51,8 +62,7 @@ struct TPanelItem {
     int TabOrder;
 };
 
-inline constexpr int PanelItemCount = 12;
-inline constexpr std::array<TPanelItem, PanelItemCount> PanelItems = {{
+inline constexpr auto PanelItems = std::to_array<TPanelItem>({
     {L"bnTest", false, TActionId::aTestService, 0},
     {L"bnTestDirect", false, TActionId::aTestDirect, 1},
     {L"Bevel2", true, TActionId::aTestService, -1},
@@ -65,7 +75,8 @@ inline constexpr std::array<TPanelItem, PanelItemCount> PanelItems = {{
     {L"Button5", false, TActionId::aLPUninject, 6},
     {L"Button6", false, TActionId::aLPStop, 7},
     {L"Button7", false, TActionId::aLPUninstall, 8},
-}};
+});
+inline constexpr int PanelItemCount = static_cast<int>(PanelItems.size());
 
 struct TRect {
     int Left, Top, Width, Height;

@@ -1,10 +1,22 @@
 // The nine Live Protection buttons: seven single steps on the driver and the
-// hook library, and the two whole activation tests. Each ends with the state
-// test, so the state reached stands right below the action.
+// hook library, one table driving one handler, and the two whole activation
+// tests. Each ends with the state test, so the state reached stands right
+// below the action.
+#include <array>
 #include <exception>
 
 #include "DirectActivation.h"
 #include "FormDERodos.h"
+
+// A button that takes one step: its operations (true when the step
+// succeeded), the lines that report a failure, and whether a driver Windows
+// refused to start then gets what to check.
+struct TSingleStep {
+    TActionId Action;
+    bool (*Operation)(TConsoleServices& AServices);
+    std::array<const wchar_t*, 2> FailureLines; // the second one may be null
+    bool DriverRefusalAdvice;
+};
 
 namespace {
 
@@ -19,79 +31,69 @@ std::vector<std::wstring> MessageLines(const std::wstring& AMessage) {
     return lines;
 }
 
-// A driver Windows refused to start gets one more line: what to check.
-void LogDriverRefusal(TConsoleLog& ALog, DWORD AErrorCode) {
-    if (const std::wstring advice = DriverRefusalLine(AErrorCode); !advice.empty())
-        ALog.LogFailure(advice);
-}
+const TSingleStep SingleSteps[] = {
+    {TActionId::aLPInstall,
+     [](TConsoleServices& AServices) { return AServices.Hook().InstallInjectionDriver(); },
+     {L"INSTALL: The Live Protection System Driver could not be installed."},
+     false},
+    {TActionId::aLPLoad,
+     [](TConsoleServices& AServices) { return AServices.Hook().LoadInjectionDriver(); },
+     {L"LOAD: The Live Protection System Driver could not be loaded."},
+     true},
+    {TActionId::aLPStart,
+     [](TConsoleServices& AServices) { return AServices.Hook().StartInjectionDriver(); },
+     {L"START: The Live Protection System Driver could not be started."},
+     true},
+    {TActionId::aLPInject,
+     [](TConsoleServices& AServices) {
+         // The service is asked first and the library injected directly in
+         // any case; only whether it is loaded in the end counts.
+         AServices.WebServiceInject();
+         AServices.Hook().InjectLibrary32();
+         return AServices.Hook().IsLibraryInjected();
+     },
+     {L"INJECT: The Live Protection System Driver could not be activated."},
+     false},
+    {TActionId::aLPUninject,
+     [](TConsoleServices& AServices) {
+         // The service is only the fallback of a direct uninjection that failed.
+         return AServices.Hook().UnInjectLibrary32() || AServices.WebServiceUninject();
+     },
+     {L"UNINJECT: The Live Protection System Driver could not be deactivated.",
+      L"UNINJECT: You can uninstall and reboot to fully deactivate Live Protection."},
+     false},
+    {TActionId::aLPStop,
+     [](TConsoleServices& AServices) { return AServices.Hook().StopInjectionDriver(); },
+     {L"STOP: The Live Protection System Driver could not be stopped."},
+     false},
+    {TActionId::aLPUninstall,
+     [](TConsoleServices& AServices) { return AServices.Hook().UninstallInjectionDriver(); },
+     {L"UNINSTALL: The Live Protection System Driver could not be uninstalled.",
+      L"UNINSTALL: A reboot might be needed to completely deactive Live Protection."},
+     false},
+};
 
 } // namespace
 
 void TFormDERodos::BindLiveProtectionActions() {
-    Bind(TActionId::aLPInstall, &TFormDERodos::aLPInstallExecute);
-    Bind(TActionId::aLPLoad, &TFormDERodos::aLPLoadExecute);
-    Bind(TActionId::aLPStart, &TFormDERodos::aLPStartExecute);
-    Bind(TActionId::aLPInject, &TFormDERodos::aLPInjectExecute);
-    Bind(TActionId::aLPUninject, &TFormDERodos::aLPUninjectExecute);
-    Bind(TActionId::aLPStop, &TFormDERodos::aLPStopExecute);
-    Bind(TActionId::aLPUninstall, &TFormDERodos::aLPUninstallExecute);
+    for (const TSingleStep& step : SingleSteps)
+        Action(step.Action).OnExecute = [this, &step] { RunSingleStep(step); };
     Bind(TActionId::aTestDirect, &TFormDERodos::aTestDirectExecute);
     Bind(TActionId::aTestService, &TFormDERodos::aTestServiceExecute);
 }
 
-void TFormDERodos::aLPInstallExecute(const TAction&) {
-    if (!FServices.Hook().InstallInjectionDriver())
-        LogFailure(L"INSTALL: The Live Protection System Driver could not be installed.");
-    RunStateTest();
-}
-
-void TFormDERodos::aLPLoadExecute(const TAction&) {
-    if (!FServices.Hook().LoadInjectionDriver()) {
+void TFormDERodos::RunSingleStep(const TSingleStep& AStep) {
+    if (!AStep.Operation(FServices)) {
+        // Read before any line is written, which may change it.
         const DWORD error = ::GetLastError();
-        LogFailure(L"LOAD: The Live Protection System Driver could not be loaded.");
-        LogDriverRefusal(*this, error);
-    }
-    RunStateTest();
-}
-
-void TFormDERodos::aLPStartExecute(const TAction&) {
-    if (!FServices.Hook().StartInjectionDriver()) {
-        const DWORD error = ::GetLastError();
-        LogFailure(L"START: The Live Protection System Driver could not be started.");
-        LogDriverRefusal(*this, error);
-    }
-    RunStateTest();
-}
-
-void TFormDERodos::aLPInjectExecute(const TAction&) {
-    // The service is asked first and the library injected directly in any
-    // case; only whether it is loaded in the end counts.
-    FServices.WebServiceInject();
-    FServices.Hook().InjectLibrary32();
-    if (!FServices.Hook().IsLibraryInjected())
-        LogFailure(L"INJECT: The Live Protection System Driver could not be activated.");
-    RunStateTest();
-}
-
-void TFormDERodos::aLPUninjectExecute(const TAction&) {
-    // The service is only the fallback of a direct uninjection that failed.
-    if (!FServices.Hook().UnInjectLibrary32() && !FServices.WebServiceUninject()) {
-        LogFailure(L"UNINJECT: The Live Protection System Driver could not be deactivated.");
-        LogFailure(L"UNINJECT: You can uninstall and reboot to fully deactivate Live Protection.");
-    }
-    RunStateTest();
-}
-
-void TFormDERodos::aLPStopExecute(const TAction&) {
-    if (!FServices.Hook().StopInjectionDriver())
-        LogFailure(L"STOP: The Live Protection System Driver could not be stopped.");
-    RunStateTest();
-}
-
-void TFormDERodos::aLPUninstallExecute(const TAction&) {
-    if (!FServices.Hook().UninstallInjectionDriver()) {
-        LogFailure(L"UNINSTALL: The Live Protection System Driver could not be uninstalled.");
-        LogFailure(L"UNINSTALL: A reboot might be needed to completely deactive Live Protection.");
+        for (const wchar_t* line : AStep.FailureLines) {
+            if (line)
+                LogFailure(line);
+        }
+        if (AStep.DriverRefusalAdvice) {
+            if (const std::wstring advice = DriverRefusalLine(error); !advice.empty())
+                LogFailure(advice);
+        }
     }
     RunStateTest();
 }
@@ -102,7 +104,7 @@ void TFormDERodos::aTestDirectExecute(const TAction&) {
     std::exception_ptr error;
     try {
         std::wstring message;
-        const bool active = FServices.Hook().InstallHook(message);
+        const bool active = FServices.InstallHook(message);
         LogResult(active, L"InstallHook");
         if (!active) {
             for (const std::wstring& line : MessageLines(message))

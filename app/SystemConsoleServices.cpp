@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "DirectActivation.h"
 #include "FileScanWebClient.h"
 #include "Handles.h"
 #include "ProductServices.h"
@@ -17,6 +18,11 @@
 // HookInstance raises std::logic_error outside the program's run.
 THookControls& TSystemConsoleServices::Hook() {
     return HookInstance();
+}
+
+bool TSystemConsoleServices::InstallHook(std::wstring& AErrorMessage) {
+    return ::InstallHook(
+        Hook(), [this] { return WebServiceInject(); }, AErrorMessage);
 }
 
 bool TSystemConsoleServices::FileScanServiceExists() {

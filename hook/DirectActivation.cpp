@@ -48,34 +48,36 @@ std::wstring FormatCodeMessage(const std::wstring& AFormat, int32_t ACode,
     return result;
 }
 
-bool TActivationSteps::InstallHook(std::wstring& AErrorMessage) {
-    if (!IsInjectionDriverInstalled() && !InstallInjectionDriver()) {
+bool InstallHook(THookControls& AHook, const std::function<bool()>& AServiceInject,
+                 std::wstring& AErrorMessage, const std::function<DWORD()>& ALastError) {
+    if (!AHook.IsInjectionDriverInstalled() && !AHook.InstallInjectionDriver()) {
         AErrorMessage = CodeMessage(
-            L"Could not install the Live Protection driver; error code is %d (%s).", LastError());
+            L"Could not install the Live Protection driver; error code is %d (%s).", ALastError());
         return false;
     }
-    if (!IsInjectionDriverInstalled()) {
+    if (!AHook.IsInjectionDriverInstalled()) {
         AErrorMessage = Translate(L"Could not install the Live Protection driver.");
         return false;
     }
-    if (!IsInjectionDriverRunning() && !StartInjectionDriver()) {
-        const DWORD error = LastError();
+    if (!AHook.IsInjectionDriverRunning() && !AHook.StartInjectionDriver()) {
+        const DWORD error = ALastError();
         AErrorMessage = CodeMessage(
             L"Could not start the Live Protection driver; error code is %d (%s).", error);
         if (const std::wstring advice = DriverRefusalLine(error); !advice.empty())
             AErrorMessage += L"\n" + advice;
         return false;
     }
-    if (!IsInjectionDriverRunning()) {
+    if (!AHook.IsInjectionDriverRunning()) {
         AErrorMessage = Translate(L"Could not start the Live Protection driver.");
         return false;
     }
-    if (!IsLibraryInjected() && !WebServiceInject() && !InjectLibrary32() && !IsLibraryInjected()) {
+    if (!AHook.IsLibraryInjected() && !AServiceInject() && !AHook.InjectLibrary32() &&
+        !AHook.IsLibraryInjected()) {
         AErrorMessage = CodeMessage(
-            L"Could not activate the Live Protection driver; error code is %d (%s).", LastError());
+            L"Could not activate the Live Protection driver; error code is %d (%s).", ALastError());
         return false;
     }
-    if (!IsLibraryInjected()) {
+    if (!AHook.IsLibraryInjected()) {
         AErrorMessage = Translate(L"Could not activate the Live Protection.");
         return false;
     }

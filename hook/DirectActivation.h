@@ -7,25 +7,27 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "HookControls.h"
 
-// The hook controls the activation runs on, with the two things it needs
-// beyond them.
-class TActivationSteps : public THookControls {
-public:
-    // The first way to get the library loaded, before the direct injection.
-    virtual bool WebServiceInject() = 0;
-    // The calling thread's last error, read right after a failed step.
-    virtual DWORD LastError() { return ::GetLastError(); }
+// The calling thread's last error.
+inline DWORD ThreadLastError() {
+    return ::GetLastError();
+}
 
-    // True when Live Protection is active at the end. Otherwise AErrorMessage
-    // is the translated message of the first step that failed; on success it
-    // is left as passed. When Windows refused to start the driver (577, 1275)
-    // the message has a second line, after a "\n", that says what to check.
-    bool InstallHook(std::wstring& AErrorMessage) final;
-};
+// Runs the activation on AHook, with the two things it needs beyond the
+// controls: AServiceInject, the first way to get the library loaded, before
+// the direct injection; ALastError, the cause of a failed step, read right
+// after it. True when Live Protection is active at the end. Otherwise
+// AErrorMessage is the translated message of the first step that failed; on
+// success it is left as passed. When Windows refused to start the driver
+// (577, 1275) the message has a second line, after a "\n", that says what to
+// check.
+bool InstallHook(THookControls& AHook, const std::function<bool()>& AServiceInject,
+                 std::wstring& AErrorMessage,
+                 const std::function<DWORD()>& ALastError = ThreadLastError);
 
 // The translated line for a driver start that failed with AErrorCode when
 // Windows refused the driver (DriverRefusalAdvice); empty for other codes.

@@ -1,10 +1,8 @@
 // The Live Protection controls: the operations on the injection driver and
 // the hook library that the console and the direct activation work with.
 // Declared once here; HookInstance implements them for real, the console's
-// seam hands them out and tests put fakes in their place.
+// seam hands them out and tests put the one scripted fake in their place.
 #pragma once
-
-#include <string>
 
 class THookControls {
 public:
@@ -26,9 +24,4 @@ public:
     virtual bool InjectLibrary32() = 0;
     virtual bool UnInjectLibrary32() = 0;
     virtual bool UnInjectAllLibraries32() = 0;
-
-    // The direct activation: true when Live Protection is active at the end;
-    // otherwise AErrorMessage says which step failed and why, in one line or
-    // in lines separated by "\n".
-    virtual bool InstallHook(std::wstring& AErrorMessage) = 0;
 };

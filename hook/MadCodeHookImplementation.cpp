@@ -2,64 +2,11 @@
 
 #include "Handles.h"
 #include "IniFile.h"
-#include "InjectionDriver.h"
 #include "ProgramPath.h"
 #include "RegistryValue.h"
 #include "WinText.h"
 
 std::array<bool, HookPrivileges.size()> HookPrivilegesEnabled = {};
-
-namespace {
-
-// The injection flag goes as a true Boolean of the layer's callers: all bits set.
-constexpr BOOL FlagTrue = -1;
-
-// An empty setting is passed as null where the layer takes a mask.
-LPCWSTR MaskOrNull(const std::wstring& AMask) {
-    return AMask.empty() ? nullptr : AMask.c_str();
-}
-
-// The real layer: our injection driver interface and the process's token.
-class TSystemHookLayer : public THookLayer {
-public:
-    BOOL InstallDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64,
-                       LPCWSTR ADescription) override {
-        return InjInstallDriver(ADriverName, ADriverFile32, ADriverFile64, ADescription);
-    }
-    BOOL LoadDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64) override {
-        return InjLoadDriver(ADriverName, ADriverFile32, ADriverFile64);
-    }
-    BOOL UninstallDriver(LPCWSTR ADriverName) override { return InjUninstallDriver(ADriverName); }
-    BOOL StartDriver(LPCWSTR ADriverName) override { return InjStartDriver(ADriverName); }
-    BOOL StopDriver(LPCWSTR ADriverName) override { return InjStopDriver(ADriverName); }
-    BOOL IsDriverInstalled(LPCWSTR ADriverName) override {
-        return InjIsDriverInstalled(ADriverName);
-    }
-    BOOL IsDriverRunning(LPCWSTR ADriverName) override { return InjIsDriverRunning(ADriverName); }
-    BOOL InjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
-                       BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
-                       const void* AReserved, DWORD ATimeout) override {
-        return InjInjectLibrary(ADriverName, ALibraryFile, ATarget, AOtherProcesses, AIncludeMask,
-                                AExcludeMask, AReserved, ATimeout);
-    }
-    BOOL UninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
-                         BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
-                         const void* AReserved, DWORD ATimeout) override {
-        return InjUninjectLibrary(ADriverName, ALibraryFile, ATarget, AOtherProcesses, AIncludeMask,
-                                  AExcludeMask, AReserved, ATimeout);
-    }
-    BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) override {
-        return InjUninjectAllLibraries(ADriverName, AReserved, ATimeout);
-    }
-    bool IsModuleLoaded(const std::string& AFileName) override {
-        return InjFindModule(AFileName.c_str()).IsStillValid();
-    }
-    bool EnablePrivilege(const char* APrivilege) override {
-        return EnableProcessPrivilege(APrivilege);
-    }
-};
-
-} // namespace
 
 // --- Privileges ---
 
@@ -95,7 +42,7 @@ std::wstring DriverToolsFolder(HKEY ARoot, const wchar_t* ASubKey,
 }
 
 TMadCodeHookImplementation::TMadCodeHookImplementation()
-    : TMadCodeHookImplementation(std::make_unique<TSystemHookLayer>()) {}
+    : TMadCodeHookImplementation(std::make_unique<THookLayer>()) {}
 
 TMadCodeHookImplementation::TMadCodeHookImplementation(std::unique_ptr<THookLayer> ALayer)
     : FLayer(std::move(ALayer)) {
@@ -119,62 +66,6 @@ void TMadCodeHookImplementation::EnablePrivileges() {
         if (!HookPrivilegesEnabled[i])
             HookPrivilegesEnabled[i] = FLayer->EnablePrivilege(HookPrivileges[i]);
     }
-}
-
-bool TMadCodeHookImplementation::InstallInjectionDriver() {
-    EnablePrivileges();
-    return FLayer->InstallDriver(FDriverName.c_str(), FDriverFilename32.c_str(),
-                                 FDriverFilename64.c_str(), FDriverDescription.c_str()) != 0;
-}
-
-bool TMadCodeHookImplementation::LoadInjectionDriver() {
-    EnablePrivileges();
-    return FLayer->LoadDriver(FDriverName.c_str(), FDriverFilename32.c_str(),
-                              FDriverFilename64.c_str()) != 0;
-}
-
-bool TMadCodeHookImplementation::UninstallInjectionDriver() {
-    EnablePrivileges();
-    return FLayer->UninstallDriver(FDriverName.c_str()) != 0;
-}
-
-bool TMadCodeHookImplementation::StartInjectionDriver() {
-    EnablePrivileges();
-    return FLayer->StartDriver(FDriverName.c_str()) != 0;
-}
-
-bool TMadCodeHookImplementation::StopInjectionDriver() {
-    EnablePrivileges();
-    return FLayer->StopDriver(FDriverName.c_str()) != 0;
-}
-
-bool TMadCodeHookImplementation::IsInjectionDriverInstalled() {
-    EnablePrivileges();
-    return FLayer->IsDriverInstalled(FDriverName.c_str()) != 0;
-}
-
-bool TMadCodeHookImplementation::IsInjectionDriverRunning() {
-    EnablePrivileges();
-    return FLayer->IsDriverRunning(FDriverName.c_str()) != 0;
-}
-
-bool TMadCodeHookImplementation::InjectLibrary32() {
-    EnablePrivileges();
-    return FLayer->InjectLibrary(FDriverName.c_str(), FLibraryFilename32.c_str(),
-                                 FInjectionProcessHandle, FlagTrue, MaskOrNull(FIncludeMask),
-                                 MaskOrNull(FExcludeMask), nullptr, InjectionTimeout) != 0;
-}
-
-bool TMadCodeHookImplementation::UnInjectLibrary32() {
-    EnablePrivileges();
-    return FLayer->UninjectLibrary(FDriverName.c_str(), FLibraryFilename32.c_str(),
-                                   FInjectionProcessHandle, FlagTrue, nullptr, nullptr, nullptr,
-                                   InjectionTimeout) != 0;
-}
-
-bool TMadCodeHookImplementation::UnInjectAllLibraries32() {
-    EnablePrivileges();
-    return FLayer->UninjectAllLibraries(FDriverName.c_str(), nullptr, InjectionTimeout) != 0;
 }
 
 bool TMadCodeHookImplementation::IsLibraryInjected() {

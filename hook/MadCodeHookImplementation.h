@@ -9,46 +9,66 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
-#include "DirectActivation.h"
+#include "HookControls.h"
+#include "InjectionDriver.h"
 
 class TIniFile;
-
-// What the hook settings reach below them: the injection layer, its module
-// lookup and the enabling of a privilege. The product binds the real ones;
-// tests bind a recorder.
-class THookLayer {
-public:
-    virtual ~THookLayer() = default;
-    virtual BOOL InstallDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64,
-                               LPCWSTR ADescription) = 0;
-    virtual BOOL LoadDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64) = 0;
-    virtual BOOL UninstallDriver(LPCWSTR ADriverName) = 0;
-    virtual BOOL StartDriver(LPCWSTR ADriverName) = 0;
-    virtual BOOL StopDriver(LPCWSTR ADriverName) = 0;
-    virtual BOOL IsDriverInstalled(LPCWSTR ADriverName) = 0;
-    virtual BOOL IsDriverRunning(LPCWSTR ADriverName) = 0;
-    virtual BOOL InjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
-                               BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
-                               const void* AReserved, DWORD ATimeout) = 0;
-    virtual BOOL UninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
-                                 BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
-                                 const void* AReserved, DWORD ATimeout) = 0;
-    virtual BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved,
-                                      DWORD ATimeout) = 0;
-    // Whether a module of that file name (8-bit ANSI, no folder) is loaded in
-    // the calling process.
-    virtual bool IsModuleLoaded(const std::string& AFileName) = 0;
-    // Enables one privilege of the process's token; true when it is enabled.
-    virtual bool EnablePrivilege(const char* APrivilege) = 0;
-};
 
 // Enables a privilege of the process's token; true when AdjustTokenPrivileges
 // succeeds. Its last error is not examined, so a privilege the account does
 // not hold (the call succeeds with ERROR_NOT_ALL_ASSIGNED) counts as enabled
 // and is not asked for again.
 bool EnableProcessPrivilege(const char* APrivilege);
+
+// What the hook settings reach below them: the injection layer, its module
+// lookup and the enabling of a privilege. Each call is declared once, with
+// the real routine as its body; tests put the one recording layer, which
+// overrides every call, in its place.
+class THookLayer {
+public:
+    virtual ~THookLayer() = default;
+    virtual BOOL InstallDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64,
+                               LPCWSTR ADescription) {
+        return InjInstallDriver(ADriverName, ADriverFile32, ADriverFile64, ADescription);
+    }
+    virtual BOOL LoadDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64) {
+        return InjLoadDriver(ADriverName, ADriverFile32, ADriverFile64);
+    }
+    virtual BOOL UninstallDriver(LPCWSTR ADriverName) { return InjUninstallDriver(ADriverName); }
+    virtual BOOL StartDriver(LPCWSTR ADriverName) { return InjStartDriver(ADriverName); }
+    virtual BOOL StopDriver(LPCWSTR ADriverName) { return InjStopDriver(ADriverName); }
+    virtual BOOL IsDriverInstalled(LPCWSTR ADriverName) {
+        return InjIsDriverInstalled(ADriverName);
+    }
+    virtual BOOL IsDriverRunning(LPCWSTR ADriverName) { return InjIsDriverRunning(ADriverName); }
+    virtual BOOL InjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
+                               BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
+                               const void* AReserved, DWORD ATimeout) {
+        return InjInjectLibrary(ADriverName, ALibraryFile, ATarget, AOtherProcesses, AIncludeMask,
+                                AExcludeMask, AReserved, ATimeout);
+    }
+    virtual BOOL UninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
+                                 BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
+                                 const void* AReserved, DWORD ATimeout) {
+        return InjUninjectLibrary(ADriverName, ALibraryFile, ATarget, AOtherProcesses, AIncludeMask,
+                                  AExcludeMask, AReserved, ATimeout);
+    }
+    virtual BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) {
+        return InjUninjectAllLibraries(ADriverName, AReserved, ATimeout);
+    }
+    // Whether a module of that file name (8-bit ANSI, no folder) is loaded in
+    // the calling process.
+    virtual bool IsModuleLoaded(const std::string& AFileName) {
+        return InjFindModule(AFileName.c_str()).IsStillValid();
+    }
+    // Enables one privilege of the process's token; true when it is enabled.
+    virtual bool EnablePrivilege(const char* APrivilege) {
+        return EnableProcessPrivilege(APrivilege);
+    }
+};
 
 // The privileges made sure of before each driver or injection operation, in
 // this order, and which of them are enabled (process-wide). One that could
@@ -93,7 +113,7 @@ inline constexpr const wchar_t* Template64Name = L"renameme64 (with version reso
 inline constexpr const wchar_t* TimeStampURL =
     L"http://timestamp.globalsign.com/scripts/timstamp.dll";
 
-class TMadCodeHookImplementation : public TActivationSteps {
+class TMadCodeHookImplementation : public THookControls {
 public:
     // Bound to the real injection layer.
     TMadCodeHookImplementation();
@@ -102,23 +122,48 @@ public:
     TMadCodeHookImplementation& operator=(const TMadCodeHookImplementation&) = delete;
     ~TMadCodeHookImplementation() override;
 
-    // True exactly when the injection layer answered nonzero. The cause of a
+    // One call of the injection layer each, made after the privileges have
+    // been enabled: true exactly when it answered nonzero. The cause of a
     // failure stays the thread's last error.
-    bool InstallInjectionDriver() override;
-    bool LoadInjectionDriver() override;
-    bool UninstallInjectionDriver() override;
-    bool StartInjectionDriver() override;
-    bool StopInjectionDriver() override;
-    bool IsInjectionDriverInstalled() override;
-    bool IsInjectionDriverRunning() override;
-    bool InjectLibrary32() override;
-    bool UnInjectLibrary32() override;
-    bool UnInjectAllLibraries32() override;
+    bool InstallInjectionDriver() override {
+        return Step(&THookLayer::InstallDriver, FDriverName.c_str(), FDriverFilename32.c_str(),
+                    FDriverFilename64.c_str(), FDriverDescription.c_str());
+    }
+    bool LoadInjectionDriver() override {
+        return Step(&THookLayer::LoadDriver, FDriverName.c_str(), FDriverFilename32.c_str(),
+                    FDriverFilename64.c_str());
+    }
+    bool UninstallInjectionDriver() override {
+        return Step(&THookLayer::UninstallDriver, FDriverName.c_str());
+    }
+    bool StartInjectionDriver() override {
+        return Step(&THookLayer::StartDriver, FDriverName.c_str());
+    }
+    bool StopInjectionDriver() override {
+        return Step(&THookLayer::StopDriver, FDriverName.c_str());
+    }
+    bool IsInjectionDriverInstalled() override {
+        return Step(&THookLayer::IsDriverInstalled, FDriverName.c_str());
+    }
+    bool IsInjectionDriverRunning() override {
+        return Step(&THookLayer::IsDriverRunning, FDriverName.c_str());
+    }
+    bool InjectLibrary32() override {
+        return Step(&THookLayer::InjectLibrary, FDriverName.c_str(), FLibraryFilename32.c_str(),
+                    FInjectionProcessHandle, FlagTrue, MaskOrNull(FIncludeMask),
+                    MaskOrNull(FExcludeMask), nullptr, InjectionTimeout);
+    }
+    bool UnInjectLibrary32() override {
+        return Step(&THookLayer::UninjectLibrary, FDriverName.c_str(), FLibraryFilename32.c_str(),
+                    FInjectionProcessHandle, FlagTrue, nullptr, nullptr, nullptr, InjectionTimeout);
+    }
+    bool UnInjectAllLibraries32() override {
+        return Step(&THookLayer::UninjectAllLibraries, FDriverName.c_str(), nullptr,
+                    InjectionTimeout);
+    }
     // Whether a module named like the 32-bit or, failing that, the 64-bit
     // library is loaded in this process, wherever it was loaded from.
     bool IsLibraryInjected() override;
-    // The general hook has no service to ask: its activation injects directly.
-    bool WebServiceInject() override { return false; }
 
     // The six driver settings in the section "Configuration". A missing file,
     // section or key empties the setting. Saving keeps the file's other
@@ -186,6 +231,18 @@ protected:
     std::wstring FIncludeMask;
 
 private:
+    // The injection flag goes as a true Boolean of the layer's callers: all bits set.
+    static constexpr BOOL FlagTrue = -1;
+    // An empty setting is passed as null where the layer takes a mask.
+    static LPCWSTR MaskOrNull(const std::wstring& AMask) {
+        return AMask.empty() ? nullptr : AMask.c_str();
+    }
+    template <class... TParameters>
+    bool Step(BOOL (THookLayer::*ACall)(TParameters...),
+              std::type_identity_t<TParameters>... AArguments) {
+        EnablePrivileges();
+        return (FLayer.get()->*ACall)(AArguments...) != 0;
+    }
     void EnablePrivileges();
     // The file-name selector of the driver preparation.
     std::wstring GetFilename(TBlendFileKind AKind) const;

@@ -2,7 +2,6 @@
 
 #include <stdexcept>
 
-#include "FileScanWebClient.h"
 #include "ProgramPath.h"
 #include "RemoteThreads.h"
 
@@ -39,10 +38,6 @@ void TVexloHook::SetProductSettings() {
     FLibraryFilename32 = HookLibraryFile32;
     FLibraryFilename64 = HookLibraryFile64;
     FInjectionProcessHandle = InjAllSessions;
-}
-
-bool TVexloHook::WebServiceInject() {
-    return ::WebServiceInject();
 }
 
 TVexloHook& HookInstance() {

@@ -23,10 +23,6 @@ public:
     TVexloHook();
     explicit TVexloHook(std::unique_ptr<THookLayer> ALayer);
 
-    // The file-scan service's inject command: the product's activation
-    // (InstallHook) asks the service before it injects directly.
-    bool WebServiceInject() override;
-
 private:
     void SetProductSettings();
 };

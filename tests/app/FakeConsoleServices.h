@@ -14,37 +14,17 @@
 #include "ConsoleServices.h"
 #include "FormDERodos.h"
 #include "ProgramPath.h"
+#include "ScriptedHookControls.h"
 #include "WinINet.h"
 
 // It stands for the hook controls too, so that one list holds the calls of
 // both in their order.
-class TFakeConsoleServices : public TConsoleServices, public THookControls {
+class TFakeConsoleServices : public TConsoleServices, public TScriptedHookControls {
 public:
-    // Operations answered in order, each operation by its name.
-    std::vector<std::string> Calls;
-    // Answers used first, one per call; then the standing answer (false when
-    // none is given).
-    std::map<std::string, std::deque<bool>> Next;
-    std::map<std::string, bool> Standing;
-    // Operations that raise an error instead of answering.
-    std::set<std::string> Raising;
-    // The thread's last error a false answer leaves, by operation (0 unless given).
-    std::map<std::string, DWORD> Errors;
     // The message InstallHook leaves when it answers false.
     std::wstring InstallHookMessage = L"Could not activate the Live Protection.";
 
     THookControls& Hook() override { return *this; }
-    bool IsInjectionDriverInstalled() override { return Ask("IsInjectionDriverInstalled"); }
-    bool IsInjectionDriverRunning() override { return Ask("IsInjectionDriverRunning"); }
-    bool IsLibraryInjected() override { return Ask("IsLibraryInjected"); }
-    bool InstallInjectionDriver() override { return Ask("InstallInjectionDriver"); }
-    bool LoadInjectionDriver() override { return Ask("LoadInjectionDriver"); }
-    bool StartInjectionDriver() override { return Ask("StartInjectionDriver"); }
-    bool StopInjectionDriver() override { return Ask("StopInjectionDriver"); }
-    bool UninstallInjectionDriver() override { return Ask("UninstallInjectionDriver"); }
-    bool InjectLibrary32() override { return Ask("InjectLibrary32"); }
-    bool UnInjectLibrary32() override { return Ask("UnInjectLibrary32"); }
-    bool UnInjectAllLibraries32() override { return Ask("UnInjectAllLibraries32"); }
     bool InstallHook(std::wstring& AErrorMessage) override {
         const bool active = Ask("InstallHook");
         if (!active)
@@ -150,24 +130,6 @@ protected:
         if (file == Files.end())
             throw std::runtime_error("no such file");
         return file->second;
-    }
-
-    bool Ask(const std::string& AOperation) {
-        Calls.push_back(AOperation);
-        if (Raising.count(AOperation))
-            throw std::runtime_error(AOperation + " failed on purpose");
-        bool answer = false;
-        std::deque<bool>& next = Next[AOperation];
-        if (!next.empty()) {
-            answer = next.front();
-            next.pop_front();
-        } else {
-            const auto standing = Standing.find(AOperation);
-            answer = standing != Standing.end() && standing->second;
-        }
-        if (!answer)
-            ::SetLastError(Errors.count(AOperation) ? Errors[AOperation] : ERROR_SUCCESS);
-        return answer;
     }
 
 private:

@@ -17,11 +17,9 @@ const std::vector<std::string> StateTestCalls = {"IsInjectionDriverInstalled",
                                                  "IsInjectionDriverRunning", "IsLibraryInjected",
                                                  "FileScanServiceExists", "FileScanServiceRunning"};
 
-using THandler = void (TFormDERodos::*)(const TAction&);
-
 struct TActionCase {
     const char* Name;
-    THandler Handler;
+    TActionId Action;
     std::map<std::string, std::deque<bool>> Next;
     std::vector<std::string> Calls;  // before the state test's questions
     std::vector<std::wstring> Lines; // before the state test's section
@@ -31,8 +29,7 @@ void RunAction(const TActionCase& ACase) {
     TFakeConsoleServices services;
     services.Next = ACase.Next;
     TLogForm form(services);
-    TAction sender{ActionInfos[0], {}};
-    (form.*ACase.Handler)(sender);
+    form.Action(ACase.Action).OnExecute();
 
     std::vector<std::string> calls = ACase.Calls;
     calls.insert(calls.end(), StateTestCalls.begin(), StateTestCalls.end());
@@ -46,58 +43,58 @@ void RunAction(const TActionCase& ACase) {
 TEST(LiveProtectionActions, SingleSteps) {
     const TActionCase cases[] = {
         {"install succeeds: nothing but the state test",
-         &TFormDERodos::aLPInstallExecute,
+         TActionId::aLPInstall,
          {{"InstallInjectionDriver", {true}}},
          {"InstallInjectionDriver"},
          {}},
         {"install fails",
-         &TFormDERodos::aLPInstallExecute,
+         TActionId::aLPInstall,
          {},
          {"InstallInjectionDriver"},
          {L"[-] INSTALL: The Live Protection System Driver could not be installed."}},
         {"load fails",
-         &TFormDERodos::aLPLoadExecute,
+         TActionId::aLPLoad,
          {},
          {"LoadInjectionDriver"},
          {L"[-] LOAD: The Live Protection System Driver could not be loaded."}},
         {"start fails",
-         &TFormDERodos::aLPStartExecute,
+         TActionId::aLPStart,
          {},
          {"StartInjectionDriver"},
          {L"[-] START: The Live Protection System Driver could not be started."}},
         {"stop fails",
-         &TFormDERodos::aLPStopExecute,
+         TActionId::aLPStop,
          {},
          {"StopInjectionDriver"},
          {L"[-] STOP: The Live Protection System Driver could not be stopped."}},
         {"uninstall fails",
-         &TFormDERodos::aLPUninstallExecute,
+         TActionId::aLPUninstall,
          {},
          {"UninstallInjectionDriver"},
          {L"[-] UNINSTALL: The Live Protection System Driver could not be uninstalled.",
           L"[-] UNINSTALL: A reboot might be needed to completely deactive Live Protection."}},
         {"activate: the service fails silently, the direct injection loads the library",
-         &TFormDERodos::aLPInjectExecute,
+         TActionId::aLPInject,
          {{"InjectLibrary32", {true}}, {"IsLibraryInjected", {true}}},
          {"WebServiceInject", "InjectLibrary32", "IsLibraryInjected"},
          {}},
         {"activate: injected by the service, both are still asked and only the end counts",
-         &TFormDERodos::aLPInjectExecute,
+         TActionId::aLPInject,
          {{"WebServiceInject", {true}}},
          {"WebServiceInject", "InjectLibrary32", "IsLibraryInjected"},
          {L"[-] INJECT: The Live Protection System Driver could not be activated."}},
         {"deactivate directly: the service is not asked",
-         &TFormDERodos::aLPUninjectExecute,
+         TActionId::aLPUninject,
          {{"UnInjectLibrary32", {true}}},
          {"UnInjectLibrary32"},
          {}},
         {"deactivate through the service after the direct way failed",
-         &TFormDERodos::aLPUninjectExecute,
+         TActionId::aLPUninject,
          {{"WebServiceUninject", {true}}},
          {"UnInjectLibrary32", "WebServiceUninject"},
          {}},
         {"deactivate fails both ways",
-         &TFormDERodos::aLPUninjectExecute,
+         TActionId::aLPUninject,
          {},
          {"UnInjectLibrary32", "WebServiceUninject"},
          {L"[-] UNINJECT: The Live Protection System Driver could not be deactivated.",
@@ -115,23 +112,29 @@ TEST(LiveProtectionActions, ADriverWindowsRefusedGetsWhatToCheck) {
         L"integrity (Windows Security, Device security, Core isolation) and the Code Integrity "
         L"event log (Microsoft-Windows-CodeIntegrity/Operational).";
     const struct {
-        THandler Handler;
+        TActionId Action;
         const char* Operation;
         const wchar_t* Line;
+        bool Advice;
     } steps[] = {
-        {&TFormDERodos::aLPStartExecute, "StartInjectionDriver",
-         L"[-] START: The Live Protection System Driver could not be started."},
-        {&TFormDERodos::aLPLoadExecute, "LoadInjectionDriver",
-         L"[-] LOAD: The Live Protection System Driver could not be loaded."},
+        {TActionId::aLPStart, "StartInjectionDriver",
+         L"[-] START: The Live Protection System Driver could not be started.", true},
+        {TActionId::aLPLoad, "LoadInjectionDriver",
+         L"[-] LOAD: The Live Protection System Driver could not be loaded.", true},
+        // The other steps report their failure alone, whatever the code.
+        {TActionId::aLPInstall, "InstallInjectionDriver",
+         L"[-] INSTALL: The Live Protection System Driver could not be installed.", false},
+        {TActionId::aLPStop, "StopInjectionDriver",
+         L"[-] STOP: The Live Protection System Driver could not be stopped.", false},
     };
     for (const auto& step : steps) {
         for (DWORD code : {DWORD{577}, DWORD{1275}, DWORD{ERROR_ACCESS_DENIED}}) {
             TFakeConsoleServices services;
             services.Errors[step.Operation] = code;
             TLogForm form(services);
-            (form.*step.Handler)(TAction{ActionInfos[0], {}});
+            form.Action(step.Action).OnExecute();
             std::vector<std::wstring> expected = {step.Line};
-            if (code != ERROR_ACCESS_DENIED)
+            if (step.Advice && code != ERROR_ACCESS_DENIED)
                 expected.push_back(advice);
             ASSERT_GE(form.Lines.size(), expected.size());
             EXPECT_EQ(
@@ -146,12 +149,12 @@ TEST(LiveProtectionActions, ADriverWindowsRefusedGetsWhatToCheck) {
 TEST(LiveProtectionActions, TestDirectMethod) {
     const TActionCase cases[] = {
         {"active",
-         &TFormDERodos::aTestDirectExecute,
+         TActionId::aTestDirect,
          {{"InstallHook", {true}}},
          {"InstallHook"},
          {L"", L"[ Run Test (Direct Method) ]", L"[+] InstallHook"}},
         {"not active: the message follows",
-         &TFormDERodos::aTestDirectExecute,
+         TActionId::aTestDirect,
          {},
          {"InstallHook"},
          {L"", L"[ Run Test (Direct Method) ]", L"[-] InstallHook",
@@ -175,14 +178,14 @@ TEST(LiveProtectionActions, EachLineOfTheDirectMethodsMessageIsAFailureLine) {
 TEST(LiveProtectionActions, TestServiceMethod) {
     const TActionCase cases[] = {
         {"service installed and running",
-         &TFormDERodos::aTestServiceExecute,
+         TActionId::aTestService,
          {{"FileScanServiceExists", {true, true}}, {"FileScanServiceRunning", {true, true}}},
          {"FileScanServiceExists", "FileScanServiceRunning", "FileScanServiceExists",
           "FileScanServiceRunning", "WebServiceLPActivate"},
          {L"", L"[ Run Test (Service Method) ]", L"[+] Service installed.", L"[+] Service running.",
           L"[+] SERVICE PRESENCE", L"[+] SERVICE RUNNING"}},
         {"service missing and its installation failing: the start is still tried",
-         &TFormDERodos::aTestServiceExecute,
+         TActionId::aTestService,
          {},
          {"FileScanServiceExists", "FileScanServiceInstall", "FileScanServiceRunning",
           "FileScanServiceStart", "FileScanServiceExists", "FileScanServiceRunning",
@@ -191,7 +194,7 @@ TEST(LiveProtectionActions, TestServiceMethod) {
           L"[-] Service Installation", L"[i] Service not running, trying to start...",
           L"[-] Service Start", L"[-] SERVICE PRESENCE", L"[-] SERVICE RUNNING"}},
         {"service installed and started by the test",
-         &TFormDERodos::aTestServiceExecute,
+         TActionId::aTestService,
          {{"FileScanServiceExists", {false, true}},
           {"FileScanServiceInstall", {true}},
           {"FileScanServiceRunning", {false, true}},
@@ -219,7 +222,7 @@ TEST(LiveProtectionActions, AnErrorEndsAHandlerButTheDirectTestStillRunsTheState
     EXPECT_EQ(form.Lines[3], L"[ State Test ]");
 
     form.Lines.clear();
-    EXPECT_THROW(form.aLPInstallExecute(sender), std::runtime_error);
+    EXPECT_THROW(form.Action(TActionId::aLPInstall).OnExecute(), std::runtime_error);
     EXPECT_TRUE(form.Lines.empty());
 }
 

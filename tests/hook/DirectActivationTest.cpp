@@ -8,49 +8,32 @@
 #include <vector>
 
 #include "DirectActivation.h"
+#include "FileScanWebClient.h"
 #include "Handles.h"
 #include "HookTestSupport.h"
 #include "InjectionRules.h"
+#include "ScriptedHookControls.h"
 #include "SystemMessage.h"
 #include "Translate.h"
 #include "VexloHook.h"
 
 namespace {
 
-// Answers each question with the next scripted answer (false when none is
-// left) and records the order of the calls.
-class TScriptedSteps : public TActivationSteps {
-public:
-    std::map<std::string, std::deque<bool>> Answers;
-    std::vector<std::string> Calls;
-    DWORD Error = 0;
+// The operations of the activation, by short names.
+const std::string installed = "IsInjectionDriverInstalled";
+const std::string install = "InstallInjectionDriver";
+const std::string running = "IsInjectionDriverRunning";
+const std::string start = "StartInjectionDriver";
+const std::string injected = "IsLibraryInjected";
+const std::string webInject = "WebServiceInject";
+const std::string inject = "InjectLibrary32";
 
-    bool IsInjectionDriverInstalled() override { return Next("installed?"); }
-    bool InstallInjectionDriver() override { return Next("install"); }
-    bool IsInjectionDriverRunning() override { return Next("running?"); }
-    bool StartInjectionDriver() override { return Next("start"); }
-    bool IsLibraryInjected() override { return Next("injected?"); }
-    bool WebServiceInject() override { return Next("web inject"); }
-    bool InjectLibrary32() override { return Next("inject"); }
-    // Not steps of the activation: a call shows in the order as a fault.
-    bool LoadInjectionDriver() override { return Next("load"); }
-    bool StopInjectionDriver() override { return Next("stop"); }
-    bool UninstallInjectionDriver() override { return Next("uninstall"); }
-    bool UnInjectLibrary32() override { return Next("uninject"); }
-    bool UnInjectAllLibraries32() override { return Next("uninject all"); }
-    DWORD LastError() override { return Error; }
-
-private:
-    bool Next(const std::string& AName) {
-        Calls.push_back(AName);
-        std::deque<bool>& answers = Answers[AName];
-        if (answers.empty())
-            return false;
-        const bool answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-};
+// The activation on the scripted controls, the service's inject recorded
+// among their calls, with AError as the last error of every failed step.
+bool Activate(TScriptedHookControls& AHook, std::wstring& AMessage, DWORD AError) {
+    return InstallHook(
+        AHook, [&AHook] { return AHook.Ask(webInject); }, AMessage, [AError] { return AError; });
+}
 
 std::wstring WithCode(const std::wstring& AFormat, DWORD ACode) {
     return FormatCodeMessage(AFormat, static_cast<int32_t>(ACode), SystemMessage(ACode));
@@ -69,80 +52,77 @@ TEST(DirectActivation, EveryBranchInItsOrder) {
     const std::wstring untouched = L"as passed";
     const TCase cases[] = {
         {"active already: nothing done, message untouched",
-         {{"installed?", {true, true}}, {"running?", {true, true}}, {"injected?", {true, true}}},
+         {{installed, {true, true}}, {running, {true, true}}, {injected, {true, true}}},
          0,
          true,
-         {"installed?", "installed?", "running?", "running?", "injected?", "injected?"},
+         {installed, installed, running, running, injected, injected},
          untouched},
         {"install fails, access denied",
          {},
          ERROR_ACCESS_DENIED,
          false,
-         {"installed?", "install"},
+         {installed, install},
          WithCode(L"Could not install the Live Protection driver; error code is %d (%s).",
                   ERROR_ACCESS_DENIED)},
         {"installed, yet still not installed",
-         {{"install", {true}}},
+         {{install, {true}}},
          0,
          false,
-         {"installed?", "install", "installed?"},
+         {installed, install, installed},
          L"Could not install the Live Protection driver."},
         {"start fails",
-         {{"installed?", {true, true}}},
+         {{installed, {true, true}}},
          ERROR_SERVICE_DISABLED,
          false,
-         {"installed?", "installed?", "running?", "start"},
+         {installed, installed, running, start},
          WithCode(L"Could not start the Live Protection driver; error code is %d (%s).",
                   ERROR_SERVICE_DISABLED)},
         {"start refused by Windows: what to check follows on a line of its own",
-         {{"installed?", {true, true}}},
+         {{installed, {true, true}}},
          DriverSignatureRefused,
          false,
-         {"installed?", "installed?", "running?", "start"},
+         {installed, installed, running, start},
          WithCode(L"Could not start the Live Protection driver; error code is %d (%s).",
                   DriverSignatureRefused) +
              L"\n" + DriverRefusalAdvice(DriverSignatureRefused)},
         {"started, yet still not running",
-         {{"installed?", {true, true}}, {"start", {true}}},
+         {{installed, {true, true}}, {start, {true}}},
          0,
          false,
-         {"installed?", "installed?", "running?", "start", "running?"},
+         {installed, installed, running, start, running},
          L"Could not start the Live Protection driver."},
         {"the service injects, yet the library is not loaded: no direct injection",
-         {{"installed?", {true, true}}, {"running?", {true, true}}, {"web inject", {true}}},
+         {{installed, {true, true}}, {running, {true, true}}, {webInject, {true}}},
          0,
          false,
-         {"installed?", "installed?", "running?", "running?", "injected?", "web inject",
-          "injected?"},
+         {installed, installed, running, running, injected, webInject, injected},
          L"Could not activate the Live Protection."},
         {"every activation attempt fails, with the last error of them",
-         {{"installed?", {true, true}}, {"running?", {true, true}}},
+         {{installed, {true, true}}, {running, {true, true}}},
          static_cast<DWORD>(E_ACCESSDENIED),
          false,
-         {"installed?", "installed?", "running?", "running?", "injected?", "web inject", "inject",
-          "injected?"},
+         {installed, installed, running, running, injected, webInject, inject, injected},
          WithCode(L"Could not activate the Live Protection driver; error code is %d (%s).",
                   static_cast<DWORD>(E_ACCESSDENIED))},
         {"from nothing to active, the direct injection after the service failed",
-         {{"installed?", {false, true}},
-          {"install", {true}},
-          {"running?", {false, true}},
-          {"start", {true}},
-          {"injected?", {false, true}},
-          {"inject", {true}}},
+         {{installed, {false, true}},
+          {install, {true}},
+          {running, {false, true}},
+          {start, {true}},
+          {injected, {false, true}},
+          {inject, {true}}},
          0,
          true,
-         {"installed?", "install", "installed?", "running?", "start", "running?", "injected?",
-          "web inject", "inject", "injected?"},
+         {installed, install, installed, running, start, running, injected, webInject, inject,
+          injected},
          untouched},
     };
     for (const TCase& c : cases) {
-        TScriptedSteps steps;
-        steps.Answers = c.Answers;
-        steps.Error = c.Error;
+        TScriptedHookControls hook;
+        hook.Next = c.Answers;
         std::wstring message = untouched;
-        EXPECT_EQ(steps.InstallHook(message), c.Result) << c.Name;
-        EXPECT_EQ(steps.Calls, c.Calls) << c.Name;
+        EXPECT_EQ(Activate(hook, message, c.Error), c.Result) << c.Name;
+        EXPECT_EQ(hook.Calls, c.Calls) << c.Name;
         EXPECT_EQ(message, c.Message) << c.Name;
     }
 }
@@ -152,10 +132,9 @@ TEST(DirectActivation, CodesAreSignedAndTheTranslatedFormatIsUsed) {
               L"-2147024891 ");
 
     UseLanguage(L"de");
-    TScriptedSteps steps;
-    steps.Error = ERROR_ACCESS_DENIED;
+    TScriptedHookControls hook;
     std::wstring message;
-    EXPECT_FALSE(steps.InstallHook(message));
+    EXPECT_FALSE(Activate(hook, message, ERROR_ACCESS_DENIED));
     EXPECT_EQ(message, L"Der Treiber des Echtzeitschutzes konnte nicht installiert werden; "
                        L"Fehlercode 5 (" +
                            SystemMessage(ERROR_ACCESS_DENIED) + L").");
@@ -238,14 +217,14 @@ TEST(DirectActivation, FromNothingInstalledToActiveForReal) {
     ASSERT_FALSE(hook.IsInjectionDriverInstalled());
 
     std::wstring message;
-    EXPECT_TRUE(hook.InstallHook(message)) << message;
+    EXPECT_TRUE(InstallHook(hook, WebServiceInject, message)) << message;
     EXPECT_EQ(message, L"");
     EXPECT_TRUE(hook.IsInjectionDriverInstalled());
     EXPECT_TRUE(hook.IsInjectionDriverRunning());
     EXPECT_TRUE(hook.IsLibraryInjected());
 
     // Active already: a second run changes nothing and succeeds.
-    EXPECT_TRUE(hook.InstallHook(message));
+    EXPECT_TRUE(InstallHook(hook, WebServiceInject, message));
 
     EXPECT_TRUE(hook.UnInjectLibrary32());
     EXPECT_TRUE(hook.StopInjectionDriver());

@@ -9,99 +9,10 @@
 #include "IniFile.h"
 #include "MadCodeHookImplementation.h"
 #include "ProgramPath.h"
+#include "RecordingHookLayer.h"
 #include "WinText.h"
 
 namespace {
-
-// --- A layer that records what reaches it ---
-
-std::wstring Text(LPCWSTR AText) {
-    return AText ? L"\"" + std::wstring(AText) + L"\"" : L"null";
-}
-
-std::wstring Hex(DWORD AValue) {
-    wchar_t text[16];
-    ::wsprintfW(text, L"0x%08X", AValue);
-    return text;
-}
-
-class TRecordingLayer : public THookLayer {
-public:
-    explicit TRecordingLayer(std::vector<std::wstring>& ATrace) : FTrace(ATrace) {}
-
-    BOOL Answer = TRUE;
-    DWORD ErrorToLeave = ERROR_SUCCESS;
-    std::set<std::string> LoadedModules;
-    std::set<std::string> RefusedPrivileges;
-
-    BOOL InstallDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64,
-                       LPCWSTR ADescription) override {
-        return Call(L"InstallDriver(" + Text(ADriverName) + L", " + Text(ADriverFile32) + L", " +
-                    Text(ADriverFile64) + L", " + Text(ADescription) + L")");
-    }
-    BOOL LoadDriver(LPCWSTR ADriverName, LPCWSTR ADriverFile32, LPCWSTR ADriverFile64) override {
-        return Call(L"LoadDriver(" + Text(ADriverName) + L", " + Text(ADriverFile32) + L", " +
-                    Text(ADriverFile64) + L")");
-    }
-    BOOL UninstallDriver(LPCWSTR ADriverName) override {
-        return Call(L"UninstallDriver(" + Text(ADriverName) + L")");
-    }
-    BOOL StartDriver(LPCWSTR ADriverName) override {
-        return Call(L"StartDriver(" + Text(ADriverName) + L")");
-    }
-    BOOL StopDriver(LPCWSTR ADriverName) override {
-        return Call(L"StopDriver(" + Text(ADriverName) + L")");
-    }
-    BOOL IsDriverInstalled(LPCWSTR ADriverName) override {
-        return Call(L"IsDriverInstalled(" + Text(ADriverName) + L")");
-    }
-    BOOL IsDriverRunning(LPCWSTR ADriverName) override {
-        return Call(L"IsDriverRunning(" + Text(ADriverName) + L")");
-    }
-    BOOL InjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
-                       BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
-                       const void* AReserved, DWORD ATimeout) override {
-        return Call(L"InjectLibrary(" + Injection(ADriverName, ALibraryFile, ATarget,
-                                                  AOtherProcesses, AIncludeMask, AExcludeMask,
-                                                  AReserved, ATimeout));
-    }
-    BOOL UninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
-                         BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
-                         const void* AReserved, DWORD ATimeout) override {
-        return Call(L"UninjectLibrary(" + Injection(ADriverName, ALibraryFile, ATarget,
-                                                    AOtherProcesses, AIncludeMask, AExcludeMask,
-                                                    AReserved, ATimeout));
-    }
-    BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) override {
-        return Call(L"UninjectAllLibraries(" + Text(ADriverName) + L", " +
-                    (AReserved ? L"pointer" : L"null") + L", " + std::to_wstring(ATimeout) + L")");
-    }
-    bool IsModuleLoaded(const std::string& AFileName) override {
-        FTrace.push_back(L"Module(" + Utf8ToWide(AFileName) + L")");
-        return LoadedModules.count(AFileName) != 0;
-    }
-    bool EnablePrivilege(const char* APrivilege) override {
-        FTrace.push_back(L"Privilege(" + Utf8ToWide(APrivilege) + L")");
-        return RefusedPrivileges.count(APrivilege) == 0;
-    }
-
-private:
-    BOOL Call(const std::wstring& ACall) {
-        FTrace.push_back(ACall);
-        ::SetLastError(ErrorToLeave);
-        return Answer;
-    }
-    static std::wstring Injection(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
-                                  BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
-                                  const void* AReserved, DWORD ATimeout) {
-        return Text(ADriverName) + L", " + Text(ALibraryFile) + L", " + Hex(ATarget) + L", " +
-               std::to_wstring(AOtherProcesses) + L", " + Text(AIncludeMask) + L", " +
-               Text(AExcludeMask) + L", " + (AReserved ? L"pointer" : L"null") + L", " +
-               std::to_wstring(ATimeout) + L")";
-    }
-
-    std::vector<std::wstring>& FTrace;
-};
 
 // Shows the fields no property shows.
 class TTestableHook : public TMadCodeHookImplementation {
@@ -118,13 +29,13 @@ protected:
 
     // A hook on a recording layer; FLayer stays usable to steer it.
     std::unique_ptr<TTestableHook> NewHook() {
-        auto layer = std::make_unique<TRecordingLayer>(FTrace);
+        auto layer = std::make_unique<TRecordingHookLayer>(FTrace);
         FLayer = layer.get();
         return std::make_unique<TTestableHook>(std::move(layer));
     }
 
     std::vector<std::wstring> FTrace;
-    TRecordingLayer* FLayer = nullptr;
+    TRecordingHookLayer* FLayer = nullptr;
 };
 
 using TOperation = std::function<bool(TMadCodeHookImplementation&)>;

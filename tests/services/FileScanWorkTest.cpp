@@ -14,6 +14,7 @@
 #include "FileScanWork.h"
 #include "LoopbackProbe.h"
 #include "ProgramPath.h"
+#include "RecordingHookLayer.h"
 #include "ServiceTestSupport.h"
 #include "VexloHook.h"
 
@@ -21,47 +22,57 @@ namespace {
 
 enum TOutcome { ocDone, ocFails, ocRaises };
 
-// A driver and library that keep their state, and the operations asked of them.
-class TStatefulLayer : public THookLayer {
+// A driver and library that keep their state, and the changes asked of them.
+class TStatefulLayer : public TRecordingHookLayer {
 public:
     bool Installed = false, Running = false, Injected = false;
     TOutcome Outcome = ocDone; // of every changing operation
     std::vector<std::string>& Trace;
 
-    explicit TStatefulLayer(std::vector<std::string>& ATrace) : Trace(ATrace) {}
+    TStatefulLayer(std::vector<std::wstring>& ACalls, std::vector<std::string>& ATrace)
+        : TRecordingHookLayer(ACalls), Trace(ATrace) {}
 
-    BOOL InstallDriver(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) override {
-        return Change("install", Installed, true);
+    bool IsModuleLoaded(const std::string& AFileName) override {
+        TRecordingHookLayer::IsModuleLoaded(AFileName);
+        return Injected;
     }
-    BOOL LoadDriver(LPCWSTR, LPCWSTR, LPCWSTR) override { return Change("load", Running, true); }
-    BOOL UninstallDriver(LPCWSTR) override { return Change("uninstall", Installed, false); }
-    BOOL StartDriver(LPCWSTR) override { return Change("start", Running, true); }
-    BOOL StopDriver(LPCWSTR) override { return Change("stop", Running, false); }
-    BOOL IsDriverInstalled(LPCWSTR) override { return Installed; }
-    BOOL IsDriverRunning(LPCWSTR) override { return Running; }
-    BOOL InjectLibrary(LPCWSTR, LPCWSTR, DWORD, BOOL, LPCWSTR, LPCWSTR, const void*,
-                       DWORD) override {
-        return Running && Change("inject", Injected, true);
-    }
-    BOOL UninjectLibrary(LPCWSTR, LPCWSTR, DWORD, BOOL, LPCWSTR, LPCWSTR, const void*,
-                         DWORD) override {
-        return Change("uninject", Injected, false);
-    }
-    BOOL UninjectAllLibraries(LPCWSTR, const void*, DWORD) override {
-        return Change("uninject all", Injected, false);
-    }
-    bool IsModuleLoaded(const std::string&) override { return Injected; }
-    bool EnablePrivilege(const char*) override { return true; }
 
-private:
-    BOOL Change(const char* AName, bool& AState, bool AValue) {
-        Trace.push_back(AName);
-        if (Outcome == ocRaises)
-            throw std::runtime_error("layer failed");
-        if (Outcome == ocFails)
+protected:
+    BOOL Respond(const std::wstring& AName) override {
+        if (AName == L"IsDriverInstalled")
+            return Installed;
+        if (AName == L"IsDriverRunning")
+            return Running;
+        // Nothing to inject with while the driver does not run.
+        if (AName == L"InjectLibrary" && !Running)
             return FALSE;
-        AState = AValue;
-        return TRUE;
+        const struct {
+            const wchar_t* Call;
+            const char* Name;
+            bool TStatefulLayer::*State;
+            bool Value;
+        } changes[] = {
+            {L"InstallDriver", "install", &TStatefulLayer::Installed, true},
+            {L"LoadDriver", "load", &TStatefulLayer::Running, true},
+            {L"UninstallDriver", "uninstall", &TStatefulLayer::Installed, false},
+            {L"StartDriver", "start", &TStatefulLayer::Running, true},
+            {L"StopDriver", "stop", &TStatefulLayer::Running, false},
+            {L"InjectLibrary", "inject", &TStatefulLayer::Injected, true},
+            {L"UninjectLibrary", "uninject", &TStatefulLayer::Injected, false},
+            {L"UninjectAllLibraries", "uninject all", &TStatefulLayer::Injected, false},
+        };
+        for (const auto& change : changes) {
+            if (AName != change.Call)
+                continue;
+            Trace.push_back(change.Name);
+            if (Outcome == ocRaises)
+                throw std::runtime_error("layer failed");
+            if (Outcome == ocFails)
+                return FALSE;
+            this->*change.State = change.Value;
+            return TRUE;
+        }
+        return TRecordingHookLayer::Respond(AName);
     }
 };
 
@@ -90,8 +101,9 @@ TEST(FileScanWork, EachCommandRunsItsOperations) {
         {fcNone, true, true, ocDone, 404, {}},
     };
     for (const TWorkCase& c : cases) {
+        std::vector<std::wstring> calls;
         std::vector<std::string> trace;
-        auto layer = std::make_unique<TStatefulLayer>(trace);
+        auto layer = std::make_unique<TStatefulLayer>(calls, trace);
         layer->Installed = c.Installed;
         layer->Running = c.Running;
         layer->Outcome = c.Outcome;

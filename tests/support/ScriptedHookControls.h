@@ -1,0 +1,44 @@
+// The one scripted fake of the hook controls: each operation answers from a
+// script and is recorded in order by its name, so tests read like the
+// behaviour they pin. A fake of more than the controls scripts its own
+// operations with Ask, and one list holds the calls of both in their order.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "HookControls.h"
+
+class TScriptedHookControls : public THookControls {
+public:
+    // Operations answered in order, each operation by its name.
+    std::vector<std::string> Calls;
+    // Answers used first, one per call; then the standing answer (false when
+    // none is given).
+    std::map<std::string, std::deque<bool>> Next;
+    std::map<std::string, bool> Standing;
+    // Operations that raise an error instead of answering.
+    std::set<std::string> Raising;
+    // The thread's last error a false answer leaves, by operation (0 unless given).
+    std::map<std::string, DWORD> Errors;
+
+    bool IsInjectionDriverInstalled() override { return Ask("IsInjectionDriverInstalled"); }
+    bool IsInjectionDriverRunning() override { return Ask("IsInjectionDriverRunning"); }
+    bool IsLibraryInjected() override { return Ask("IsLibraryInjected"); }
+    bool InstallInjectionDriver() override { return Ask("InstallInjectionDriver"); }
+    bool LoadInjectionDriver() override { return Ask("LoadInjectionDriver"); }
+    bool StartInjectionDriver() override { return Ask("StartInjectionDriver"); }
+    bool StopInjectionDriver() override { return Ask("StopInjectionDriver"); }
+    bool UninstallInjectionDriver() override { return Ask("UninstallInjectionDriver"); }
+    bool InjectLibrary32() override { return Ask("InjectLibrary32"); }
+    bool UnInjectLibrary32() override { return Ask("UnInjectLibrary32"); }
+    bool UnInjectAllLibraries32() override { return Ask("UnInjectAllLibraries32"); }
+
+    // Records AOperation and answers it from the script (or raises).
+    bool Ask(const std::string& AOperation);
+};
