@@ -33,8 +33,6 @@ int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
         // The download server is chosen when the program is built.
         form.SetDownloadBaseAddress(AlternativeFilesBaseAddress(DERODO_DOWNLOAD_HOST));
         FormDERodos = &form;
-        // The report's questions run while the window is made.
-        form.PrepareStartUpReport();
         form.Create(AInstance);
         form.Show();
         // After the relocation the loop does not run: the hidden window goes

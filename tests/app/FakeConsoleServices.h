@@ -1,11 +1,15 @@
 // A scripted fake of the console's seam: each operation answers from a script
 // and is recorded in order, so console tests read like the behaviour they pin.
+// The start-up report asks the state test's questions on a thread of their
+// own: the record and the script are shared under a lock.
 #pragma once
 
 #include <cwctype>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -26,7 +30,8 @@ public:
     // none is given).
     std::map<std::string, std::deque<bool>> Next;
     std::map<std::string, bool> Standing;
-    // Operations that raise an error instead of answering.
+    // Operations that raise an error instead of answering (the installation
+    // report's too).
     std::set<std::string> Raising;
     // The thread's last error a false answer leaves, by operation (0 unless given).
     std::map<std::string, DWORD> Errors;
@@ -65,37 +70,52 @@ public:
         std::wstring FileVersion = L"2.7.3.118";
         std::wstring ProductVersion = L"2.7.0.0";
         std::uint8_t DigestByte = 0; // every byte of the digest
+        std::uint64_t Size = 78622;
+        std::wstring Sha256 = std::wstring(64, L'5');
         TTrustStatus Status = tsSuccess;
         std::wstring Subject = L"Quorvane Tessit Limited";
     };
     std::map<std::wstring, TFile> Files;
     std::wstring WindowsName = L"Windows 10, Version 22H2 [10.0.19045]";
+    TWindowsNumbers WindowsNumbers = {10, 0, 19045};
     // Run when the Windows name is asked, before it is answered.
     std::function<void()> OnWindowsVersionName;
 
     bool FileExists(const std::wstring& APath) override {
-        Calls.push_back("FileExists");
+        Record("FileExists");
         return Files.count(ExtractFileName(APath)) > 0;
     }
     std::wstring WindowsVersionName(bool AWithNumbers) override {
-        Calls.push_back("WindowsVersionName");
+        Record("WindowsVersionName");
         if (OnWindowsVersionName)
             OnWindowsVersionName();
         return AWithNumbers ? WindowsName : L"(without numbers)";
     }
     std::wstring ReadFileVersion(const std::wstring& APath) override {
-        Calls.push_back("ReadFileVersion");
+        Record("ReadFileVersion");
         return File(APath).FileVersion;
     }
     std::wstring ReadProductVersion(const std::wstring& APath) override {
-        Calls.push_back("ReadProductVersion");
+        Record("ReadProductVersion");
         return File(APath).ProductVersion;
     }
     TFileDigest DigestFile(const std::wstring& APath) override {
-        Calls.push_back("DigestFile");
+        Record("DigestFile");
         TFileDigest digest;
         digest.fill(File(APath).DigestByte);
         return digest;
+    }
+    TWindowsNumbers WindowsVersionNumbers() override {
+        Record("WindowsVersionNumbers");
+        return WindowsNumbers;
+    }
+    std::uint64_t FileSize(const std::wstring& APath) override {
+        Record("FileSize");
+        return File(APath).Size;
+    }
+    std::wstring FileSha256(const std::wstring& APath) override {
+        Record("FileSha256");
+        return File(APath).Sha256;
     }
     // In upper case: the report writes it in lower case whatever it gets.
     std::wstring DigestToText(const TFileDigest& ADigest) override {
@@ -105,10 +125,10 @@ public:
         return text;
     }
     void SetTrustRetrieveProperties(TCertificateFields AFields) override {
-        Calls.push_back("SetTrustRetrieveProperties " + std::to_string(AFields.Bits));
+        Record("SetTrustRetrieveProperties", " " + std::to_string(AFields.Bits));
     }
     TTrustStatus CheckFileTrust(const std::wstring& APath) override {
-        Calls.push_back("CheckFileTrust");
+        Record("CheckFileTrust");
         FSubject = File(APath).Subject;
         return File(APath).Status;
     }
@@ -152,10 +172,17 @@ protected:
         return file->second;
     }
 
-    bool Ask(const std::string& AOperation) {
-        Calls.push_back(AOperation);
+    // Records the operation (with ADetail) and raises when it is to raise.
+    void Record(const std::string& AOperation, const std::string& ADetail = {}) {
+        const std::lock_guard<std::mutex> lock(*FLock);
+        Calls.push_back(AOperation + ADetail);
         if (Raising.count(AOperation))
             throw std::runtime_error(AOperation + " failed on purpose");
+    }
+
+    bool Ask(const std::string& AOperation) {
+        Record(AOperation);
+        const std::lock_guard<std::mutex> lock(*FLock);
         bool answer = false;
         std::deque<bool>& next = Next[AOperation];
         if (!next.empty()) {
@@ -171,8 +198,19 @@ protected:
     }
 
 private:
+    // Shared by copies, so that a fake stays copyable.
+    std::shared_ptr<std::mutex> FLock = std::make_shared<std::mutex>();
     std::wstring FSubject;
 };
 
 // The real form's writers, its lines kept instead of shown.
-using TLogForm = TCollectingForm;
+class TLogForm : public TFormDERodos {
+public:
+    using TFormDERodos::TFormDERodos;
+    std::vector<std::wstring> Lines;
+
+protected:
+    void AppendLines(const std::vector<std::wstring>& ALines) override {
+        Lines.insert(Lines.end(), ALines.begin(), ALines.end());
+    }
+};
