@@ -50,7 +50,8 @@ json SignatureToJson(const std::optional<TSignatureFacts>& ASignature) {
 }
 
 json FileToJson(const TReportFileFacts& AFile) {
-    json file = {{"name", Text(AFile.Name)}, {"path", Text(AFile.Path)}, {"present", AFile.Present}};
+    json file = {
+        {"name", Text(AFile.Name)}, {"path", Text(AFile.Path)}, {"present", AFile.Present}};
     if (!AFile.Present)
         return file;
     file["size"] = AFile.Size;

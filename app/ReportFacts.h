@@ -57,7 +57,7 @@ struct TWindowsFacts {
 // The installation report, in the order it is gathered.
 struct TInstallationFacts {
     std::optional<TWindowsFacts> Windows;
-    std::wstring ProgramFolder; // with Windows
+    std::wstring ProgramFolder;          // with Windows
     std::vector<TReportFileFacts> Files; // in the table's order, as far as gathered
     bool SignaturesBegun = false;        // every file was looked at; the checks began
 };

@@ -92,17 +92,14 @@ public:
         return AWithNumbers ? WindowsName : L"(without numbers)";
     }
     std::wstring ReadFileVersion(const std::wstring& APath) override {
-        Record("ReadFileVersion");
-        return File(APath).FileVersion;
+        return Read("ReadFileVersion", APath).FileVersion;
     }
     std::wstring ReadProductVersion(const std::wstring& APath) override {
-        Record("ReadProductVersion");
-        return File(APath).ProductVersion;
+        return Read("ReadProductVersion", APath).ProductVersion;
     }
     TFileDigest DigestFile(const std::wstring& APath) override {
-        Record("DigestFile");
         TFileDigest digest;
-        digest.fill(File(APath).DigestByte);
+        digest.fill(Read("DigestFile", APath).DigestByte);
         return digest;
     }
     TWindowsNumbers WindowsVersionNumbers() override {
@@ -110,12 +107,10 @@ public:
         return WindowsNumbers;
     }
     std::uint64_t FileSize(const std::wstring& APath) override {
-        Record("FileSize");
-        return File(APath).Size;
+        return Read("FileSize", APath).Size;
     }
     std::wstring FileSha256(const std::wstring& APath) override {
-        Record("FileSha256");
-        return File(APath).Sha256;
+        return Read("FileSha256", APath).Sha256;
     }
     // In upper case: the report writes it in lower case whatever it gets.
     std::wstring DigestToText(const TFileDigest& ADigest) override {
@@ -170,6 +165,12 @@ protected:
         if (file == Files.end())
             throw std::runtime_error("no such file");
         return file->second;
+    }
+
+    // The file at APath, once AOperation on it is recorded.
+    const TFile& Read(const std::string& AOperation, const std::wstring& APath) {
+        Record(AOperation);
+        return File(APath);
     }
 
     // Records the operation (with ADetail) and raises when it is to raise.

@@ -76,7 +76,7 @@ TEST(InstallationReport, AllEightFilesGiveTwentyFourLines) {
 }
 
 // A name that fails still leaves the section line in the log.
-TEST(InstallationReport, TheWindowsSectionLineIsWrittenBeforeTheNameIsAsked) {
+TEST(InstallationReport, TheWindowsSectionLineStaysWhenTheNameFails) {
     TFakeConsoleServices services = AllEightFiles();
     TLogForm form(services);
     services.OnWindowsVersionName = [] { throw std::runtime_error("no name"); };

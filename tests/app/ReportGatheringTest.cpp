@@ -79,8 +79,8 @@ TEST(ReportGathering, AnErrorPartWayLeavesTheLinesGatheredUntilThen) {
     services.Standing["FileScanServiceExists"] = true;
     TLogForm form(services);
     EXPECT_THROW(form.RunStateTest(), std::runtime_error);
-    EXPECT_EQ(form.Lines, (std::vector<std::wstring>{L"", L"[ State Test ]",
-                                                     L"[+] SERVICE PRESENCE"}));
+    EXPECT_EQ(form.Lines,
+              (std::vector<std::wstring>{L"", L"[ State Test ]", L"[+] SERVICE PRESENCE"}));
 }
 
 TEST(ReportGathering, AtStartUpTheStateTestFollowsAWholeInstallationReportOnly) {

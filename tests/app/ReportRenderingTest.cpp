@@ -3,6 +3,8 @@
 // not checked and text that JSON has to escape.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -103,7 +105,8 @@ TEST(ReportLines, EachBlockAsFarAsItsFactsWereGathered) {
 
     const TInstallationFacts whole = ThreeFiles();
     add("whole", whole,
-        {windowsBlock, versions,
+        {windowsBlock,
+         versions,
          {L"", L"[ Signature Test ]",
           L"[+]          QVFSSvc.exe - success - subject Quorvane Tessit Limited",
           L"[-]     QVHookHelper.exe - no signature - subject "}});
@@ -113,8 +116,7 @@ TEST(ReportLines, EachBlockAsFarAsItsFactsWereGathered) {
     TInstallationFacts twoFiles = whole;
     twoFiles.Files.resize(2);
     twoFiles.SignaturesBegun = false;
-    add("ended in the second file's successor", twoFiles,
-        {windowsBlock, {signedLine, missingLine}});
+    add("ended in the third file's versions", twoFiles, {windowsBlock, {signedLine, missingLine}});
 
     TInstallationFacts noFile = whole;
     noFile.Files.clear();
@@ -124,7 +126,8 @@ TEST(ReportLines, EachBlockAsFarAsItsFactsWereGathered) {
     TInstallationFacts firstChecked = whole;
     firstChecked.Files[2].Signature.reset();
     add("ended in the third file's check", firstChecked,
-        {windowsBlock, versions,
+        {windowsBlock,
+         versions,
          {L"", L"[ Signature Test ]",
           L"[+]          QVFSSvc.exe - success - subject Quorvane Tessit Limited"}});
 
@@ -142,8 +145,7 @@ TEST(ReportLines, EachBlockAsFarAsItsFactsWereGathered) {
     add("texts longer than their field, an empty version", longTexts,
         {{L"", L"[ Windows ]", L"[i] Windows Version: Unknown Windows version 11.0 [11.0.30000]",
           L"[i] C:\\Vexlo\\", L"", L"[ Versions ]",
-          L"[i] A-name-of-22-letters.x - file 2.7.3.118-preview.4 product            hash " +
-              Hash,
+          L"[i] A-name-of-22-letters.x - file 2.7.3.118-preview.4 product            hash " + Hash,
           L"", L"[ Signature Test ]"}});
 
     for (const TCase& row : cases)
@@ -160,12 +162,12 @@ TEST(ReportLines, TheStateTestAsFarAsItsAnswersWereGathered) {
         {{true, true, true, std::nullopt, std::nullopt}, {L"", L"[ State Test ]"}},
         {{true, true, true, true, std::nullopt}, {L"", L"[ State Test ]", L"[+] SERVICE PRESENCE"}},
         {State(false, true, false),
-         {L"", L"[ State Test ]", L"[+] SERVICE PRESENCE", L"[-] SERVICE RUNNING",
-          L"[-] INSTALLED", L"[+] RUNNING", L"[-] INJECTED",
+         {L"", L"[ State Test ]", L"[+] SERVICE PRESENCE", L"[-] SERVICE RUNNING", L"[-] INSTALLED",
+          L"[+] RUNNING", L"[-] INJECTED",
           L"[+] Live Protection is not installed, but running until reboot."}},
         {State(true, true, true),
-         {L"", L"[ State Test ]", L"[+] SERVICE PRESENCE", L"[-] SERVICE RUNNING",
-          L"[+] INSTALLED", L"[+] RUNNING", L"[+] INJECTED", L"[+] Live Protection is active."}},
+         {L"", L"[ State Test ]", L"[+] SERVICE PRESENCE", L"[-] SERVICE RUNNING", L"[+] INSTALLED",
+          L"[+] RUNNING", L"[+] INJECTED", L"[+] Live Protection is active."}},
     };
     for (size_t i = 0; i < cases.size(); ++i)
         EXPECT_EQ(StateTestLines(cases[i].Facts), cases[i].Expected) << "case " << i;
@@ -183,18 +185,12 @@ TEST(ReportLines, TheStartUpReportIsTheInstallationReportThenTheStateTest) {
     EXPECT_EQ(ReportLines(facts), expected);
 }
 
-TEST(ReportFactsToJson, TheDocumentOfWholeAndOfPartialFacts) {
+TEST(ReportFactsToJson, TheDocumentOfWholeFactsOfNoneAndOfTextToEscape) {
     TReportFacts whole;
     whole.Installation = ThreeFiles();
     // The unsigned file's check found no signer: its details are null.
     whole.Installation.Files[2].Signature->Result.reset();
     whole.State = State(true, true, false);
-
-    TReportFacts unchecked;
-    unchecked.Installation = ThreeFiles();
-    unchecked.Installation.Files = {Present(L"QVFSSvc.exe", std::nullopt)};
-    unchecked.Installation.Files[0].Sha256.clear();
-    unchecked.State = TStateFacts{true, false, false, true, std::nullopt};
 
     // Quotes, backslashes, control characters and text beyond ASCII, and a
     // lone surrogate, which has no UTF-8 form.
@@ -283,41 +279,6 @@ TEST(ReportFactsToJson, TheDocumentOfWholeAndOfPartialFacts) {
   }
 }
 )"},
-        {"a file not checked, the state test cut short", unchecked, R"({
-  "files": [
-    {
-      "fileVersion": "2.7.3.118",
-      "name": "QVFSSvc.exe",
-      "path": "C:\\Vexlo\\QVFSSvc.exe",
-      "present": true,
-      "productVersion": "2.7.0.0",
-      "sha1": "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
-      "sha256": null,
-      "signature": null,
-      "size": 4096
-    }
-  ],
-  "programFolder": "C:\\Vexlo\\",
-  "state": {
-    "injected": false,
-    "installed": true,
-    "running": false,
-    "servicePresence": true,
-    "serviceRunning": null
-  },
-  "verdict": {
-    "success": null,
-    "text": null
-  },
-  "windows": {
-    "build": 19045,
-    "major": 10,
-    "minor": 0,
-    "name": "Windows 10, Version 22H2",
-    "version": "Windows 10, Version 22H2 [10.0.19045]"
-  }
-}
-)"},
         {"nothing gathered", TReportFacts{}, R"({
   "files": [],
   "programFolder": null,
@@ -335,37 +296,61 @@ TEST(ReportFactsToJson, TheDocumentOfWholeAndOfPartialFacts) {
   "windows": null
 }
 )"},
-        {"text to escape", escapes, "{\n"
-                                    "  \"files\": [\n"
-                                    "    {\n"
-                                    "      \"name\": \"line\\nbreak\\u0001.exe\xEF\xBF\xBD\",\n"
-                                    "      \"path\": \"C:\\\\Vexlo\\\\line\\nbreak\\u0001.exe\",\n"
-                                    "      \"present\": false\n"
-                                    "    }\n"
-                                    "  ],\n"
-                                    "  \"programFolder\": \"C:\\\\Users\\\\J\xC3\xBCrgen\\\\\",\n"
-                                    "  \"state\": {\n"
-                                    "    \"injected\": null,\n"
-                                    "    \"installed\": null,\n"
-                                    "    \"running\": null,\n"
-                                    "    \"servicePresence\": null,\n"
-                                    "    \"serviceRunning\": null\n"
-                                    "  },\n"
-                                    "  \"verdict\": {\n"
-                                    "    \"success\": null,\n"
-                                    "    \"text\": null\n"
-                                    "  },\n"
-                                    "  \"windows\": {\n"
-                                    "    \"build\": 0,\n"
-                                    "    \"major\": 0,\n"
-                                    "    \"minor\": 0,\n"
-                                    "    \"name\": \"Windows \\\"Next\\\"\",\n"
-                                    "    \"version\": \"Windows\\t\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\"\n"
-                                    "  }\n"
-                                    "}\n"},
+        {"text to escape", escapes,
+         "{\n"
+         "  \"files\": [\n"
+         "    {\n"
+         "      \"name\": \"line\\nbreak\\u0001.exe\xEF\xBF\xBD\",\n"
+         "      \"path\": \"C:\\\\Vexlo\\\\line\\nbreak\\u0001.exe\",\n"
+         "      \"present\": false\n"
+         "    }\n"
+         "  ],\n"
+         "  \"programFolder\": \"C:\\\\Users\\\\J\xC3\xBCrgen\\\\\",\n"
+         "  \"state\": {\n"
+         "    \"injected\": null,\n"
+         "    \"installed\": null,\n"
+         "    \"running\": null,\n"
+         "    \"servicePresence\": null,\n"
+         "    \"serviceRunning\": null\n"
+         "  },\n"
+         "  \"verdict\": {\n"
+         "    \"success\": null,\n"
+         "    \"text\": null\n"
+         "  },\n"
+         "  \"windows\": {\n"
+         "    \"build\": 0,\n"
+         "    \"major\": 0,\n"
+         "    \"minor\": 0,\n"
+         "    \"name\": \"Windows \\\"Next\\\"\",\n"
+         "    \"version\": \"Windows\\t\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\"\n"
+         "  }\n"
+         "}\n"},
     };
     for (const TCase& row : cases)
         EXPECT_EQ(ReportFactsToJson(row.Facts), row.Expected) << row.Name;
+}
+
+// Cut short, the facts not gathered are null, those gathered as ever.
+TEST(ReportFactsToJson, FactsCutShortAreNull) {
+    TReportFacts facts;
+    facts.Installation = ThreeFiles();
+    facts.Installation.Files = {Present(L"QVFSSvc.exe", std::nullopt)};
+    facts.Installation.Files[0].Sha256.clear();
+    facts.State = TStateFacts{true, false, false, true, std::nullopt};
+
+    const nlohmann::json document = nlohmann::json::parse(ReportFactsToJson(facts));
+    ASSERT_EQ(document["files"].size(), 1u);
+    const nlohmann::json& file = document["files"][0];
+    EXPECT_EQ(file["sha1"], std::string(40, 'a'));
+    EXPECT_TRUE(file["sha256"].is_null()) << "not computed";
+    EXPECT_TRUE(file["signature"].is_null()) << "not checked";
+    EXPECT_EQ(file["size"], 4096);
+    EXPECT_EQ(document["windows"]["build"], 19045);
+    EXPECT_EQ(document["state"]["servicePresence"], true);
+    EXPECT_EQ(document["state"]["running"], false);
+    EXPECT_TRUE(document["state"]["serviceRunning"].is_null());
+    EXPECT_TRUE(document["verdict"]["success"].is_null()) << "no verdict before all five answers";
+    EXPECT_TRUE(document["verdict"]["text"].is_null());
 }
 
 } // namespace
