@@ -46,6 +46,17 @@ public:
     virtual std::wstring ReadProductVersion(const std::wstring& AFilename) = 0;
     virtual TFileDigest DigestFile(const std::wstring& AFilename) = 0;
     virtual std::wstring DigestToText(const TFileDigest& ADigest) = 0;
+    // Beside them, what only the report mode's JSON shows: the running
+    // version's numbers, and a file's size (0 when it cannot be looked at)
+    // and SHA-256 (empty when it cannot be computed).
+    struct TWindowsNumbers {
+        std::uint32_t Major = 0;
+        std::uint32_t Minor = 0;
+        std::uint32_t Build = 0;
+    };
+    virtual TWindowsNumbers WindowsVersionNumbers() = 0;
+    virtual std::uint64_t FileSize(const std::wstring& APath) = 0;
+    virtual std::wstring FileSha256(const std::wstring& AFilename) = 0;
     // The process-wide trust checker: which details its checks retrieve, a
     // check, and the signer's subject name as the last check left it.
     virtual void SetTrustRetrieveProperties(TCertificateFields AFields) = 0;
@@ -53,7 +64,7 @@ public:
     virtual std::wstring TrustSubjectName() = 0;
     virtual std::wstring TrustStatusToText(TTrustStatus AStatus) = 0;
     // The signer's issuer, serial number and validity as the last check left
-    // them; only the report mode's JSON asks.
+    // them; only the report mode's JSON shows them.
     struct TSignerDetails {
         std::wstring Issuer;
         std::wstring SerialNumber;
@@ -62,7 +73,7 @@ public:
     };
     virtual TSignerDetails TrustSignerDetails() { return {}; }
     // The last check's raw result and the system's text for it; none when
-    // nothing was checked. Only the report mode's JSON asks.
+    // nothing was checked. Only the report mode's JSON shows them.
     struct TTrustResult {
         std::int32_t Code = 0;
         std::wstring Message;
@@ -111,6 +122,9 @@ public:
     std::wstring ReadProductVersion(const std::wstring& AFilename) override;
     TFileDigest DigestFile(const std::wstring& AFilename) override;
     std::wstring DigestToText(const TFileDigest& ADigest) override;
+    TWindowsNumbers WindowsVersionNumbers() override;
+    std::uint64_t FileSize(const std::wstring& APath) override;
+    std::wstring FileSha256(const std::wstring& AFilename) override;
     void SetTrustRetrieveProperties(TCertificateFields AFields) override;
     TTrustStatus CheckFileTrust(const std::wstring& AFilename) override;
     std::wstring TrustSubjectName() override;

@@ -20,7 +20,7 @@
 //   log; what another thread gathers comes back to it as data.
 // - The start-up gathering: once the relocation check has returned, the show
 //   event asks the installation report on the window's thread and the state
-//   test on one jthread beside it (app/FormDERodos.cpp); each reads the system
+//   test on one jthread beside it (app/ReportGathering.cpp); each reads the system
 //   and fills facts of its own, and the state test's thread is joined before
 //   the lines are written. The /report mode does the same without a window.
 // - A download attempt (download/WinINet.cpp): each download's transfer runs
@@ -61,8 +61,6 @@ int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
         // The download server is chosen when the program is built.
         form.SetDownloadBaseAddress(AlternativeFilesBaseAddress(DERODO_DOWNLOAD_HOST));
         FormDERodos = &form;
-        // The report's questions run while the window is made.
-        form.PrepareStartUpReport();
         form.Create(AInstance);
         form.Show();
         // After the relocation the loop does not run: the hidden window goes

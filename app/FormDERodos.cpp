@@ -2,10 +2,9 @@
 
 #include <commctrl.h>
 
-#include <thread>
-
 #include "Application.h"
 #include "DownloadProgressText.h"
+#include "ReportGathering.h"
 
 TFormDERodos* FormDERodos = nullptr;
 
@@ -194,59 +193,17 @@ void TFormDERodos::FormShow() {
     CheckProgramFolder();
     if (Terminating())
         return;
-    if (FPreparedStartUpReport.valid()) {
-        const TPreparedReport prepared = FPreparedStartUpReport.get();
-        AppendLines(prepared.Lines);
-        if (prepared.Error)
-            std::rethrow_exception(prepared.Error);
-        return;
-    }
-    ReportInstallation();
-    RunStateTest();
+    // Asked only now: a start that relocates ends without waiting for the
+    // answers, and nothing asked before the relocation check can be stale.
+    const TGathered<TReportFacts> gathered = GatherStartUpFacts(FServices);
+    AppendReport(ReportLines(gathered.Facts), gathered.Error);
 }
 
-std::vector<std::wstring> CollectStartUpReport(TConsoleServices& AServices, TReportFacts* AFacts,
-                                               std::exception_ptr* AError) {
-    // The state test's questions share nothing with the report's, so they are
-    // asked beside it; their lines follow the report's as ever.
-    TCollectingForm report(AServices), state(AServices);
-    report.SetReportFacts(AFacts);
-    state.SetReportFacts(AFacts);
-    std::exception_ptr stateError;
-    std::thread asking([&state, &stateError] {
-        try {
-            state.RunStateTest();
-        } catch (...) {
-            stateError = std::current_exception();
-        }
-    });
-    std::exception_ptr error;
-    try {
-        report.ReportInstallation();
-    } catch (...) {
-        error = std::current_exception();
-    }
-    asking.join();
-    if (!error) {
-        report.Lines.insert(report.Lines.end(), state.Lines.begin(), state.Lines.end());
-        error = stateError;
-    }
-    if (error) {
-        if (!AError)
-            std::rethrow_exception(error);
-        *AError = error;
-    }
-    return std::move(report.Lines);
-}
-
-void TFormDERodos::PrepareStartUpReport() {
-    // The lines are gathered on a thread of their own while the window is
-    // made; only this thread writes them into the log, in their order.
-    FPreparedStartUpReport = std::async(std::launch::async, [this] {
-        TPreparedReport prepared;
-        prepared.Lines = CollectStartUpReport(FServices, nullptr, &prepared.Error);
-        return prepared;
-    });
+void TFormDERodos::AppendReport(const std::vector<std::wstring>& ALines,
+                                const std::exception_ptr& AError) {
+    AppendLines(ALines);
+    if (AError)
+        std::rethrow_exception(AError);
 }
 
 void TFormDERodos::AppendLine(const std::wstring& ALine) {

@@ -8,7 +8,6 @@
 #include <array>
 #include <exception>
 #include <functional>
-#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +17,6 @@
 #include "FormLayout.h"
 #include "Handles.h"
 #include "MemoryStream.h"
-#include "ReportFacts.h"
 #include "TaskbarProgress.h"
 
 struct TSingleStep;
@@ -69,15 +67,6 @@ public:
 
     // The "State Test" section: file-scan service, driver and hook library, and a verdict.
     void RunStateTest();
-    // Starts gathering the start-up report and the state test beside the
-    // making of the window; the show event then writes the lines gathered
-    // (or raises the error that ended the gathering) instead of asking again.
-    // The questions have no effects, so a start-up that ends in the
-    // relocation only lets them go unused.
-    void PrepareStartUpReport();
-    // While set, the report and the state test also keep what they found
-    // there, beside the lines they write.
-    void SetReportFacts(TReportFacts* AFacts) { FReportFacts = AFacts; }
 
     // The two whole activation tests among the Live Protection buttons; like
     // the seven single steps, each ends with the state test. The pressed
@@ -110,8 +99,9 @@ protected:
     virtual void FormShow();
 
     void AppendLine(const std::wstring& ALine) override;
-    // Whole lines at the end of the window's log, in one piece.
-    void AppendLines(const std::vector<std::wstring>& ALines);
+    // Whole lines at the end of the window's log, in one piece; every line
+    // written reaches the log here.
+    virtual void AppendLines(const std::vector<std::wstring>& ALines);
     // Creates or overwrites APath with every byte of AStream and puts them on
     // the disk; raises when it cannot, leaving no file at APath.
     virtual void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath);
@@ -124,6 +114,9 @@ private:
     void CreateComponents();
     void Relayout();
     void Execute(TActionId AId);
+    // Appends the lines of facts gathered, then raises the error that ended
+    // their gathering early, so the log shows what came before it.
+    void AppendReport(const std::vector<std::wstring>& ALines, const std::exception_ptr& AError);
     // While an action runs the panel's buttons are disabled and the wait
     // cursor shows; clicks and keys that reached the panel meanwhile are
     // dropped before the buttons come back, so none of them replays.
@@ -152,14 +145,7 @@ private:
     std::array<TAction, ActionCount> alSettingsOnAccess;
     std::wstring FDownloadBaseAddress;
     std::optional<int> FTerminateCode;
-    TReportFacts* FReportFacts = nullptr;
     bool FListensToDownloads = false;
-    // The lines written until the gathering ended, and the error that ended it early.
-    struct TPreparedReport {
-        std::vector<std::wstring> Lines;
-        std::exception_ptr Error;
-    };
-    std::future<TPreparedReport> FPreparedStartUpReport;
     bool FBusy = false;
     // A close came while an action ran: the window closes once it is done.
     bool FCloseAfterAction = false;
@@ -168,24 +154,6 @@ private:
     bool FShowingProgress = false;
     TTaskbarProgress FTaskbarProgress;
 };
-
-// The form's writers without a window: the lines are kept instead of shown,
-// for a report written elsewhere than into the log.
-class TCollectingForm : public TFormDERodos {
-public:
-    using TFormDERodos::TFormDERodos;
-    std::vector<std::wstring> Lines;
-
-protected:
-    void AppendLine(const std::wstring& ALine) override { Lines.push_back(ALine); }
-};
-
-// The lines the start-up report and the state test write, asked of
-// AServices without a window; AFacts (when given) gets their facts too. An
-// error on the way passes on, or with AError is kept there and the lines
-// written until then are returned.
-std::vector<std::wstring> CollectStartUpReport(TConsoleServices& AServices, TReportFacts* AFacts,
-                                               std::exception_ptr* AError = nullptr);
 
 // The one main window of the running program.
 extern TFormDERodos* FormDERodos;

@@ -1,16 +1,23 @@
+// The facts as the report mode's JSON document.
 #include "ReportFacts.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
 
+#include "WinText.h"
+
 namespace {
 
 using nlohmann::json;
 
+json Text(const std::wstring& AText) {
+    return WideToUtf8(AText);
+}
+
 // Text that was not found is null rather than an empty string.
-json TextOrNull(const std::string& AText) {
-    return AText.empty() ? json(nullptr) : json(AText);
+json TextOrNull(const std::wstring& AText) {
+    return AText.empty() ? json(nullptr) : Text(AText);
 }
 
 // "0x800B0109": as the system's documentation writes the codes.
@@ -26,56 +33,70 @@ json AnswerOrNull(const std::optional<bool>& AAnswer) {
     return AAnswer ? json(*AAnswer) : json(nullptr);
 }
 
+json SignatureToJson(const std::optional<TSignatureFacts>& ASignature) {
+    if (!ASignature)
+        return nullptr;
+    return {
+        {"statusCode", ASignature->StatusCode},
+        {"status", Text(ASignature->Status)},
+        {"result", ResultOrNull(ASignature->Result)},
+        {"message", TextOrNull(ASignature->ResultMessage)},
+        {"subject", TextOrNull(ASignature->Subject)},
+        {"issuer", TextOrNull(ASignature->Issuer)},
+        {"serialNumber", TextOrNull(ASignature->SerialNumber)},
+        {"validFrom", TextOrNull(ASignature->ValidFrom)},
+        {"validTo", TextOrNull(ASignature->ValidTo)},
+    };
+}
+
 json FileToJson(const TReportFileFacts& AFile) {
-    json file = {{"name", AFile.Name}, {"path", AFile.Path}, {"present", AFile.Present}};
+    json file = {
+        {"name", Text(AFile.Name)}, {"path", Text(AFile.Path)}, {"present", AFile.Present}};
     if (!AFile.Present)
         return file;
     file["size"] = AFile.Size;
-    file["fileVersion"] = AFile.FileVersion;
-    file["productVersion"] = AFile.ProductVersion;
-    file["sha1"] = AFile.Sha1;
+    file["fileVersion"] = Text(AFile.FileVersion);
+    file["productVersion"] = Text(AFile.ProductVersion);
+    file["sha1"] = Text(AFile.Sha1);
     file["sha256"] = TextOrNull(AFile.Sha256);
-    if (AFile.Checked) {
-        file["signature"] = {
-            {"statusCode", AFile.StatusCode},
-            {"status", AFile.Status},
-            {"result", ResultOrNull(AFile.Result)},
-            {"message", TextOrNull(AFile.ResultMessage)},
-            {"subject", TextOrNull(AFile.Subject)},
-            {"issuer", TextOrNull(AFile.Issuer)},
-            {"serialNumber", TextOrNull(AFile.SerialNumber)},
-            {"validFrom", TextOrNull(AFile.ValidFrom)},
-            {"validTo", TextOrNull(AFile.ValidTo)},
-        };
-    } else {
-        file["signature"] = nullptr;
-    }
+    file["signature"] = SignatureToJson(AFile.Signature);
     return file;
+}
+
+json WindowsToJson(const std::optional<TWindowsFacts>& AWindows) {
+    if (!AWindows)
+        return nullptr;
+    return {{"name", Text(AWindows->Name)},
+            {"version", Text(AWindows->Version)},
+            {"major", AWindows->Major},
+            {"minor", AWindows->Minor},
+            {"build", AWindows->Build}};
 }
 
 } // namespace
 
 std::string ReportFactsToJson(const TReportFacts& AFacts) {
+    const TInstallationFacts& installation = AFacts.Installation;
     json files = json::array();
-    for (const TReportFileFacts& file : AFacts.Files)
+    for (const TReportFileFacts& file : installation.Files)
         files.push_back(FileToJson(file));
+    const TStateFacts state = AFacts.State.value_or(TStateFacts{});
+    const std::optional<TStateVerdict> verdict = StateVerdictOf(state);
     const json document = {
-        {"windows",
-         {{"name", AFacts.WindowsName},
-          {"version", AFacts.WindowsVersion},
-          {"major", AFacts.WindowsMajor},
-          {"minor", AFacts.WindowsMinor},
-          {"build", AFacts.WindowsBuild}}},
-        {"programFolder", AFacts.ProgramFolder},
+        {"windows", WindowsToJson(installation.Windows)},
+        {"programFolder", installation.Windows ? Text(installation.ProgramFolder) : json(nullptr)},
         {"files", files},
         {"state",
-         {{"servicePresence", AnswerOrNull(AFacts.ServicePresence)},
-          {"serviceRunning", AnswerOrNull(AFacts.ServiceRunning)},
-          {"installed", AnswerOrNull(AFacts.Installed)},
-          {"running", AnswerOrNull(AFacts.Running)},
-          {"injected", AnswerOrNull(AFacts.Injected)}}},
-        {"verdict", {{"success", AnswerOrNull(AFacts.VerdictSuccess)}, {"text", AFacts.Verdict}}},
+         {{"servicePresence", AnswerOrNull(state.ServicePresence)},
+          {"serviceRunning", AnswerOrNull(state.ServiceRunning)},
+          {"installed", AnswerOrNull(state.Installed)},
+          {"running", AnswerOrNull(state.Running)},
+          {"injected", AnswerOrNull(state.Injected)}}},
+        {"verdict",
+         {{"success", verdict ? json(verdict->Success) : json(nullptr)},
+          {"text", verdict ? Text(verdict->Text) : json(nullptr)}}},
     };
-    // Text that is not valid UTF-8 is replaced rather than raising.
+    // A lone surrogate became a replacement character on the way to UTF-8;
+    // whatever else is not valid UTF-8 is replaced too rather than raising.
     return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

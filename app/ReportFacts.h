@@ -1,7 +1,10 @@
-// The facts of the start-up report and the state test, as the report mode
-// writes them in JSON: everything the log shows and what a support engineer
-// needs to look the files up (size, SHA-256, the signer in full). Free of
-// platform headers; text is UTF-8.
+// The facts of the start-up report and the state test, gathered once and then
+// rendered twice: as the log's lines (the window, the report mode's text) and
+// as the report mode's JSON document. Free of platform headers.
+//
+// Gathering stops at an error; the facts then hold what was gathered until
+// it, and each renderer writes just that: the log shows the lines it would
+// have shown had it been written question by question.
 #pragma once
 
 #include <cstdint>
@@ -9,42 +12,78 @@
 #include <string>
 #include <vector>
 
+#include "StateTest.h"
+
+// The trust check's status code for a trusted file (tsSuccess); every other
+// status is a failure line.
+inline constexpr int TrustedStatusCode = 0;
+
+struct TSignatureFacts {
+    int StatusCode = 0;
+    std::wstring Status;                 // the words the log writes
+    std::optional<std::uint32_t> Result; // the check's raw result, the reason beside the words
+    std::wstring ResultMessage;          // the system's text for it
+    // The signer's details; empty where the check found none.
+    std::wstring Subject;
+    std::wstring Issuer;
+    std::wstring SerialNumber;
+    std::wstring ValidFrom; // ISO 8601, the machine's local time
+    std::wstring ValidTo;
+};
+
 struct TReportFileFacts {
-    std::string Name;
-    std::string Path;
+    std::wstring Name;
+    std::wstring Path;
     bool Present = false;
     // The rest only for a present file.
     std::uint64_t Size = 0;
-    std::string FileVersion;
-    std::string ProductVersion;
-    std::string Sha1;   // as the log writes it
-    std::string Sha256; // empty when it could not be computed
-    // The signature check; its details are empty where the check found none.
-    bool Checked = false;
-    int StatusCode = 0;
-    std::string Status;                  // the words the log writes
-    std::optional<std::uint32_t> Result; // the check's raw result, the reason beside the words
-    std::string ResultMessage;           // the system's text for it
-    std::string Subject;
-    std::string Issuer;
-    std::string SerialNumber;
-    std::string ValidFrom; // ISO 8601, the machine's local time
-    std::string ValidTo;
+    std::wstring FileVersion;
+    std::wstring ProductVersion;
+    std::wstring Sha1;   // as the log writes it
+    std::wstring Sha256; // empty when it could not be computed
+    // None for a file not checked: missing when its turn came, or the
+    // gathering ended before it.
+    std::optional<TSignatureFacts> Signature;
+};
+
+struct TWindowsFacts {
+    std::wstring Name;    // without numbers
+    std::wstring Version; // as the log writes it, with numbers
+    std::uint32_t Major = 0;
+    std::uint32_t Minor = 0;
+    std::uint32_t Build = 0;
+};
+
+// The installation report, in the order it is gathered.
+struct TInstallationFacts {
+    std::optional<TWindowsFacts> Windows;
+    std::wstring ProgramFolder;          // with Windows
+    std::vector<TReportFileFacts> Files; // in the table's order, as far as gathered
+    bool SignaturesBegun = false;        // every file was looked at; the checks began
+};
+
+// The state test's five answers; the driver's three are asked first.
+struct TStateFacts {
+    std::optional<bool> Installed, Running, Injected;
+    std::optional<bool> ServicePresence, ServiceRunning;
 };
 
 struct TReportFacts {
-    std::string WindowsName;    // without numbers
-    std::string WindowsVersion; // as the log writes it, with numbers
-    std::uint32_t WindowsMajor = 0;
-    std::uint32_t WindowsMinor = 0;
-    std::uint32_t WindowsBuild = 0;
-    std::string ProgramFolder;
-    std::vector<TReportFileFacts> Files;
-    // The state test's five answers, in the order the log writes them.
-    std::optional<bool> ServicePresence, ServiceRunning, Installed, Running, Injected;
-    std::optional<bool> VerdictSuccess;
-    std::string Verdict;
+    TInstallationFacts Installation;
+    // None when the installation report ended in an error: the state test
+    // would not have run after it.
+    std::optional<TStateFacts> State;
 };
 
+// The state test's verdict; none until all five answers are there.
+std::optional<TStateVerdict> StateVerdictOf(const TStateFacts& AFacts);
+
+// The log's lines, each without its line break.
+std::vector<std::wstring> InstallationReportLines(const TInstallationFacts& AFacts);
+std::vector<std::wstring> StateTestLines(const TStateFacts& AFacts);
+std::vector<std::wstring> ReportLines(const TReportFacts& AFacts);
+
 // One JSON document (UTF-8, two-space indentation, ending with a line break).
+// A fact not gathered is null: the Windows block, a state answer, the verdict
+// before all five answers; files not reached are not listed.
 std::string ReportFactsToJson(const TReportFacts& AFacts);

@@ -9,13 +9,12 @@
 
 #include "CommandLineParameters.h"
 #include "CommandLineUse.h"
-#include "FileSha256.h"
-#include "FormDERodos.h"
+#include "ConsoleServices.h"
 #include "Handles.h"
+#include "ReportGathering.h"
 #include "SystemMessage.h"
 #include "WholeOrNothing.h"
 #include "WinText.h"
-#include "WindowsVersion.h"
 
 namespace {
 
@@ -76,36 +75,18 @@ void WriteReport(const std::wstring& APath, const std::string& AText) {
             WideToUtf8(L"Cannot write the report to \"" + APath + L"\". " + SystemMessage(error)));
 }
 
-// What only the JSON holds: the version's name and numbers, each file's size
-// and SHA-256.
-void CompleteFacts(TReportFacts& AFacts) {
-    AFacts.WindowsName = WideToUtf8(WindowsReleaseName(WindowsVersionInfo.dwMajorVersion,
-                                                       WindowsVersionInfo.dwMinorVersion,
-                                                       WindowsVersionInfo.dwBuildNumber));
-    AFacts.WindowsMajor = WindowsVersionInfo.dwMajorVersion;
-    AFacts.WindowsMinor = WindowsVersionInfo.dwMinorVersion;
-    AFacts.WindowsBuild = WindowsVersionInfo.dwBuildNumber;
-    for (TReportFileFacts& file : AFacts.Files) {
-        if (!file.Present)
-            continue;
-        const std::wstring path = Utf8ToWide(file.Path);
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-            file.Size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        file.Sha256 = WideToUtf8(FileSha256(path));
-    }
-}
-
 // The report's text and whether its verdict is a success line.
 std::pair<std::string, bool> ProduceReport(bool AJson) {
     TSystemConsoleServices services;
-    TReportFacts facts;
-    const std::vector<std::wstring> lines = CollectStartUpReport(services, &facts);
-    const bool success = facts.VerdictSuccess.value_or(false);
-    if (!AJson)
-        return {LogLinesToText(lines), success};
-    CompleteFacts(facts);
-    return {ReportFactsToJson(facts), success};
+    const TGathered<TReportFacts> gathered = GatherStartUpFacts(services);
+    if (gathered.Error)
+        std::rethrow_exception(gathered.Error);
+    const std::optional<TStateVerdict> verdict =
+        StateVerdictOf(gathered.Facts.State.value_or(TStateFacts{}));
+    const bool success = verdict && verdict->Success;
+    if (AJson)
+        return {ReportFactsToJson(gathered.Facts), success};
+    return {LogLinesToText(ReportLines(gathered.Facts)), success};
 }
 
 TCLPGroup* GReportGroup = nullptr;

@@ -3,7 +3,7 @@
 #include "StateTest.h"
 
 #include "FormDERodos.h"
-#include "WinText.h"
+#include "ReportGathering.h"
 
 TStateVerdict StateVerdict(bool AInstalled, bool ARunning, bool AInjected) {
     if (AInstalled && ARunning && AInjected)
@@ -18,27 +18,6 @@ TStateVerdict StateVerdict(bool AInstalled, bool ARunning, bool AInjected) {
 }
 
 void TFormDERodos::RunStateTest() {
-    LogSection(L"State Test");
-    // The driver is asked first; its answers are written after the service's.
-    const bool installed = FServices.Hook().IsInjectionDriverInstalled();
-    const bool running = FServices.Hook().IsInjectionDriverRunning();
-    const bool injected = FServices.Hook().IsLibraryInjected();
-    const bool servicePresence = FServices.FileScanServiceExists();
-    LogResult(servicePresence, L"SERVICE PRESENCE");
-    const bool serviceRunning = FServices.FileScanServiceRunning();
-    LogResult(serviceRunning, L"SERVICE RUNNING");
-    LogResult(installed, L"INSTALLED");
-    LogResult(running, L"RUNNING");
-    LogResult(injected, L"INJECTED");
-    const TStateVerdict verdict = StateVerdict(installed, running, injected);
-    LogResult(verdict.Success, verdict.Text);
-    if (FReportFacts) {
-        FReportFacts->ServicePresence = servicePresence;
-        FReportFacts->ServiceRunning = serviceRunning;
-        FReportFacts->Installed = installed;
-        FReportFacts->Running = running;
-        FReportFacts->Injected = injected;
-        FReportFacts->VerdictSuccess = verdict.Success;
-        FReportFacts->Verdict = WideToUtf8(verdict.Text);
-    }
+    const TGathered<TStateFacts> gathered = GatherStateFacts(FServices);
+    AppendReport(StateTestLines(gathered.Facts), gathered.Error);
 }

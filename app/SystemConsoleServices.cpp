@@ -6,6 +6,7 @@
 
 #include "DirectActivation.h"
 #include "FileScanWebClient.h"
+#include "FileSha256.h"
 #include "Handles.h"
 #include "ProductServices.h"
 #include "ProgramPath.h"
@@ -77,6 +78,23 @@ TFileDigest TSystemConsoleServices::DigestFile(const std::wstring& AFilename) {
 
 std::wstring TSystemConsoleServices::DigestToText(const TFileDigest& ADigest) {
     return ::DigestToText(ADigest);
+}
+
+// Detected once at start-up by the module of the Windows version.
+TConsoleServices::TWindowsNumbers TSystemConsoleServices::WindowsVersionNumbers() {
+    return {WindowsVersionInfo.dwMajorVersion, WindowsVersionInfo.dwMinorVersion,
+            WindowsVersionInfo.dwBuildNumber};
+}
+
+std::uint64_t TSystemConsoleServices::FileSize(const std::wstring& APath) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(APath.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::wstring TSystemConsoleServices::FileSha256(const std::wstring& AFilename) {
+    return ::FileSha256(AFilename);
 }
 
 // The trust checker exists from its module's start-up to its shut-down; outside

@@ -1,11 +1,15 @@
 // A scripted fake of the console's seam: each operation answers from a script
 // and is recorded in order, so console tests read like the behaviour they pin.
+// The start-up report asks the state test's questions on a thread of their
+// own: the record and the script are shared under a lock.
 #pragma once
 
 #include <cwctype>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -45,37 +49,47 @@ public:
         std::wstring FileVersion = L"2.7.3.118";
         std::wstring ProductVersion = L"2.7.0.0";
         std::uint8_t DigestByte = 0; // every byte of the digest
+        std::uint64_t Size = 78622;
+        std::wstring Sha256 = std::wstring(64, L'5');
         TTrustStatus Status = tsSuccess;
         std::wstring Subject = L"Quorvane Tessit Limited";
     };
     std::map<std::wstring, TFile> Files;
     std::wstring WindowsName = L"Windows 10, Version 22H2 [10.0.19045]";
+    TWindowsNumbers WindowsNumbers = {10, 0, 19045};
     // Run when the Windows name is asked, before it is answered.
     std::function<void()> OnWindowsVersionName;
 
     bool FileExists(const std::wstring& APath) override {
-        Calls.push_back("FileExists");
+        Record("FileExists");
         return Files.count(ExtractFileName(APath)) > 0;
     }
     std::wstring WindowsVersionName(bool AWithNumbers) override {
-        Calls.push_back("WindowsVersionName");
+        Record("WindowsVersionName");
         if (OnWindowsVersionName)
             OnWindowsVersionName();
         return AWithNumbers ? WindowsName : L"(without numbers)";
     }
     std::wstring ReadFileVersion(const std::wstring& APath) override {
-        Calls.push_back("ReadFileVersion");
-        return File(APath).FileVersion;
+        return Read("ReadFileVersion", APath).FileVersion;
     }
     std::wstring ReadProductVersion(const std::wstring& APath) override {
-        Calls.push_back("ReadProductVersion");
-        return File(APath).ProductVersion;
+        return Read("ReadProductVersion", APath).ProductVersion;
     }
     TFileDigest DigestFile(const std::wstring& APath) override {
-        Calls.push_back("DigestFile");
         TFileDigest digest;
-        digest.fill(File(APath).DigestByte);
+        digest.fill(Read("DigestFile", APath).DigestByte);
         return digest;
+    }
+    TWindowsNumbers WindowsVersionNumbers() override {
+        Record("WindowsVersionNumbers");
+        return WindowsNumbers;
+    }
+    std::uint64_t FileSize(const std::wstring& APath) override {
+        return Read("FileSize", APath).Size;
+    }
+    std::wstring FileSha256(const std::wstring& APath) override {
+        return Read("FileSha256", APath).Sha256;
     }
     // In upper case: the report writes it in lower case whatever it gets.
     std::wstring DigestToText(const TFileDigest& ADigest) override {
@@ -85,10 +99,10 @@ public:
         return text;
     }
     void SetTrustRetrieveProperties(TCertificateFields AFields) override {
-        Calls.push_back("SetTrustRetrieveProperties " + std::to_string(AFields.Bits));
+        Record("SetTrustRetrieveProperties", " " + std::to_string(AFields.Bits));
     }
     TTrustStatus CheckFileTrust(const std::wstring& APath) override {
-        Calls.push_back("CheckFileTrust");
+        Record("CheckFileTrust");
         FSubject = File(APath).Subject;
         return File(APath).Status;
     }
@@ -132,9 +146,24 @@ protected:
         return file->second;
     }
 
+    // The file at APath, once AOperation on it is recorded.
+    const TFile& Read(const std::string& AOperation, const std::wstring& APath) {
+        Record(AOperation);
+        return File(APath);
+    }
+
 private:
     std::wstring FSubject;
 };
 
 // The real form's writers, its lines kept instead of shown.
-using TLogForm = TCollectingForm;
+class TLogForm : public TFormDERodos {
+public:
+    using TFormDERodos::TFormDERodos;
+    std::vector<std::wstring> Lines;
+
+protected:
+    void AppendLines(const std::vector<std::wstring>& ALines) override {
+        Lines.insert(Lines.end(), ALines.begin(), ALines.end());
+    }
+};

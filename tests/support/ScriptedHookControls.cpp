@@ -2,10 +2,16 @@
 
 #include <stdexcept>
 
-bool TScriptedHookControls::Ask(const std::string& AOperation) {
-    Calls.push_back(AOperation);
+void TScriptedHookControls::Record(const std::string& AOperation, const std::string& ADetail) {
+    const std::lock_guard<std::mutex> lock(*FLock);
+    Calls.push_back(AOperation + ADetail);
     if (Raising.count(AOperation))
         throw std::runtime_error(AOperation + " failed on purpose");
+}
+
+bool TScriptedHookControls::Ask(const std::string& AOperation) {
+    Record(AOperation);
+    const std::lock_guard<std::mutex> lock(*FLock);
     bool answer = false;
     std::deque<bool>& next = Next[AOperation];
     if (!next.empty()) {

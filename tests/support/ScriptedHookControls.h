@@ -1,13 +1,18 @@
 // The one scripted fake of the hook controls: each operation answers from a
 // script and is recorded in order by its name, so tests read like the
 // behaviour they pin. A fake of more than the controls scripts its own
-// operations with Ask, and one list holds the calls of both in their order.
+// operations with Ask (or Record, for one that answers no yes or no), and one
+// list holds the calls of both in their order. Calls may come from two threads
+// at once (the start-up report asks the state test's questions beside the
+// report's): the record and the script are shared under a lock.
 #pragma once
 
 #include <windows.h>
 
 #include <deque>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,4 +46,10 @@ public:
 
     // Records AOperation and answers it from the script (or raises).
     bool Ask(const std::string& AOperation);
+    // Records AOperation (with ADetail) and raises when it is to raise.
+    void Record(const std::string& AOperation, const std::string& ADetail = {});
+
+private:
+    // Shared by copies, so that a fake stays copyable.
+    std::shared_ptr<std::mutex> FLock = std::make_shared<std::mutex>();
 };

@@ -1,0 +1,141 @@
+#include "ReportGathering.h"
+
+#include <cwchar>
+#include <cwctype>
+#include <iterator>
+#include <thread>
+#include <utility>
+
+#include "LiveProtectionFiles.h"
+#include "ProgramPath.h"
+#include "WindowsVersion.h"
+
+namespace {
+
+static_assert(TrustedStatusCode == tsSuccess);
+
+std::wstring LowerCase(std::wstring AText) {
+    for (wchar_t& character : AText)
+        character = static_cast<wchar_t>(std::towlower(character));
+    return AText;
+}
+
+// The certificate's dates as the report shows them: the machine's local time,
+// so without a zone designator.
+std::wstring IsoDateTime(const TDateTime& AValue) {
+    if (AValue.IsZero())
+        return {};
+    wchar_t text[32];
+    std::swprintf(text, std::size(text), L"%04u-%02u-%02uT%02u:%02u:%02u", AValue.Year,
+                  AValue.Month, AValue.Day, AValue.Hour, AValue.Minute, AValue.Second);
+    return text;
+}
+
+TWindowsFacts WindowsFacts(TConsoleServices& AServices) {
+    TWindowsFacts windows;
+    windows.Version = AServices.WindowsVersionName(true);
+    const TConsoleServices::TWindowsNumbers numbers = AServices.WindowsVersionNumbers();
+    windows.Name = WindowsReleaseName(numbers.Major, numbers.Minor, numbers.Build);
+    windows.Major = numbers.Major;
+    windows.Minor = numbers.Minor;
+    windows.Build = numbers.Build;
+    return windows;
+}
+
+// The Versions block's facts of one file.
+TReportFileFacts FileFacts(TConsoleServices& AServices, size_t AIndex) {
+    TReportFileFacts file;
+    file.Name = LiveProtectionFiles[AIndex];
+    file.Path = LiveProtectionFilePath(AIndex);
+    if (!AServices.FileExists(file.Path))
+        return file;
+    file.FileVersion = AServices.ReadFileVersion(file.Path);
+    file.ProductVersion = AServices.ReadProductVersion(file.Path);
+    file.Sha1 = LowerCase(AServices.DigestToText(AServices.DigestFile(file.Path)));
+    file.Size = AServices.FileSize(file.Path);
+    file.Sha256 = AServices.FileSha256(file.Path);
+    file.Present = true;
+    return file;
+}
+
+// The check of one file and what it left in the trust checker.
+TSignatureFacts SignatureFacts(TConsoleServices& AServices, const std::wstring& APath) {
+    TSignatureFacts signature;
+    const TTrustStatus status = AServices.CheckFileTrust(APath);
+    signature.StatusCode = static_cast<int>(status);
+    signature.Status = AServices.TrustStatusToText(status);
+    signature.Subject = AServices.TrustSubjectName();
+    if (const auto result = AServices.TrustResult()) {
+        signature.Result = static_cast<std::uint32_t>(result->Code);
+        signature.ResultMessage = result->Message;
+    }
+    const TConsoleServices::TSignerDetails signer = AServices.TrustSignerDetails();
+    signature.Issuer = signer.Issuer;
+    signature.SerialNumber = signer.SerialNumber;
+    signature.ValidFrom = IsoDateTime(signer.ValidFrom);
+    signature.ValidTo = IsoDateTime(signer.ValidTo);
+    return signature;
+}
+
+void GatherInstallation(TConsoleServices& AServices, TInstallationFacts& AFacts) {
+    AFacts.Windows = WindowsFacts(AServices);
+    AFacts.ProgramFolder = ProgramFolder();
+    for (size_t index = 0; index < LiveProtectionFiles.size(); ++index)
+        AFacts.Files.push_back(FileFacts(AServices, index));
+
+    AFacts.SignaturesBegun = true;
+    AServices.SetTrustRetrieveProperties(TCertificateFields::All());
+    for (TReportFileFacts& file : AFacts.Files) {
+        // Asked again: the Versions block may have been written long before.
+        if (AServices.FileExists(file.Path))
+            file.Signature = SignatureFacts(AServices, file.Path);
+    }
+}
+
+void GatherState(TConsoleServices& AServices, TStateFacts& AFacts) {
+    AFacts.Installed = AServices.Hook().IsInjectionDriverInstalled();
+    AFacts.Running = AServices.Hook().IsInjectionDriverRunning();
+    AFacts.Injected = AServices.Hook().IsLibraryInjected();
+    AFacts.ServicePresence = AServices.FileScanServiceExists();
+    AFacts.ServiceRunning = AServices.FileScanServiceRunning();
+}
+
+// Runs AGather on the facts and keeps the error that ends it.
+template <class TFacts>
+TGathered<TFacts> GatherKeepingError(TConsoleServices& AServices,
+                                     void (*AGather)(TConsoleServices&, TFacts&)) {
+    TGathered<TFacts> gathered;
+    try {
+        AGather(AServices, gathered.Facts);
+    } catch (...) {
+        gathered.Error = std::current_exception();
+    }
+    return gathered;
+}
+
+} // namespace
+
+TGathered<TInstallationFacts> GatherInstallationFacts(TConsoleServices& AServices) {
+    return GatherKeepingError(AServices, &GatherInstallation);
+}
+
+TGathered<TStateFacts> GatherStateFacts(TConsoleServices& AServices) {
+    return GatherKeepingError(AServices, &GatherState);
+}
+
+TGathered<TReportFacts> GatherStartUpFacts(TConsoleServices& AServices) {
+    TGathered<TStateFacts> state;
+    TGathered<TInstallationFacts> installation;
+    {
+        std::jthread asking([&state, &AServices] { state = GatherStateFacts(AServices); });
+        installation = GatherInstallationFacts(AServices);
+    }
+    TGathered<TReportFacts> report;
+    report.Facts.Installation = std::move(installation.Facts);
+    report.Error = installation.Error;
+    if (!report.Error) {
+        report.Facts.State = std::move(state.Facts);
+        report.Error = state.Error;
+    }
+    return report;
+}

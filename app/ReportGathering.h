@@ -1,0 +1,23 @@
+// The start-up report's and the state test's facts, asked of the console's
+// seam in the order the log writes them (the state test asks the driver
+// first). Nothing is written here: the caller renders the facts.
+#pragma once
+
+#include <exception>
+
+#include "ConsoleServices.h"
+#include "ReportFacts.h"
+
+// Facts as far as they were gathered, and the error that ended the
+// gathering early (none when it went through).
+template <class TFacts> struct TGathered {
+    TFacts Facts;
+    std::exception_ptr Error;
+};
+
+TGathered<TInstallationFacts> GatherInstallationFacts(TConsoleServices& AServices);
+TGathered<TStateFacts> GatherStateFacts(TConsoleServices& AServices);
+// Both, the state test's questions asked beside the installation report's
+// on a thread of their own; they share nothing. An error in the
+// installation report leaves the state test out, as if it had not run.
+TGathered<TReportFacts> GatherStartUpFacts(TConsoleServices& AServices);

@@ -1,0 +1,96 @@
+// The facts as the log's lines: the start-up report's three blocks and the
+// state test's eight lines, each line as far as its facts were gathered.
+#include "ReportFacts.h"
+
+namespace {
+
+// The log writers' forms of a line (ConsoleLog.h), here as data.
+void Section(std::vector<std::wstring>& ALines, const std::wstring& ATitle) {
+    ALines.emplace_back();
+    ALines.push_back(L"[ " + ATitle + L" ]");
+}
+
+std::wstring Info(const std::wstring& AText) {
+    return L"[i] " + AText;
+}
+
+std::wstring Result(bool AOk, const std::wstring& AText) {
+    return (AOk ? L"[+] " : L"[-] ") + AText;
+}
+
+// As "%*s" formats: right-aligned in AWidth characters, never cut.
+std::wstring RightAligned(const std::wstring& AText, size_t AWidth) {
+    return AText.size() < AWidth ? std::wstring(AWidth - AText.size(), L' ') + AText : AText;
+}
+
+} // namespace
+
+std::vector<std::wstring> InstallationReportLines(const TInstallationFacts& AFacts) {
+    std::vector<std::wstring> lines;
+    // The section comes before its first question, so an error in that
+    // question still leaves the section's title.
+    Section(lines, L"Windows");
+    if (!AFacts.Windows)
+        return lines;
+    lines.push_back(Info(L"Windows Version: " + AFacts.Windows->Version));
+    lines.push_back(Info(AFacts.ProgramFolder));
+
+    Section(lines, L"Versions");
+    for (const TReportFileFacts& file : AFacts.Files) {
+        if (!file.Present) {
+            lines.push_back(Result(false, L"Missing file: " + file.Path));
+            continue;
+        }
+        // "%20s - file %10s product %10s hash %s"
+        lines.push_back(Info(RightAligned(file.Name, 20) + L" - file " +
+                             RightAligned(file.FileVersion, 10) + L" product " +
+                             RightAligned(file.ProductVersion, 10) + L" hash " + file.Sha1));
+    }
+    if (!AFacts.SignaturesBegun)
+        return lines;
+
+    Section(lines, L"Signature Test");
+    for (const TReportFileFacts& file : AFacts.Files) {
+        if (!file.Signature)
+            continue;
+        // "%20s - %s - subject %s"
+        lines.push_back(Result(file.Signature->StatusCode == TrustedStatusCode,
+                               RightAligned(file.Name, 20) + L" - " + file.Signature->Status +
+                                   L" - subject " + file.Signature->Subject));
+    }
+    return lines;
+}
+
+std::optional<TStateVerdict> StateVerdictOf(const TStateFacts& AFacts) {
+    if (!AFacts.Installed || !AFacts.Running || !AFacts.Injected || !AFacts.ServicePresence ||
+        !AFacts.ServiceRunning)
+        return std::nullopt;
+    return StateVerdict(*AFacts.Installed, *AFacts.Running, *AFacts.Injected);
+}
+
+std::vector<std::wstring> StateTestLines(const TStateFacts& AFacts) {
+    std::vector<std::wstring> lines;
+    Section(lines, L"State Test");
+    // The driver's answers were asked first but are written after the
+    // service's; each line stands where the log had it.
+    if (AFacts.ServicePresence)
+        lines.push_back(Result(*AFacts.ServicePresence, L"SERVICE PRESENCE"));
+    const std::optional<TStateVerdict> verdict = StateVerdictOf(AFacts);
+    if (!verdict)
+        return lines;
+    lines.push_back(Result(*AFacts.ServiceRunning, L"SERVICE RUNNING"));
+    lines.push_back(Result(*AFacts.Installed, L"INSTALLED"));
+    lines.push_back(Result(*AFacts.Running, L"RUNNING"));
+    lines.push_back(Result(*AFacts.Injected, L"INJECTED"));
+    lines.push_back(Result(verdict->Success, verdict->Text));
+    return lines;
+}
+
+std::vector<std::wstring> ReportLines(const TReportFacts& AFacts) {
+    std::vector<std::wstring> lines = InstallationReportLines(AFacts.Installation);
+    if (AFacts.State) {
+        const std::vector<std::wstring> state = StateTestLines(*AFacts.State);
+        lines.insert(lines.end(), state.begin(), state.end());
+    }
+    return lines;
+}

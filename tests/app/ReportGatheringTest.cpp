@@ -1,0 +1,127 @@
+// The start-up facts as the console's seam answers them: what only the JSON
+// shows, an error part-way through (the log then holds the lines of what was
+// gathered, and the error passes on), and the state test asked beside the
+// installation report.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "FakeConsoleServices.h"
+#include "LiveProtectionFiles.h"
+#include "ProgramPath.h"
+#include "ReportGathering.h"
+
+namespace {
+
+TFakeConsoleServices AllEightFiles() {
+    TFakeConsoleServices services;
+    for (const wchar_t* name : LiveProtectionFiles)
+        services.Files[name];
+    return services;
+}
+
+TEST(ReportGathering, TheJsonsOwnFactsComeThroughTheSeam) {
+    TFakeConsoleServices services = AllEightFiles();
+    services.Files.erase(L"QVHook64.dll");
+    services.Files[L"QVHook32.dll"].Size = 0x1'0000'0001;
+    services.Files[L"QVHook32.dll"].Sha256 = L"";
+    services.WindowsNumbers = {10, 0, 19045};
+
+    const TGathered<TInstallationFacts> gathered = GatherInstallationFacts(services);
+    ASSERT_FALSE(gathered.Error);
+    const TInstallationFacts& facts = gathered.Facts;
+    ASSERT_TRUE(facts.Windows);
+    EXPECT_EQ(facts.Windows->Name, L"Windows 10, Version 22H2");
+    EXPECT_EQ(facts.Windows->Version, services.WindowsName);
+    EXPECT_EQ(facts.Windows->Major, 10u);
+    EXPECT_EQ(facts.Windows->Build, 19045u);
+    ASSERT_EQ(facts.Files.size(), LiveProtectionFiles.size());
+    EXPECT_EQ(facts.Files[0].Size, TFakeConsoleServices::TFile{}.Size);
+    EXPECT_EQ(facts.Files[0].Sha256, TFakeConsoleServices::TFile{}.Sha256);
+    EXPECT_EQ(facts.Files[1].Size, 0x1'0000'0001u);
+    EXPECT_EQ(facts.Files[1].Sha256, L"");
+    EXPECT_FALSE(facts.Files[2].Present);
+    EXPECT_FALSE(facts.Files[2].Signature);
+    EXPECT_EQ(facts.Files[2].Path, ProgramFolder() + L"QVHook64.dll");
+    ASSERT_TRUE(facts.Files[3].Signature);
+    EXPECT_EQ(facts.Files[3].Signature->Subject, L"Quorvane Tessit Limited");
+}
+
+// What the log holds when a question raises: the lines of the facts gathered
+// until then; the error passes on to the window's error box.
+TEST(ReportGathering, AnErrorPartWayLeavesTheLinesGatheredUntilThen) {
+    struct TCase {
+        const char* Raising;
+        size_t Lines;
+        std::wstring LastLine;
+    };
+    const TCase cases[] = {
+        // The first file is missing, so the second file's reading raises.
+        {"ReadProductVersion", 7, L"[-] Missing file: " + ProgramFolder() + L"QVFSSvc.exe"},
+        {"FileSha256", 7, L"[-] Missing file: " + ProgramFolder() + L"QVFSSvc.exe"},
+        {"SetTrustRetrieveProperties", 16, L"[ Signature Test ]"},
+        {"CheckFileTrust", 16, L"[ Signature Test ]"},
+    };
+    for (const TCase& row : cases) {
+        TFakeConsoleServices services = AllEightFiles();
+        services.Files.erase(L"QVFSSvc.exe");
+        services.Raising.insert(row.Raising);
+        TLogForm form(services);
+        EXPECT_THROW(form.ReportInstallation(), std::runtime_error) << row.Raising;
+        ASSERT_EQ(form.Lines.size(), row.Lines) << row.Raising;
+        EXPECT_EQ(form.Lines.back(), row.LastLine) << row.Raising;
+    }
+
+    TFakeConsoleServices services;
+    services.Raising.insert("FileScanServiceRunning");
+    services.Standing["FileScanServiceExists"] = true;
+    TLogForm form(services);
+    EXPECT_THROW(form.RunStateTest(), std::runtime_error);
+    EXPECT_EQ(form.Lines,
+              (std::vector<std::wstring>{L"", L"[ State Test ]", L"[+] SERVICE PRESENCE"}));
+}
+
+TEST(ReportGathering, AtStartUpTheStateTestFollowsAWholeInstallationReportOnly) {
+    {
+        TFakeConsoleServices services = AllEightFiles();
+        services.Standing["IsInjectionDriverInstalled"] = true;
+        const TGathered<TReportFacts> gathered = GatherStartUpFacts(services);
+        EXPECT_FALSE(gathered.Error);
+        const std::vector<std::wstring> lines = ReportLines(gathered.Facts);
+        ASSERT_EQ(lines.size(), 32u);
+        EXPECT_EQ(lines[24], L"");
+        EXPECT_EQ(lines[25], L"[ State Test ]");
+        EXPECT_EQ(lines[28], L"[+] INSTALLED");
+        EXPECT_EQ(lines[31], L"[-] Live Protection is installed, but not running!");
+    }
+    {
+        // The state test's error comes after the whole report and its lines.
+        TFakeConsoleServices services = AllEightFiles();
+        services.Raising.insert("FileScanServiceExists");
+        const TGathered<TReportFacts> gathered = GatherStartUpFacts(services);
+        EXPECT_TRUE(gathered.Error);
+        const std::vector<std::wstring> lines = ReportLines(gathered.Facts);
+        ASSERT_EQ(lines.size(), 26u);
+        EXPECT_EQ(lines.back(), L"[ State Test ]");
+    }
+    {
+        // The report's error ends the start-up report: the state test, asked
+        // beside it, is not shown.
+        TFakeConsoleServices services = AllEightFiles();
+        services.Raising.insert("CheckFileTrust");
+        services.Raising.insert("FileScanServiceRunning");
+        const TGathered<TReportFacts> gathered = GatherStartUpFacts(services);
+        ASSERT_TRUE(gathered.Error);
+        EXPECT_FALSE(gathered.Facts.State);
+        try {
+            std::rethrow_exception(gathered.Error);
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(error.what(), "CheckFileTrust failed on purpose");
+        }
+        EXPECT_EQ(ReportLines(gathered.Facts).back(), L"[ Signature Test ]");
+    }
+}
+
+} // namespace
