@@ -1,4 +1,4 @@
-#include "AlternativeFiles.h"
+#include "app/AlternativeFiles.h"
 
 #include <windows.h>
 
@@ -14,16 +14,16 @@
 #include <string_view>
 #include <vector>
 
-#include "DirectActivation.h"
-#include "FormDERodos.h"
-#include "Handles.h"
-#include "LiveProtectionFiles.h"
-#include "PEImage.h"
-#include "ProgramPath.h"
-#include "SystemMessage.h"
-#include "Translate.h"
-#include "WholeOrNothing.h"
-#include "WinText.h"
+#include "app/FormDERodos.h"
+#include "app/LiveProtectionFiles.h"
+#include "diagnostics/Translate.h"
+#include "fileinfo/PEImage.h"
+#include "hook/DirectActivation.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
+#include "platform/SystemMessage.h"
+#include "platform/WholeOrNothing.h"
+#include "platform/WinText.h"
 
 namespace {
 

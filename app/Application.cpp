@@ -1,6 +1,6 @@
-#include "Application.h"
+#include "app/Application.h"
 
-#include "WinText.h"
+#include "platform/WinText.h"
 
 std::wstring ExceptionText(const std::exception& AError) {
     return Utf8ToWide(AError.what());

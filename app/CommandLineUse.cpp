@@ -1,11 +1,11 @@
-#include "CommandLineUse.h"
+#include "app/CommandLineUse.h"
 
 #include <algorithm>
 #include <optional>
 
-#include "CommandLineParameters.h"
-#include "CommandLineSwitch.h"
-#include "WinText.h"
+#include "diagnostics/CommandLineParameters.h"
+#include "diagnostics/CommandLineSwitch.h"
+#include "platform/WinText.h"
 
 namespace {
 

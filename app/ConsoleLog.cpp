@@ -1,4 +1,4 @@
-#include "ConsoleLog.h"
+#include "app/ConsoleLog.h"
 
 void TConsoleLog::LogSection(const std::wstring& ATitle) {
     AppendLine(L"");

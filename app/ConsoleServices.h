@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 
-#include "FileDigest.h"
-#include "HookControls.h"
-#include "MemoryStream.h"
-#include "TrustChecker.h"
+#include "download/MemoryStream.h"
+#include "fileinfo/FileDigest.h"
+#include "fileinfo/TrustChecker.h"
+#include "hook/HookControls.h"
 
 class TConsoleServices {
 public:

@@ -3,14 +3,14 @@
 // follows when the window's start-up ends the program before it shows.
 #include <windows.h>
 
-#include "AlternativeFiles.h"
-#include "Application.h"
-#include "ConsoleServices.h"
-#include "FormDERodos.h"
-#include "LibrarySearch.h"
-#include "CommandLineParameters.h"
-#include "Modules.h"
-#include "ReportMode.h"
+#include "app/AlternativeFiles.h"
+#include "app/Application.h"
+#include "app/ConsoleServices.h"
+#include "app/FormDERodos.h"
+#include "app/LibrarySearch.h"
+#include "app/Modules.h"
+#include "app/ReportMode.h"
+#include "diagnostics/CommandLineParameters.h"
 
 // The program's threads: what each may touch and who joins it. Every thread
 // the program starts is a std::jthread; none is detached while its owner can

@@ -1,10 +1,10 @@
 // The console twin's entry: the report and the help page, nothing else. As a
 // console program it is waited for by cmd and PowerShell, which hand it their
 // standard handles and see its exit code; it opens no window and no box.
-#include "LibrarySearch.h"
-#include "CommandLineParameters.h"
-#include "Modules.h"
-#include "ReportMode.h"
+#include "app/LibrarySearch.h"
+#include "app/Modules.h"
+#include "app/ReportMode.h"
+#include "diagnostics/CommandLineParameters.h"
 
 int wmain() {
     // As in the window's entry: before any library is looked for.

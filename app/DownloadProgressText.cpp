@@ -1,4 +1,4 @@
-#include "DownloadProgressText.h"
+#include "app/DownloadProgressText.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,10 +1,10 @@
-#include "FormDERodos.h"
+#include "app/FormDERodos.h"
 
 #include <commctrl.h>
 
-#include "Application.h"
-#include "DownloadProgressText.h"
-#include "ReportGathering.h"
+#include "app/Application.h"
+#include "app/DownloadProgressText.h"
+#include "app/ReportGathering.h"
 
 TFormDERodos* FormDERodos = nullptr;
 

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "ConsoleLog.h"
-#include "ConsoleServices.h"
-#include "FormLayout.h"
-#include "Handles.h"
-#include "MemoryStream.h"
-#include "TaskbarProgress.h"
+#include "app/ConsoleLog.h"
+#include "app/ConsoleServices.h"
+#include "app/FormLayout.h"
+#include "app/TaskbarProgress.h"
+#include "download/MemoryStream.h"
+#include "platform/Handles.h"
 
 struct TSingleStep;
 

@@ -1,7 +1,7 @@
 // The installation report in the window's log: its facts gathered, then
 // written as lines.
-#include "FormDERodos.h"
-#include "ReportGathering.h"
+#include "app/FormDERodos.h"
+#include "app/ReportGathering.h"
 
 void TFormDERodos::ReportInstallation() {
     const TGathered<TInstallationFacts> gathered = GatherInstallationFacts(FServices);

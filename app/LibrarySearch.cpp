@@ -1,4 +1,4 @@
-#include "LibrarySearch.h"
+#include "app/LibrarySearch.h"
 
 #include <windows.h>
 

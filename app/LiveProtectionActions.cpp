@@ -5,8 +5,8 @@
 #include <array>
 #include <exception>
 
-#include "DirectActivation.h"
-#include "FormDERodos.h"
+#include "app/FormDERodos.h"
+#include "hook/DirectActivation.h"
 
 // A button that takes one step: its operations (true when the step
 // succeeded), the lines that report a failure, and whether a driver Windows

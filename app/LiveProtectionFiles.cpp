@@ -1,6 +1,6 @@
-#include "LiveProtectionFiles.h"
+#include "app/LiveProtectionFiles.h"
 
-#include "ProgramPath.h"
+#include "platform/ProgramPath.h"
 
 std::wstring LiveProtectionFilePath(size_t AIndex) {
     return ProgramFolder() + LiveProtectionFiles.at(AIndex);

@@ -1,4 +1,4 @@
-#include "Modules.h"
+#include "app/Modules.h"
 
 #include <utility>
 

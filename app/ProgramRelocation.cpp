@@ -1,14 +1,14 @@
-#include "ProgramRelocation.h"
+#include "app/ProgramRelocation.h"
 
 #include <shellapi.h>
 
-#include "AlternativeFiles.h"
-#include "FormDERodos.h"
-#include "Handles.h"
-#include "LiveProtectionFiles.h"
-#include "ProgramPath.h"
-#include "RegistryValue.h"
-#include "SystemMessage.h"
+#include "app/AlternativeFiles.h"
+#include "app/FormDERodos.h"
+#include "app/LiveProtectionFiles.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
+#include "platform/RegistryValue.h"
+#include "platform/SystemMessage.h"
 
 TRelocation CheckProgramFolder(TRelocationSystem& ASystem, const std::wstring& AProgramFileName) {
     if (ASystem.FileExists(ExtractFilePath(AProgramFileName) + LiveProtectionFiles[0]))

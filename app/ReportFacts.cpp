@@ -1,11 +1,11 @@
 // The facts as the report mode's JSON document.
-#include "ReportFacts.h"
+#include "app/ReportFacts.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
 
-#include "WinText.h"
+#include "platform/WinText.h"
 
 namespace {
 

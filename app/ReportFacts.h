@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "StateTest.h"
+#include "app/StateTest.h"
 
 // The trust check's status code for a trusted file (tsSuccess); every other
 // status is a failure line.

@@ -1,4 +1,4 @@
-#include "ReportGathering.h"
+#include "app/ReportGathering.h"
 
 #include <cwchar>
 #include <cwctype>
@@ -6,9 +6,9 @@
 #include <thread>
 #include <utility>
 
-#include "LiveProtectionFiles.h"
-#include "ProgramPath.h"
-#include "WindowsVersion.h"
+#include "app/LiveProtectionFiles.h"
+#include "fileinfo/WindowsVersion.h"
+#include "platform/ProgramPath.h"
 
 namespace {
 
@@ -134,7 +134,7 @@ TGathered<TReportFacts> GatherStartUpFacts(TConsoleServices& AServices) {
     report.Facts.Installation = std::move(installation.Facts);
     report.Error = installation.Error;
     if (!report.Error) {
-        report.Facts.State = std::move(state.Facts);
+        report.Facts.State = state.Facts;
         report.Error = state.Error;
     }
     return report;

@@ -5,8 +5,8 @@
 
 #include <exception>
 
-#include "ConsoleServices.h"
-#include "ReportFacts.h"
+#include "app/ConsoleServices.h"
+#include "app/ReportFacts.h"
 
 // Facts as far as they were gathered, and the error that ended the
 // gathering early (none when it went through).

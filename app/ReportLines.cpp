@@ -1,6 +1,6 @@
 // The facts as the log's lines: the start-up report's three blocks and the
 // state test's eight lines, each line as far as its facts were gathered.
-#include "ReportFacts.h"
+#include "app/ReportFacts.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ReportMode.h"
+#include "app/ReportMode.h"
 
 #include <windows.h>
 
@@ -7,14 +7,14 @@
 #include <stdexcept>
 #include <utility>
 
-#include "CommandLineParameters.h"
-#include "CommandLineUse.h"
-#include "ConsoleServices.h"
-#include "Handles.h"
-#include "ReportGathering.h"
-#include "SystemMessage.h"
-#include "WholeOrNothing.h"
-#include "WinText.h"
+#include "app/CommandLineUse.h"
+#include "app/ConsoleServices.h"
+#include "app/ReportGathering.h"
+#include "diagnostics/CommandLineParameters.h"
+#include "platform/Handles.h"
+#include "platform/SystemMessage.h"
+#include "platform/WholeOrNothing.h"
+#include "platform/WinText.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Modules.h"
+#include "app/Modules.h"
 
 struct TReportRequest {
     std::wstring Path; // "-" for standard output

@@ -1,9 +1,9 @@
 // The state test: the present state of Live Protection as a "State Test"
 // section of eight lines, every question asked afresh.
-#include "StateTest.h"
+#include "app/StateTest.h"
 
-#include "FormDERodos.h"
-#include "ReportGathering.h"
+#include "app/FormDERodos.h"
+#include "app/ReportGathering.h"
 
 TStateVerdict StateVerdict(bool AInstalled, bool ARunning, bool AInjected) {
     if (AInstalled && ARunning && AInjected)

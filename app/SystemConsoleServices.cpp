@@ -1,20 +1,20 @@
 // The console's operations bound to the product hook, the file-scan service
 // and its loopback commands, the file identity operations and the download client.
-#include "ConsoleServices.h"
+#include "app/ConsoleServices.h"
 
 #include <windows.h>
 
-#include "DirectActivation.h"
-#include "FileScanWebClient.h"
-#include "FileSha256.h"
-#include "Handles.h"
-#include "ProductServices.h"
-#include "ProgramPath.h"
-#include "TrustCheckerInitialized.h"
-#include "VersionReader.h"
-#include "VexloHook.h"
-#include "WinINet.h"
-#include "WindowsVersion.h"
+#include "download/WinINet.h"
+#include "fileinfo/FileSha256.h"
+#include "fileinfo/TrustCheckerInitialized.h"
+#include "fileinfo/VersionReader.h"
+#include "fileinfo/WindowsVersion.h"
+#include "hook/DirectActivation.h"
+#include "hook/VexloHook.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
+#include "services/ProductServices.h"
+#include "webclient/FileScanWebClient.h"
 
 // HookInstance raises std::logic_error outside the program's run.
 THookControls& TSystemConsoleServices::Hook() {

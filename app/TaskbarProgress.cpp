@@ -1,8 +1,8 @@
-#include "TaskbarProgress.h"
+#include "app/TaskbarProgress.h"
 
 #include <shobjidl.h>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 struct TTaskbarProgress::TState {
     // The window's thread joins a single-threaded apartment for the taskbar

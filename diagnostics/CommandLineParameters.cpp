@@ -1,13 +1,13 @@
-#include "CommandLineParameters.h"
+#include "diagnostics/CommandLineParameters.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdlib>
 
-#include "CommandLineSwitch.h"
-#include "Handles.h"
-#include "WinText.h"
+#include "diagnostics/CommandLineSwitch.h"
+#include "platform/Handles.h"
+#include "platform/WinText.h"
 
 namespace {
 

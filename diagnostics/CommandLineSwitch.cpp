@@ -1,6 +1,6 @@
-#include "CommandLineSwitch.h"
+#include "diagnostics/CommandLineSwitch.h"
 
-#include "WinText.h"
+#include "platform/WinText.h"
 
 bool IsCmdLineSwitch(std::wstring_view AArgument, std::wstring_view AWord) {
     return !AArgument.empty() && (AArgument[0] == L'-' || AArgument[0] == L'/') &&

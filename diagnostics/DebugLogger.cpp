@@ -1,15 +1,15 @@
-#include "DebugLogger.h"
+#include "diagnostics/DebugLogger.h"
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
 
-#include "ProgramPath.h"
-#include "SystemMessage.h"
-#include "WinText.h"
+#include "platform/ProgramPath.h"
+#include "platform/SystemMessage.h"
+#include "platform/WinText.h"
 
 namespace {
 

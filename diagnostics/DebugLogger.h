@@ -15,7 +15,7 @@
 #include <variant>
 #include <vector>
 
-#include "MultiReadExclusiveWriteSynchronizer.h"
+#include "platform/MultiReadExclusiveWriteSynchronizer.h"
 
 // Severity of an event. The order matters: the level test compares ordinals.
 enum TDebugLevel {

@@ -1,9 +1,9 @@
-#include "FailedCall.h"
+#include "diagnostics/FailedCall.h"
 
 #include <windows.h>
 
-#include "DebugLogger.h"
-#include "Handles.h"
+#include "diagnostics/DebugLogger.h"
+#include "platform/Handles.h"
 
 // The logger's first use creates it, which may touch the last error.
 void LogFailedCall(const std::wstring& ATag, unsigned long AErrorCode) {

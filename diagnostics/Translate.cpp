@@ -1,14 +1,14 @@
-#include "Translate.h"
+#include "diagnostics/Translate.h"
 
 #include <windows.h>
 
 #include <cstdlib>
 
-#include "DebugLogger.h"
-#include "Handles.h"
-#include "ProgramPath.h"
-#include "RegistryValue.h"
-#include "WinText.h"
+#include "diagnostics/DebugLogger.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
+#include "platform/RegistryValue.h"
+#include "platform/WinText.h"
 
 // Last: it redefines printf, setlocale and other C library names.
 #include <libintl.h>

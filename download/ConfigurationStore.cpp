@@ -1,12 +1,12 @@
-#include "ConfigurationStore.h"
+#include "download/ConfigurationStore.h"
 
 #include <windows.h>
 
 #include <optional>
 #include <vector>
 
-#include "FailedCall.h"
-#include "Handles.h"
+#include "diagnostics/FailedCall.h"
+#include "platform/Handles.h"
 
 namespace {
 

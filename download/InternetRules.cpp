@@ -1,10 +1,10 @@
-#include "InternetRules.h"
+#include "download/InternetRules.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "WinText.h"
+#include "platform/WinText.h"
 
 void ApplyURLScheme(std::string_view AURL, uint32_t& APort, bool& ASSL) {
     if (AURL.substr(0, 8) == "https://") {

@@ -1,4 +1,4 @@
-#include "MemoryStream.h"
+#include "download/MemoryStream.h"
 
 #include <algorithm>
 #include <cstring>

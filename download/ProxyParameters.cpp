@@ -1,7 +1,7 @@
-#include "ProxyParameters.h"
+#include "download/ProxyParameters.h"
 
-#include "ConfigurationStore.h"
-#include "WinText.h"
+#include "download/ConfigurationStore.h"
+#include "platform/WinText.h"
 
 std::string TProxyParameters::GetCERNSyntax() const {
     return "http=http://" + ProxyServer + ":" + std::to_string(ProxyPort);

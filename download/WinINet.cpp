@@ -1,4 +1,4 @@
-#include "WinINet.h"
+#include "download/WinINet.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "DebugLogger.h"
-#include "FailedCall.h"
-#include "WinText.h"
+#include "diagnostics/DebugLogger.h"
+#include "diagnostics/FailedCall.h"
+#include "platform/WinText.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <functional>
 #include <string>
 
-#include "Handles.h"
-#include "InternetRules.h"
-#include "MemoryStream.h"
-#include "ProxyParameters.h"
+#include "download/InternetRules.h"
+#include "download/MemoryStream.h"
+#include "download/ProxyParameters.h"
+#include "platform/Handles.h"
 
 // An internet handle (HINTERNET). wininet.h stays out of this header: it
 // cannot be included together with winhttp.h, which users of the client may need.

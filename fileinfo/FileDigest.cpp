@@ -1,4 +1,4 @@
-#include "FileDigest.h"
+#include "fileinfo/FileDigest.h"
 
 #include <windows.h>
 

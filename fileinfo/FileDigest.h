@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 // The digest in the standard's byte order: the first byte is the most
 // significant byte of the first state word.

@@ -1,7 +1,7 @@
 // The SHA-1 block function on the processor's SHA extensions. This file alone
 // is compiled for those instructions; FastestSha1Blocks calls it only after
 // cpuid has reported them.
-#include "FileDigest.h"
+#include "fileinfo/FileDigest.h"
 
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
 

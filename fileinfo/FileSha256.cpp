@@ -1,4 +1,4 @@
-#include "FileSha256.h"
+#include "fileinfo/FileSha256.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 #include <array>
 #include <vector>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 namespace {
 

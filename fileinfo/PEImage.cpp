@@ -1,4 +1,4 @@
-#include "PEImage.h"
+#include "fileinfo/PEImage.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "TrustChecker.h"
+#include "fileinfo/TrustChecker.h"
 
 #include <wincrypt.h>
 #include <wintrust.h>
@@ -7,11 +7,11 @@
 #include <cstddef>
 #include <utility>
 
-#include "DebugLogger.h"
-#include "Handles.h"
-#include "SystemMessage.h"
-#include "Translate.h"
-#include "TrustLibrary.h"
+#include "diagnostics/DebugLogger.h"
+#include "diagnostics/Translate.h"
+#include "fileinfo/TrustLibrary.h"
+#include "platform/Handles.h"
+#include "platform/SystemMessage.h"
 
 // The catalog record is handed to the platform as its own.
 static_assert(sizeof(TCATALOG_INFO) == sizeof(CATALOG_INFO) &&

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 enum TTrustStatus {
     tsSuccess,

@@ -1,4 +1,4 @@
-#include "TrustCheckerInitialized.h"
+#include "fileinfo/TrustCheckerInitialized.h"
 
 #include <memory>
 

@@ -3,7 +3,7 @@
 // first check, and tries again on every check while that keeps failing.
 #pragma once
 
-#include "TrustChecker.h"
+#include "fileinfo/TrustChecker.h"
 
 class TInitializedTrustChecker : public TWinTrustChecker {
 public:

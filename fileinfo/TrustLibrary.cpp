@@ -1,8 +1,8 @@
-#include "TrustLibrary.h"
+#include "fileinfo/TrustLibrary.h"
 
 #include <utility>
 
-#include "DebugLogger.h"
+#include "diagnostics/DebugLogger.h"
 
 namespace {
 

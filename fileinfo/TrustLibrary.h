@@ -10,7 +10,7 @@
 #include <wintrust.h>
 #include <mscat.h>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 struct TTrustLibrary {
     TModuleHandle Module;

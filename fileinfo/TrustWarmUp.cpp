@@ -1,4 +1,4 @@
-#include "TrustWarmUp.h"
+#include "fileinfo/TrustWarmUp.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 #include <system_error>
 #include <thread>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "VersionReader.h"
+#include "fileinfo/VersionReader.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <exception>
 #include <utility>
 
-#include "DebugLogger.h"
+#include "diagnostics/DebugLogger.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "WindowsVersion.h"
+#include "fileinfo/WindowsVersion.h"
 
 #include <algorithm>
 #include <cwchar>
 #include <iterator>
 #include <vector>
 
-#include "Handles.h"
-#include "VersionReader.h"
-#include "WinText.h"
+#include "fileinfo/VersionReader.h"
+#include "platform/Handles.h"
+#include "platform/WinText.h"
 
 OSVERSIONINFOW WindowsVersionInfo = {};
 

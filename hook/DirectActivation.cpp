@@ -1,8 +1,8 @@
-#include "DirectActivation.h"
+#include "hook/DirectActivation.h"
 
-#include "InjectionRules.h"
-#include "SystemMessage.h"
-#include "Translate.h"
+#include "diagnostics/Translate.h"
+#include "hook/InjectionRules.h"
+#include "platform/SystemMessage.h"
 
 namespace {
 

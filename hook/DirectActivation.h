@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "HookControls.h"
+#include "hook/HookControls.h"
 
 // The calling thread's last error.
 inline DWORD ThreadLastError() {

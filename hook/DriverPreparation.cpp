@@ -1,14 +1,14 @@
 // Driver preparation: the product's own pair of injection drivers, built from
 // the hooking library's driver templates with its configuration tool and
 // signed with the signing tool.
-#include "MadCodeHookImplementation.h"
+#include "hook/MadCodeHookImplementation.h"
 
 #include <tuple>
 #include <utility>
 
-#include "ProcessRunner.h"
-#include "ProgramPath.h"
-#include "TrustChecker.h"
+#include "fileinfo/TrustChecker.h"
+#include "hook/ProcessRunner.h"
+#include "platform/ProgramPath.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "DriverService.h"
+#include "hook/DriverService.h"
 
 #include <string>
 
-#include "Deadline.h"
-#include "Handles.h"
-#include "InjectionRules.h"
-#include "ProgramPath.h"
+#include "hook/InjectionRules.h"
+#include "platform/Deadline.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ExportTable.h"
+#include "hook/ExportTable.h"
 
 #include <cstring>
 #include <vector>

@@ -1,11 +1,11 @@
-#include "IniFile.h"
+#include "hook/IniFile.h"
 
 #include <windows.h>
 
 #include <system_error>
 
-#include "Handles.h"
-#include "WinText.h"
+#include "platform/Handles.h"
+#include "platform/WinText.h"
 
 namespace {
 

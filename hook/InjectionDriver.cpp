@@ -1,13 +1,13 @@
-#include "InjectionDriver.h"
+#include "hook/InjectionDriver.h"
 
-#include "Deadline.h"
-#include "DebugLogger.h"
-#include "Handles.h"
-#include "InjectionRecord.h"
-#include "InjectionRules.h"
-#include "ProcessModules.h"
-#include "ProgramPath.h"
-#include "WinText.h"
+#include "diagnostics/DebugLogger.h"
+#include "hook/InjectionRecord.h"
+#include "hook/InjectionRules.h"
+#include "hook/ProcessModules.h"
+#include "platform/Deadline.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
+#include "platform/WinText.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <utility>
 
-#include "DriverService.h"
-#include "RemoteThreads.h"
+#include "hook/DriverService.h"
+#include "hook/RemoteThreads.h"
 
 // Loads the library into the calling process and, when AOtherProcesses is
 // true, into every other process of the target selector that AIncludeMask

@@ -1,4 +1,4 @@
-#include "InjectionOutcomes.h"
+#include "hook/InjectionOutcomes.h"
 
 TInjectionOutcomeKind ClassifyVisit(TInjectionDirection ADirection, const TVisitFacts& AFacts) {
     if (!AFacts.Reached)

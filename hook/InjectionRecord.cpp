@@ -1,8 +1,8 @@
-#include "InjectionRecord.h"
+#include "hook/InjectionRecord.h"
 
 #include <windows.h>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 namespace {
 

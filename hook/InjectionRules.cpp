@@ -1,8 +1,8 @@
-#include "InjectionRules.h"
+#include "hook/InjectionRules.h"
 
-#include "ExportTable.h"
-#include "ProgramPath.h"
-#include "WinText.h"
+#include "hook/ExportTable.h"
+#include "platform/ProgramPath.h"
+#include "platform/WinText.h"
 
 const wchar_t* DriverFileForArchitecture(uint16_t AArchitecture, const wchar_t* ADriverFile32,
                                          const wchar_t* ADriverFile64) {

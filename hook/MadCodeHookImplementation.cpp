@@ -1,10 +1,10 @@
-#include "MadCodeHookImplementation.h"
+#include "hook/MadCodeHookImplementation.h"
 
-#include "Handles.h"
-#include "IniFile.h"
-#include "ProgramPath.h"
-#include "RegistryValue.h"
-#include "WinText.h"
+#include "hook/IniFile.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
+#include "platform/RegistryValue.h"
+#include "platform/WinText.h"
 
 std::array<bool, HookPrivileges.size()> HookPrivilegesEnabled = {};
 

@@ -12,8 +12,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "HookControls.h"
-#include "InjectionDriver.h"
+#include "hook/HookControls.h"
+#include "hook/InjectionDriver.h"
 
 class TIniFile;
 

@@ -1,13 +1,13 @@
-#include "ProcessModules.h"
+#include "hook/ProcessModules.h"
 
 #include <psapi.h>
 
 #include <vector>
 
-#include "Deadline.h"
-#include "ExportTable.h"
-#include "ProgramPath.h"
-#include "WinText.h"
+#include "hook/ExportTable.h"
+#include "platform/Deadline.h"
+#include "platform/ProgramPath.h"
+#include "platform/WinText.h"
 
 namespace {
 

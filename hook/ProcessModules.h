@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "InjectionRules.h"
+#include "hook/InjectionRules.h"
 
 // Which library of the pair the process can load. IsWow64Process2 where the
 // system has it tells the machines apart (an x64 process emulated on ARM64

@@ -1,9 +1,9 @@
-#include "ProcessRunner.h"
+#include "hook/ProcessRunner.h"
 
 #include <thread>
 
-#include "FailedCall.h"
-#include "Handles.h"
+#include "diagnostics/FailedCall.h"
+#include "platform/Handles.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "RemoteThreads.h"
+#include "hook/RemoteThreads.h"
 
 #include <tlhelp32.h>
 #include <winternl.h>
 
 #include <string>
 
-#include "Deadline.h"
-#include "InjectionRules.h"
-#include "ProgramPath.h"
+#include "hook/InjectionRules.h"
+#include "platform/Deadline.h"
+#include "platform/ProgramPath.h"
 
 namespace {
 

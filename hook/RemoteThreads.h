@@ -8,8 +8,8 @@
 #include <functional>
 #include <vector>
 
-#include "Handles.h"
-#include "InjectionOutcomes.h"
+#include "hook/InjectionOutcomes.h"
+#include "platform/Handles.h"
 
 // Target selector: the processes of every session the caller can open. Any
 // other value selects the processes of the session with that number.

@@ -1,9 +1,9 @@
-#include "VexloHook.h"
+#include "hook/VexloHook.h"
 
 #include <stdexcept>
 
-#include "ProgramPath.h"
-#include "RemoteThreads.h"
+#include "hook/RemoteThreads.h"
+#include "platform/ProgramPath.h"
 
 std::wstring HookDriverFile32 = L".\\QVHookDrv32.sys";
 std::wstring HookDriverFile64 = L".\\QVHookDrv64.sys";

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "MadCodeHookImplementation.h"
+#include "hook/MadCodeHookImplementation.h"
 
 // The product's hook files. Relative (".\QVHookDrv32.sys" ...) until the
 // program's start-up puts the program's folder in front of each.

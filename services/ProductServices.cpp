@@ -1,10 +1,10 @@
-#include "ProductServices.h"
+#include "services/ProductServices.h"
 
 #include <exception>
 
-#include "DebugLogger.h"
-#include "FailedCall.h"
-#include "Translate.h"
+#include "diagnostics/DebugLogger.h"
+#include "diagnostics/FailedCall.h"
+#include "diagnostics/Translate.h"
 
 std::array<TServiceInfo9, ProductServiceCount> ProductServices;
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstddef>
 
-#include "Services.h"
+#include "services/Services.h"
 
 inline constexpr size_t ProductServiceCount = 7;
 // Entries 0 and 1 are the same service with different web ports; the

@@ -1,10 +1,10 @@
-#include "Services.h"
+#include "services/Services.h"
 
-#include "CommandLineParameters.h"
-#include "DebugLogger.h"
-#include "FailedCall.h"
-#include "Handles.h"
-#include "ProgramPath.h"
+#include "diagnostics/CommandLineParameters.h"
+#include "diagnostics/DebugLogger.h"
+#include "diagnostics/FailedCall.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "FileScanPort.h"
+#include "webclient/FileScanPort.h"
 
 int32_t FileScanPortFromStored(std::optional<uint32_t> AStored) {
     if (!AStored)

@@ -1,13 +1,13 @@
-#include "FileScanWebClient.h"
+#include "webclient/FileScanWebClient.h"
 
 #include <windows.h>
 
 #include <optional>
 
-#include "Deadline.h"
-#include "FileScanPort.h"
-#include "Handles.h"
-#include "Services.h"
+#include "platform/Deadline.h"
+#include "platform/Handles.h"
+#include "services/Services.h"
+#include "webclient/FileScanPort.h"
 
 namespace {
 

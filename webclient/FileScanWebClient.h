@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "URLRules.h"
-#include "WebClient.h"
+#include "webclient/URLRules.h"
+#include "webclient/WebClient.h"
 
 // The service's port, from its service key as stored (even 0 or above 65535,
 // which the client then refuses); 21323 when it cannot be read as a REG_DWORD.

@@ -1,9 +1,9 @@
-#include "HttpAnswer.h"
+#include "webclient/HttpAnswer.h"
 
 #include <limits>
 #include <optional>
 
-#include "ASCIICase.h"
+#include "platform/ASCIICase.h"
 
 namespace {
 

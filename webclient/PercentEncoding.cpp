@@ -1,4 +1,4 @@
-#include "PercentEncoding.h"
+#include "webclient/PercentEncoding.h"
 
 std::string PercentEncode(std::string_view AText, bool (*AMustEncode)(unsigned char AByte)) {
     static constexpr char Hex[] = "0123456789ABCDEF";

@@ -1,8 +1,8 @@
 // TURL's retrieval through the download client, apart from the rest of TURL:
 // a program that never calls it links neither the client nor WinINet.
-#include "WebServerClients.h"
+#include "webclient/WebServerClients.h"
 
-#include "WinINet.h"
+#include "download/WinINet.h"
 
 bool TURL::Retrieve(std::string& AReturnInfo, uint32_t& AStatusCode) const {
     TtxInternetHTTP client;

@@ -1,7 +1,7 @@
-#include "URLRules.h"
+#include "webclient/URLRules.h"
 
-#include "ASCIICase.h"
-#include "PercentEncoding.h"
+#include "platform/ASCIICase.h"
+#include "webclient/PercentEncoding.h"
 
 namespace {
 

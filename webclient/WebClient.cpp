@@ -1,4 +1,4 @@
-#include "WebClient.h"
+#include "webclient/WebClient.h"
 
 TLocalWebServiceURL::TLocalWebServiceURL() {
     SetHost("127.0.0.1");

@@ -1,7 +1,7 @@
 // URL objects for a web interface of the suite's services on this computer.
 #pragma once
 
-#include "WebServerClients.h"
+#include "webclient/WebServerClients.h"
 
 class TLocalWebServiceURL : public TURL {
 public:

@@ -1,11 +1,11 @@
-#include "WebServerClients.h"
+#include "webclient/WebServerClients.h"
 
-#include "SocketHandle.h"
+#include "platform/SocketHandle.h"
 
 #include <algorithm>
 
-#include "HttpAnswer.h"
-#include "PercentEncoding.h"
+#include "webclient/HttpAnswer.h"
+#include "webclient/PercentEncoding.h"
 
 namespace {
 

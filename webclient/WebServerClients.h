@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "URLRules.h"
+#include "webclient/URLRules.h"
 
 class TURL {
 public:

@@ -15,17 +15,17 @@
 #include <string>
 #include <vector>
 
-#include "AlternativeFiles.h"
-#include "FakeConsoleServices.h"
-#include "LiveProtectionFiles.h"
-#include "LoopbackServer.h"
-#include "ProgramPath.h"
-#include "TestBuilds.h"
-#include "TestCA.h"
-#include "TestFiles.h"
-#include "SilenceLimit.h"
-#include "WinINet.h"
-#include "WinText.h"
+#include "app/AlternativeFiles.h"
+#include "app/LiveProtectionFiles.h"
+#include "download/WinINet.h"
+#include "fixtures/fileidentity/TestCA.h"
+#include "platform/ProgramPath.h"
+#include "platform/WinText.h"
+#include "tests/app/FakeConsoleServices.h"
+#include "tests/automation/LoopbackServer.h"
+#include "tests/support/SilenceLimit.h"
+#include "tests/support/TestBuilds.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -13,16 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "AlternativeFiles.h"
-#include "FakeConsoleServices.h"
-#include "LiveProtectionFiles.h"
-#include "LoopbackServer.h"
-#include "ProgramPath.h"
-#include "SystemMessage.h"
-#include "TestBuilds.h"
-#include "TestFiles.h"
-#include "WinINet.h"
-#include "WinText.h"
+#include "app/AlternativeFiles.h"
+#include "app/LiveProtectionFiles.h"
+#include "download/WinINet.h"
+#include "platform/ProgramPath.h"
+#include "platform/SystemMessage.h"
+#include "platform/WinText.h"
+#include "tests/app/FakeConsoleServices.h"
+#include "tests/automation/LoopbackServer.h"
+#include "tests/support/TestBuilds.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -14,18 +14,18 @@
 #include <thread>
 #include <vector>
 
-#include "Automation.h"
-#include "DemoCopy.h"
-#include "DownloadServer.h"
-#include "FileDigest.h"
-#include "LiveProtectionFiles.h"
-#include "LoopbackServer.h"
-#include "SmallVolume.h"
-#include "SystemMessage.h"
-#include "TestBuilds.h"
-#include "TestCA.h"
-#include "TestFiles.h"
-#include "WinText.h"
+#include "app/LiveProtectionFiles.h"
+#include "fileinfo/FileDigest.h"
+#include "fixtures/fileidentity/TestCA.h"
+#include "platform/SystemMessage.h"
+#include "platform/WinText.h"
+#include "tests/app/DownloadServer.h"
+#include "tests/automation/Automation.h"
+#include "tests/automation/DemoCopy.h"
+#include "tests/automation/LoopbackServer.h"
+#include "tests/support/SmallVolume.h"
+#include "tests/support/TestBuilds.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

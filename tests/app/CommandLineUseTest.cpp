@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "CommandLineParameters.h"
-#include "CommandLineUse.h"
-#include "ReportMode.h"
-#include "WinText.h"
+#include "app/CommandLineUse.h"
+#include "app/ReportMode.h"
+#include "diagnostics/CommandLineParameters.h"
+#include "platform/WinText.h"
 
 namespace {
 

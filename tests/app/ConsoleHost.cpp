@@ -9,8 +9,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "Application.h"
-#include "FakeConsoleServices.h"
+#include "app/Application.h"
+#include "tests/app/FakeConsoleServices.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "ConsoleLog.h"
-#include "LiveProtectionFiles.h"
+#include "app/ConsoleLog.h"
+#include "app/LiveProtectionFiles.h"
 
 namespace {
 

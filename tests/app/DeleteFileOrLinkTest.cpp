@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "AlternativeFiles.h"
-#include "Handles.h"
-#include "TestFiles.h"
+#include "app/AlternativeFiles.h"
+#include "platform/Handles.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

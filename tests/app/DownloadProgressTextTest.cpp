@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "DownloadProgressText.h"
-#include "WinText.h"
+#include "app/DownloadProgressText.h"
+#include "platform/WinText.h"
 
 namespace {
 

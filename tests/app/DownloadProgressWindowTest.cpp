@@ -14,15 +14,15 @@
 #include <thread>
 #include <vector>
 
-#include "Automation.h"
-#include "DemoCopy.h"
-#include "DownloadServer.h"
-#include "LiveProtectionFiles.h"
-#include "LoopbackServer.h"
-#include "TestBuilds.h"
-#include "TestCA.h"
-#include "TestFiles.h"
-#include "WinText.h"
+#include "app/LiveProtectionFiles.h"
+#include "fixtures/fileidentity/TestCA.h"
+#include "platform/WinText.h"
+#include "tests/app/DownloadServer.h"
+#include "tests/automation/Automation.h"
+#include "tests/automation/DemoCopy.h"
+#include "tests/automation/LoopbackServer.h"
+#include "tests/support/TestBuilds.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "Automation.h"
-#include "LoopbackServer.h"
+#include "tests/automation/Automation.h"
+#include "tests/automation/LoopbackServer.h"
 
 // The path of the alternative files on the download server.
 inline const std::string FilesPath =

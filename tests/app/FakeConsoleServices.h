@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "ConsoleServices.h"
-#include "FormDERodos.h"
-#include "ProgramPath.h"
-#include "ScriptedHookControls.h"
-#include "WinINet.h"
+#include "app/ConsoleServices.h"
+#include "app/FormDERodos.h"
+#include "download/WinINet.h"
+#include "platform/ProgramPath.h"
+#include "tests/support/ScriptedHookControls.h"
 
 // It stands for the hook controls too, so that one list holds the calls of
 // both in their order.

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "FormLayout.h"
+#include "app/FormLayout.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "Automation.h"
-#include "Handles.h"
+#include "platform/Handles.h"
+#include "tests/automation/Automation.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "FakeConsoleServices.h"
-#include "LiveProtectionFiles.h"
-#include "ProgramPath.h"
+#include "app/LiveProtectionFiles.h"
+#include "platform/ProgramPath.h"
+#include "tests/app/FakeConsoleServices.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "Automation.h"
-#include "FileDigest.h"
-#include "TestCA.h"
-#include "TestFiles.h"
-#include "VersionReader.h"
-#include "WindowsVersion.h"
+#include "fileinfo/FileDigest.h"
+#include "fileinfo/VersionReader.h"
+#include "fileinfo/WindowsVersion.h"
+#include "fixtures/fileidentity/TestCA.h"
+#include "tests/automation/Automation.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "FakeConsoleServices.h"
-#include "Translate.h"
+#include "diagnostics/Translate.h"
+#include "tests/app/FakeConsoleServices.h"
 
 namespace {
 

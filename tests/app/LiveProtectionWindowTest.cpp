@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "Automation.h"
-#include "DemoCopy.h"
-#include "InjectionDriver.h"
-#include "ServiceTestSupport.h"
-#include "TestFiles.h"
-#include "WinText.h"
+#include "hook/InjectionDriver.h"
+#include "platform/WinText.h"
+#include "tests/automation/Automation.h"
+#include "tests/automation/DemoCopy.h"
+#include "tests/services/ServiceTestSupport.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "Automation.h"
-#include "DemoCopy.h"
-#include "TestFiles.h"
-#include "WinText.h"
-#include "Handles.h"
+#include "platform/Handles.h"
+#include "platform/WinText.h"
+#include "tests/automation/Automation.h"
+#include "tests/automation/DemoCopy.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "Modules.h"
+#include "app/Modules.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "Automation.h"
-#include "DemoCopy.h"
-#include "Handles.h"
+#include "platform/Handles.h"
+#include "tests/automation/Automation.h"
+#include "tests/automation/DemoCopy.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "ProgramRelocation.h"
-#include "SystemMessage.h"
+#include "app/ProgramRelocation.h"
+#include "platform/SystemMessage.h"
 
 namespace {
 

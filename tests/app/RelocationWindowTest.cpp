@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "Automation.h"
-#include "DemoCopy.h"
-#include "Handles.h"
-#include "ProgramRelocation.h"
-#include "TestFiles.h"
+#include "app/ProgramRelocation.h"
+#include "platform/Handles.h"
+#include "tests/automation/Automation.h"
+#include "tests/automation/DemoCopy.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "Automation.h"
-#include "SmallVolume.h"
-#include "TestCA.h"
-#include "TestFiles.h"
-#include "WinText.h"
+#include "fixtures/fileidentity/TestCA.h"
+#include "platform/WinText.h"
+#include "tests/automation/Automation.h"
+#include "tests/support/SmallVolume.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

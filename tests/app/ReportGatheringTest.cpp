@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "FakeConsoleServices.h"
-#include "LiveProtectionFiles.h"
-#include "ProgramPath.h"
-#include "ReportGathering.h"
+#include "app/LiveProtectionFiles.h"
+#include "app/ReportGathering.h"
+#include "platform/ProgramPath.h"
+#include "tests/app/FakeConsoleServices.h"
 
 namespace {
 

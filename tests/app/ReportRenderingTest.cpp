@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ReportFacts.h"
+#include "app/ReportFacts.h"
 
 namespace {
 

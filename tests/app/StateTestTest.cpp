@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "FakeConsoleServices.h"
-#include "StateTest.h"
+#include "app/StateTest.h"
+#include "tests/app/FakeConsoleServices.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "Automation.h"
-#include "DemoCopy.h"
-#include "ServiceTestSupport.h"
-#include "StateTest.h"
+#include "app/StateTest.h"
+#include "tests/automation/Automation.h"
+#include "tests/automation/DemoCopy.h"
+#include "tests/services/ServiceTestSupport.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Automation.h"
-#include "FakeConsoleServices.h"
+#include "tests/app/FakeConsoleServices.h"
+#include "tests/automation/Automation.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include <memory>
 #include <string>
 
-#include "Automation.h"
-#include "WinText.h"
+#include "platform/WinText.h"
+#include "tests/automation/Automation.h"
 
 namespace {
 

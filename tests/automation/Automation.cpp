@@ -1,10 +1,10 @@
-#include "Automation.h"
+#include "tests/automation/Automation.h"
 
 #include <algorithm>
 #include <stdexcept>
 #include <thread>
 
-#include "ProgramPath.h"
+#include "platform/ProgramPath.h"
 
 namespace {
 

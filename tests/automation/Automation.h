@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 using namespace std::chrono_literals;
 

@@ -1,8 +1,8 @@
-#include "DemoCopy.h"
+#include "tests/automation/DemoCopy.h"
 
 #include <windows.h>
 
-#include "ProgramPath.h"
+#include "platform/ProgramPath.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "LoopbackServer.h"
+#include "tests/automation/LoopbackServer.h"
 
 #include <chrono>
 #include <fstream>
@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "ProgramPath.h"
-#include "WinHttpHandle.h"
-#include "WinText.h"
+#include "platform/ProgramPath.h"
+#include "platform/WinText.h"
+#include "tests/automation/WinHttpHandle.h"
 
 namespace {
 

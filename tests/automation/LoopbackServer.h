@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 struct TLoopbackServerOptions {
     std::wstring Root;     // folder served below /files/ (Windows path)

@@ -7,6 +7,6 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 using TWinHttpHandle = TUniqueHandle<TNullHandleTraits<HINTERNET, &::WinHttpCloseHandle>>;

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "CommandLineParameters.h"
-#include "Handles.h"
-#include "ProgramPath.h"
-#include "WinText.h"
+#include "diagnostics/CommandLineParameters.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
+#include "platform/WinText.h"
 
 namespace {
 

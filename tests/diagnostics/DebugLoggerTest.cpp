@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "DebugLogger.h"
-#include "FailedCall.h"
-#include "Handles.h"
-#include "ProgramPath.h"
+#include "diagnostics/DebugLogger.h"
+#include "diagnostics/FailedCall.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // switch the help page follows and the exit code is 0, otherwise it is 3.
 #include <cstdio>
 
-#include "CommandLineParameters.h"
+#include "diagnostics/CommandLineParameters.h"
 
 int main() {
     CommandLineParametersStartUp();

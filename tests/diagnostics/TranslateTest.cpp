@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "Handles.h"
-#include "ProgramPath.h"
-#include "Translate.h"
-#include "WinText.h"
+#include "diagnostics/Translate.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
+#include "platform/WinText.h"
 
 namespace {
 

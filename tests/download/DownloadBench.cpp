@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "InternetRules.h"
-#include "WinINet.h"
-#include "WinText.h"
+#include "download/InternetRules.h"
+#include "download/WinINet.h"
+#include "platform/WinText.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "InternetRules.h"
-#include "MemoryStream.h"
+#include "download/InternetRules.h"
+#include "download/MemoryStream.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "ConfigurationStore.h"
-#include "Handles.h"
-#include "ProxyParameters.h"
+#include "download/ConfigurationStore.h"
+#include "download/ProxyParameters.h"
+#include "platform/Handles.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 
 #include <string>
 
-#include "LoopbackServer.h"
-#include "ProgramPath.h"
-#include "TestCA.h"
-#include "WinINet.h"
+#include "download/WinINet.h"
+#include "fixtures/fileidentity/TestCA.h"
+#include "platform/ProgramPath.h"
+#include "tests/automation/LoopbackServer.h"
 
 namespace {
 

@@ -13,15 +13,15 @@
 #include <tuple>
 #include <vector>
 
-#include "DebugLogCapture.h"
-#include "LoopbackServer.h"
-#include "ProgramPath.h"
-#include "TestCA.h"
-#include "TestFiles.h"
-#include "WebServerClients.h"
-#include "SilenceLimit.h"
-#include "WinINet.h"
-#include "WinText.h"
+#include "download/WinINet.h"
+#include "fixtures/fileidentity/TestCA.h"
+#include "platform/ProgramPath.h"
+#include "platform/WinText.h"
+#include "tests/automation/LoopbackServer.h"
+#include "tests/services/DebugLogCapture.h"
+#include "tests/support/SilenceLimit.h"
+#include "tests/support/TestFiles.h"
+#include "webclient/WebServerClients.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "FileDigest.h"
+#include "fileinfo/FileDigest.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2)

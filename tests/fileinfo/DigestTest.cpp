@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "FileDigest.h"
-#include "FileSha256.h"
-#include "Handles.h"
-#include "TestFiles.h"
+#include "fileinfo/FileDigest.h"
+#include "fileinfo/FileSha256.h"
+#include "platform/Handles.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

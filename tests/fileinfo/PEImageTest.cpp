@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "PEImage.h"
-#include "TestBuilds.h"
-#include "TestFiles.h"
-#include "WinText.h"
+#include "fileinfo/PEImage.h"
+#include "platform/WinText.h"
+#include "tests/support/TestBuilds.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -12,15 +12,15 @@
 #include <utility>
 #include <vector>
 
-#include "DebugLogger.h"
-#include "SystemMessage.h"
-#include "TestCA.h"
-#include "TestFiles.h"
-#include "Translate.h"
-#include "TrustChecker.h"
-#include "TrustCheckerInitialized.h"
-#include "TrustLibrary.h"
-#include "WinText.h"
+#include "diagnostics/DebugLogger.h"
+#include "diagnostics/Translate.h"
+#include "fileinfo/TrustChecker.h"
+#include "fileinfo/TrustCheckerInitialized.h"
+#include "fileinfo/TrustLibrary.h"
+#include "fixtures/fileidentity/TestCA.h"
+#include "platform/SystemMessage.h"
+#include "platform/WinText.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "VersionBlock.h"
+#include "tests/fileinfo/VersionBlock.h"
 
 #include <algorithm>
 #include <initializer_list>
 
-#include "ASCIICase.h"
+#include "platform/ASCIICase.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "TestFiles.h"
-#include "VersionBlock.h"
-#include "VersionReader.h"
+#include "fileinfo/VersionReader.h"
+#include "tests/fileinfo/VersionBlock.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "Handles.h"
-#include "VersionReader.h"
-#include "WindowsVersion.h"
+#include "fileinfo/VersionReader.h"
+#include "fileinfo/WindowsVersion.h"
+#include "platform/Handles.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-// Native stand-ins for the platform's text conversions (diagnostics/WinText.h),
+// Native stand-ins for the platform's text conversions (platform/WinText.h),
 // for the fuzz builds only: the system's ANSI code page becomes Latin-1, UTF-8
 // is decoded with a replacement character for a broken sequence, and the
 // case-blind comparison folds ASCII letters.
-#include "WinText.h"
+#include "platform/WinText.h"
 
 namespace {
 

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "DirectActivation.h"
-#include "FileScanWebClient.h"
-#include "Handles.h"
-#include "HookTestSupport.h"
-#include "InjectionRules.h"
-#include "ScriptedHookControls.h"
-#include "SystemMessage.h"
-#include "Translate.h"
-#include "VexloHook.h"
+#include "diagnostics/Translate.h"
+#include "hook/DirectActivation.h"
+#include "hook/InjectionRules.h"
+#include "hook/VexloHook.h"
+#include "platform/Handles.h"
+#include "platform/SystemMessage.h"
+#include "tests/hook/HookTestSupport.h"
+#include "tests/support/ScriptedHookControls.h"
+#include "webclient/FileScanWebClient.h"
 
 namespace {
 

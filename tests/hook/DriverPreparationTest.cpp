@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "Handles.h"
-#include "MadCodeHookImplementation.h"
-#include "TestCA.h"
-#include "TestFiles.h"
-#include "TrustChecker.h"
-#include "TrustLibrary.h"
-#include "WinText.h"
+#include "fileinfo/TrustChecker.h"
+#include "fileinfo/TrustLibrary.h"
+#include "fixtures/fileidentity/TestCA.h"
+#include "hook/MadCodeHookImplementation.h"
+#include "platform/Handles.h"
+#include "platform/WinText.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

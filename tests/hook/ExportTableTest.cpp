@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "ExportTable.h"
-#include "Handles.h"
-#include "WinText.h"
+#include "hook/ExportTable.h"
+#include "platform/Handles.h"
+#include "platform/WinText.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "HookTestSupport.h"
+#include "tests/hook/HookTestSupport.h"
 
-#include "MadCodeHookImplementation.h"
+#include "hook/MadCodeHookImplementation.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
 #include <cwchar>
 
-#include "Automation.h"
-#include "InjectionDriver.h"
-#include "WinText.h"
+#include "hook/InjectionDriver.h"
+#include "platform/WinText.h"
+#include "tests/automation/Automation.h"
 
 std::wstring TestUniqueName(const std::wstring& APrefix) {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();

@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
-#include "Handles.h"
-#include "TestFiles.h"
+#include "platform/Handles.h"
+#include "tests/support/TestFiles.h"
 
 class TMadCodeHookImplementation;
 

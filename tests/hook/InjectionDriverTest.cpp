@@ -4,18 +4,18 @@
 #include <tuple>
 #include <vector>
 
-#include "DebugLogCapture.h"
-#include "ExportTable.h"
-#include "Handles.h"
-#include "HookTestSupport.h"
-#include "InjectionDriver.h"
-#include "InjectionOutcomes.h"
-#include "InjectionRecord.h"
-#include "InjectionRules.h"
-#include "MachineLimits.h"
-#include "ProcessModules.h"
-#include "VexloHook.h"
-#include "WinText.h"
+#include "hook/ExportTable.h"
+#include "hook/InjectionDriver.h"
+#include "hook/InjectionOutcomes.h"
+#include "hook/InjectionRecord.h"
+#include "hook/InjectionRules.h"
+#include "hook/ProcessModules.h"
+#include "hook/VexloHook.h"
+#include "platform/Handles.h"
+#include "platform/WinText.h"
+#include "tests/hook/HookTestSupport.h"
+#include "tests/services/DebugLogCapture.h"
+#include "tests/support/MachineLimits.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <set>
 #include <system_error>
 
-#include "HookTestSupport.h"
-#include "IniFile.h"
-#include "MadCodeHookImplementation.h"
-#include "ProgramPath.h"
-#include "RecordingHookLayer.h"
-#include "WinText.h"
+#include "hook/IniFile.h"
+#include "hook/MadCodeHookImplementation.h"
+#include "platform/ProgramPath.h"
+#include "platform/WinText.h"
+#include "tests/hook/HookTestSupport.h"
+#include "tests/support/RecordingHookLayer.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "ProcessRunner.h"
-#include "TestFiles.h"
-#include "WinText.h"
+#include "hook/ProcessRunner.h"
+#include "platform/WinText.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "HookTestSupport.h"
-#include "ProgramPath.h"
-#include "VexloHook.h"
+#include "hook/VexloHook.h"
+#include "platform/ProgramPath.h"
+#include "tests/hook/HookTestSupport.h"
 
 namespace {
 

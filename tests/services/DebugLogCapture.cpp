@@ -1,9 +1,9 @@
-#include "DebugLogCapture.h"
+#include "tests/services/DebugLogCapture.h"
 
 #include <ostream>
 
-#include "DebugLogger.h"
-#include "WinText.h"
+#include "diagnostics/DebugLogger.h"
+#include "platform/WinText.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "FileScanRequests.h"
+#include "fixtures/QVFSSvc/FileScanRequests.h"
 
 namespace {
 

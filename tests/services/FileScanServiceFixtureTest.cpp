@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "LoopbackProbe.h"
-#include "ProgramPath.h"
-#include "ServiceTestSupport.h"
-#include "SocketHandle.h"
+#include "platform/ProgramPath.h"
+#include "platform/SocketHandle.h"
+#include "tests/services/LoopbackProbe.h"
+#include "tests/services/ServiceTestSupport.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "FileScanWork.h"
-#include "LoopbackProbe.h"
-#include "ProgramPath.h"
-#include "RecordingHookLayer.h"
-#include "ServiceTestSupport.h"
-#include "VexloHook.h"
+#include "fixtures/QVFSSvc/FileScanWork.h"
+#include "hook/VexloHook.h"
+#include "platform/ProgramPath.h"
+#include "tests/services/LoopbackProbe.h"
+#include "tests/services/ServiceTestSupport.h"
+#include "tests/support/RecordingHookLayer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "LoopbackProbe.h"
+#include "tests/services/LoopbackProbe.h"
 
-#include "SocketHandle.h"
+#include "platform/SocketHandle.h"
 
 #include <ws2tcpip.h>
 #include <iphlpapi.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "SocketHandle.h"
+#include "platform/SocketHandle.h"
 
 // Sends ARequest to 127.0.0.1:APort and returns the status code of the answer;
 // -1 when no connection was made, 0 when the answer was no HTTP response.

@@ -10,15 +10,15 @@
 #include <utility>
 #include <vector>
 
-#include "DebugLogCapture.h"
-#include "DebugLogger.h"
-#include "FileScanWebClient.h"
-#include "LoopbackProbe.h"
-#include "ProductServices.h"
-#include "ProgramPath.h"
-#include "ServiceTestSupport.h"
-#include "Translate.h"
-#include "WinText.h"
+#include "diagnostics/DebugLogger.h"
+#include "diagnostics/Translate.h"
+#include "platform/ProgramPath.h"
+#include "platform/WinText.h"
+#include "services/ProductServices.h"
+#include "tests/services/DebugLogCapture.h"
+#include "tests/services/LoopbackProbe.h"
+#include "tests/services/ServiceTestSupport.h"
+#include "webclient/FileScanWebClient.h"
 
 namespace {
 

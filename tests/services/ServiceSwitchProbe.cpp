@@ -4,8 +4,8 @@
 // was, 4 = nothing was logged.
 #include <windows.h>
 
-#include "DebugLogCapture.h"
-#include "Services.h"
+#include "services/Services.h"
+#include "tests/services/DebugLogCapture.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2)

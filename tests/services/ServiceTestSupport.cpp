@@ -1,9 +1,9 @@
-#include "ServiceTestSupport.h"
+#include "tests/services/ServiceTestSupport.h"
 
 #include <thread>
 
-#include "Handles.h"
-#include "ProgramPath.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <utility>
 #include <vector>
 
-#include "CommandLineParameters.h"
-#include "DebugLogCapture.h"
-#include "Handles.h"
-#include "ProgramPath.h"
-#include "ServiceTestSupport.h"
-#include "Services.h"
+#include "diagnostics/CommandLineParameters.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
+#include "services/Services.h"
+#include "tests/services/DebugLogCapture.h"
+#include "tests/services/ServiceTestSupport.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "RecordingHookLayer.h"
+#include "tests/support/RecordingHookLayer.h"
 
-#include "WinText.h"
+#include "platform/WinText.h"
 
 bool TRecordingHookLayer::IsModuleLoaded(const std::string& AFileName) {
     FTrace.push_back(L"Module(" + Utf8ToWide(AFileName) + L")");

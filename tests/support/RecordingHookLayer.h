@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "MadCodeHookImplementation.h"
+#include "hook/MadCodeHookImplementation.h"
 
 class TRecordingHookLayer : public THookLayer {
 public:

@@ -1,4 +1,4 @@
-#include "ScriptedHookControls.h"
+#include "tests/support/ScriptedHookControls.h"
 
 #include <stdexcept>
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "HookControls.h"
+#include "hook/HookControls.h"
 
 class TScriptedHookControls : public THookControls {
 public:

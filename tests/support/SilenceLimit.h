@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "WinINet.h"
+#include "download/WinINet.h"
 
 // The silence limit alone.
 class TSilenceLimit {

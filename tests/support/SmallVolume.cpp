@@ -1,4 +1,4 @@
-#include "SmallVolume.h"
+#include "tests/support/SmallVolume.h"
 
 #include <windows.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "Handles.h"
-#include "TestFiles.h"
+#include "platform/Handles.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "TestBuilds.h"
+#include "tests/support/TestBuilds.h"
 
 #include <cstdint>
 #include <stdexcept>

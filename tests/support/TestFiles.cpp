@@ -1,12 +1,12 @@
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <stdexcept>
 
-#include "Handles.h"
-#include "ProgramPath.h"
+#include "platform/Handles.h"
+#include "platform/ProgramPath.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <utility>
 
-#include "FileScanPort.h"
-#include "FileScanWebClient.h"
-#include "Handles.h"
-#include "LoopbackServer.h"
+#include "platform/Handles.h"
+#include "tests/automation/LoopbackServer.h"
+#include "webclient/FileScanPort.h"
+#include "webclient/FileScanWebClient.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "HttpAnswer.h"
+#include "webclient/HttpAnswer.h"
 
 namespace {
 

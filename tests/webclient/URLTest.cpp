@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "LoopbackServer.h"
-#include "WebClient.h"
-#include "WebServerClients.h"
+#include "tests/automation/LoopbackServer.h"
+#include "webclient/WebClient.h"
+#include "webclient/WebServerClients.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "FuzzRequire.h"
-#include "CommandLineSwitch.h"
+#include "diagnostics/CommandLineSwitch.h"
+#include "tests/fuzz/FuzzRequire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     std::wstring units;

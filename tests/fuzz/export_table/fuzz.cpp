@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "ExportTable.h"
-#include "FuzzRequire.h"
+#include "hook/ExportTable.h"
+#include "tests/fuzz/FuzzRequire.h"
 
 namespace {
 

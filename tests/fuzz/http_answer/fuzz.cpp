@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "FuzzRequire.h"
-#include "HttpAnswer.h"
+#include "tests/fuzz/FuzzRequire.h"
+#include "webclient/HttpAnswer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     const std::string_view received(reinterpret_cast<const char*>(AData), ASize);

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "FuzzRequire.h"
-#include "InternetRules.h"
+#include "download/InternetRules.h"
+#include "tests/fuzz/FuzzRequire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     const std::string_view text(reinterpret_cast<const char*>(AData), ASize);

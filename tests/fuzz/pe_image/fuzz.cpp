@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "FuzzRequire.h"
-#include "PEImage.h"
+#include "fileinfo/PEImage.h"
+#include "tests/fuzz/FuzzRequire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     const std::string_view bytes(reinterpret_cast<const char*>(AData), ASize);

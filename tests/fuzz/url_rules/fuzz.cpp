@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "FuzzRequire.h"
-#include "URLRules.h"
+#include "tests/fuzz/FuzzRequire.h"
+#include "webclient/URLRules.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <span>
 #include <string>
 
-#include "FuzzRequire.h"
 #include "../../fileinfo/VersionBlock.h"
+#include "tests/fuzz/FuzzRequire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     const std::span<const uint8_t> block(AData, ASize);

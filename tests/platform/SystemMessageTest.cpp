@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "SystemMessage.h"
-#include "WinText.h"
+#include "platform/SystemMessage.h"
+#include "platform/WinText.h"
 
 namespace {
 

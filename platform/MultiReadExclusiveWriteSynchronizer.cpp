@@ -1,4 +1,4 @@
-#include "MultiReadExclusiveWriteSynchronizer.h"
+#include "platform/MultiReadExclusiveWriteSynchronizer.h"
 
 void TMultiReadExclusiveWriteSynchronizer::BeginRead() const {
     std::unique_lock<std::mutex> state(FState);

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "MultiReadExclusiveWriteSynchronizer.h"
+#include "platform/MultiReadExclusiveWriteSynchronizer.h"
 
 namespace {
 

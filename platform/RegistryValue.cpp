@@ -1,4 +1,4 @@
-#include "RegistryValue.h"
+#include "platform/RegistryValue.h"
 
 std::optional<std::wstring> ReadStringValue(HKEY AKey, const wchar_t* AValueName) {
     const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;

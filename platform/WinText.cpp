@@ -1,4 +1,4 @@
-#include "WinText.h"
+#include "platform/WinText.h"
 
 #include <windows.h>
 

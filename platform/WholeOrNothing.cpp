@@ -1,11 +1,11 @@
-#include "WholeOrNothing.h"
+#include "platform/WholeOrNothing.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <string>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "SystemMessage.h"
+#include "platform/SystemMessage.h"
 
 #include <windows.h>
 
-#include "Handles.h"
+#include "platform/Handles.h"
 
 std::wstring TrimSystemMessage(std::wstring text) {
     while (!text.empty() && (text.back() <= L' ' || text.back() == L'.'))

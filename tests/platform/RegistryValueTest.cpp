@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "Handles.h"
-#include "RegistryValue.h"
+#include "platform/Handles.h"
+#include "platform/RegistryValue.h"
 
 namespace {
 
