@@ -14,15 +14,14 @@
 #include <string_view>
 #include <vector>
 
-#include "app/FormDERodos.h"
 #include "app/LiveProtectionFiles.h"
 #include "diagnostics/Translate.h"
 #include "fileinfo/PEImage.h"
 #include "hook/DirectActivation.h"
+#include "platform/HandleIO.h"
 #include "platform/Handles.h"
 #include "platform/ProgramPath.h"
 #include "platform/SystemMessage.h"
-#include "platform/WholeOrNothing.h"
 #include "platform/WinText.h"
 
 namespace {
@@ -334,28 +333,7 @@ std::wstring AlternativeFilesBaseAddress(const std::wstring& AHost) {
     return L"https://" + AHost + L"/Vexlo2/special-purpose-test-versions/RodeVadudazovi/files-2.7/";
 }
 
-void TFormDERodos::BindAlternativeFilesAction() {
-    Bind(TActionId::aDownload27Files, &TFormDERodos::aDownload27FilesExecute);
-}
-
-void TFormDERodos::aDownload27FilesExecute(const TAction&) {
-    DownloadAlternativeFiles(FDownloadBaseAddress);
-}
-
-void TFormDERodos::DownloadAlternativeFiles(const std::wstring& ABaseAddress) {
-    LogSection(L"File Download");
-    LogInfo(ABaseAddress);
-    for (size_t index = FirstAlternativeFile; index < LiveProtectionFiles.size(); ++index) {
-        ReplaceFile(ABaseAddress, index);
-        // The window is closing: no further file is touched.
-        if (FCloseAfterAction)
-            return;
-    }
-    // The state test is not run: the report shows what the download changed.
-    ReportInstallation();
-}
-
-bool TFormDERodos::BackupFile(size_t AIndex) {
+bool BackupFile(TConsoleLog& ALog, size_t AIndex) {
     const std::wstring name = LiveProtectionFiles.at(AIndex);
     const std::wstring backup = BackupFilePath(AIndex);
     // A backup is made once, before the first replacement, and never
@@ -364,37 +342,38 @@ bool TFormDERodos::BackupFile(size_t AIndex) {
     // replaced without it.
     const TPathState backupState = PathState(backup);
     if (backupState == TPathState::psPresent) {
-        LogInfo(L"Backup for " + name + L" exists.");
+        ALog.LogInfo(L"Backup for " + name + L" exists.");
         return true;
     }
     if (backupState == TPathState::psUnknown) {
         const DWORD error = ::GetLastError();
-        LogFailure(L"Backup for " + name + L" failed: " + SystemMessage(error));
+        ALog.LogFailure(L"Backup for " + name + L" failed: " + SystemMessage(error));
         return false;
     }
     const std::wstring installed = LiveProtectionFilePath(AIndex);
     if (PathState(installed) == TPathState::psAbsent) {
-        LogFailure(L"File " + name + L" missing, cannot create backup.");
+        ALog.LogFailure(L"File " + name + L" missing, cannot create backup.");
         return false;
     }
     // A folder that cannot be made shows in the copy's error.
     std::error_code ignored;
     std::filesystem::create_directories(ProgramFolder() + BackupFolderName, ignored);
     if (CopyToPartialFile(installed, backup) && MovePartialFileIntoPlace(backup)) {
-        LogSuccess(L"Backup for " + name + L" created.");
+        ALog.LogSuccess(L"Backup for " + name + L" created.");
         return true;
     }
     const DWORD error = ::GetLastError();
-    LogFailure(L"Backup for " + name + L" failed: " + SystemMessage(error));
+    ALog.LogFailure(L"Backup for " + name + L" failed: " + SystemMessage(error));
     return false;
 }
 
-void TFormDERodos::ReplaceFile(const std::wstring& ABaseAddress, size_t AIndex) {
+void ReplaceFile(TConsoleServices& AServices, TConsoleLog& ALog, const std::wstring& ABaseAddress,
+                 size_t AIndex, const TStreamWriter& AWrite) {
     const std::wstring name = LiveProtectionFiles.at(AIndex);
     const std::wstring installed = LiveProtectionFilePath(AIndex);
     const std::wstring partial = PartialPath(installed);
     FinishInterruptedSwap(AIndex);
-    if (!BackupFile(AIndex))
+    if (!BackupFile(ALog, AIndex))
         return;
     // Set while no file has the installed name. A run ended before the new
     // file was whole leaves the path empty beside a complete backup: the file
@@ -404,13 +383,13 @@ void TFormDERodos::ReplaceFile(const std::wstring& ABaseAddress, size_t AIndex) 
     try {
         TMemoryStream stream;
         int32_t code = 0;
-        if (!FServices.DownloadToStream(ABaseAddress + name, stream, code) ||
+        if (!AServices.DownloadToStream(ABaseAddress + name, stream, code) ||
             !IsReplacementImage(stream, installed, code)) {
-            LogFailure(L"Unable to download: " + std::to_wstring(code));
+            ALog.LogFailure(L"Unable to download: " + std::to_wstring(code));
         } else {
             stream.SetPosition(0);
             // The new file is whole on the disk before the old one is touched.
-            WriteStreamToFile(stream, partial);
+            AWrite(stream, partial);
             const TSwapOutcome outcome = SwapInPartialFile(installed);
             const DWORD swapError = ::GetLastError();
             switch (outcome) {
@@ -420,8 +399,8 @@ void TFormDERodos::ReplaceFile(const std::wstring& ABaseAddress, size_t AIndex) 
             case TSwapOutcome::soKept:
             case TSwapOutcome::soUndeletable:
                 DiscardLeftoverFile(partial);
-                LogFailure(L"Unable to delete for replacement: " + installed);
-                LogInfo(RefusalReason(installed, outcome, swapError));
+                ALog.LogFailure(L"Unable to delete for replacement: " + installed);
+                ALog.LogInfo(RefusalReason(installed, outcome, swapError));
                 break;
             case TSwapOutcome::soNotMoved:
                 RaiseFileError(L"Cannot replace file", installed, swapError);
@@ -437,16 +416,16 @@ void TFormDERodos::ReplaceFile(const std::wstring& ABaseAddress, size_t AIndex) 
         DiscardLeftoverFile(partial);
     }
     if (restore)
-        RestoreBackup(AIndex);
+        RestoreBackup(ALog, AIndex);
     if (error)
         std::rethrow_exception(error);
 }
 
-bool TFormDERodos::RestoreBackup(size_t AIndex) {
+bool RestoreBackup(TConsoleLog& ALog, size_t AIndex) {
     const std::wstring name = LiveProtectionFiles.at(AIndex);
     const std::wstring backup = BackupFilePath(AIndex);
     if (PathState(backup) == TPathState::psAbsent) {
-        LogFailure(L"Backup for " + name + L" missing!");
+        ALog.LogFailure(L"Backup for " + name + L" missing!");
         return false;
     }
     // The copy is complete before the installed file goes; the backup stays
@@ -455,22 +434,22 @@ bool TFormDERodos::RestoreBackup(size_t AIndex) {
     if (CopyToPartialFile(backup, installed)) {
         const TSwapOutcome outcome = SwapInPartialFile(installed);
         if (outcome == TSwapOutcome::soSwapped) {
-            LogSuccess(L"Backup for " + name + L" restore.");
+            ALog.LogSuccess(L"Backup for " + name + L" restore.");
             return true;
         }
         if (outcome == TSwapOutcome::soKept || outcome == TSwapOutcome::soUndeletable) {
             const DWORD error = ::GetLastError();
             DiscardLeftoverFile(PartialPath(installed));
-            LogFailure(L"Could not delete file " + name + L": " + SystemMessage(error));
+            ALog.LogFailure(L"Could not delete file " + name + L": " + SystemMessage(error));
             return false;
         }
     }
     const DWORD error = ::GetLastError();
-    LogFailure(L"Backup restoration for " + name + L" failed: " + SystemMessage(error));
+    ALog.LogFailure(L"Backup restoration for " + name + L" failed: " + SystemMessage(error));
     return false;
 }
 
-void TFormDERodos::WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath) {
+void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath) {
     TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
@@ -481,7 +460,7 @@ void TFormDERodos::WriteStreamToFile(const TMemoryStream& AStream, const std::ws
         DiscardLeftoverFile(APath);
         RaiseFileError(L"Cannot write file", APath, AError);
     };
-    if (const DWORD error = WriteAllBytes(file.get(), AStream.Bytes()))
+    if (const DWORD error = WriteAll(file.get(), AStream.Bytes()))
         fail(error);
     if (!::FlushFileBuffers(file.get()))
         fail(::GetLastError());

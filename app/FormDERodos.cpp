@@ -4,6 +4,7 @@
 
 #include "app/Application.h"
 #include "app/DownloadProgressText.h"
+#include "app/LiveProtectionFiles.h"
 #include "app/ReportGathering.h"
 
 TFormDERodos* FormDERodos = nullptr;
@@ -247,6 +248,8 @@ void TFormDERodos::BeginBusy() {
 }
 
 void TFormDERodos::EndBusy() {
+    // The caption stops showing a download before any button can be pressed again.
+    EndDownloadProgress();
     DiscardPanelInput();
     for (int i = 0; i < PanelItemCount; ++i) {
         if (!PanelItems[i].IsSeparator && FPanelItems[i])
@@ -256,7 +259,6 @@ void TFormDERodos::EndBusy() {
     if (FFocusBeforeBusy && ::IsWindow(FFocusBeforeBusy) && ::GetFocus() != FFocusBeforeBusy)
         ::SetFocus(FFocusBeforeBusy);
     FFocusBeforeBusy = nullptr;
-    EndDownloadProgress();
     FBusy = false;
     ::SetCursor(FCursorBeforeBusy ? FCursorBeforeBusy : ::LoadCursorW(nullptr, IDC_ARROW));
     FCursorBeforeBusy = nullptr;
@@ -397,4 +399,25 @@ LRESULT TFormDERodos::HandleMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
         break;
     }
     return ::DefWindowProcW(FHandle, AMsg, AWParam, ALParam);
+}
+
+void TFormDERodos::BindAlternativeFilesAction() {
+    Bind(TActionId::aDownload27Files, &TFormDERodos::aDownload27FilesExecute);
+}
+
+void TFormDERodos::aDownload27FilesExecute(const TAction&) {
+    DownloadAlternativeFiles(FDownloadBaseAddress);
+}
+
+void TFormDERodos::DownloadAlternativeFiles(const std::wstring& ABaseAddress) {
+    LogSection(L"File Download");
+    LogInfo(ABaseAddress);
+    for (size_t index = FirstAlternativeFile; index < LiveProtectionFiles.size(); ++index) {
+        ReplaceFile(FServices, *this, ABaseAddress, index, FStreamWriter);
+        // The window is closing: no further file is touched.
+        if (FCloseAfterAction)
+            return;
+    }
+    // The state test is not run: the report shows what the download changed.
+    ReportInstallation();
 }

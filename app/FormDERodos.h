@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AlternativeFiles.h"
 #include "app/ConsoleLog.h"
 #include "app/ConsoleServices.h"
 #include "app/FormLayout.h"
@@ -85,14 +86,9 @@ public:
     // A close during the download ends it after the file at hand, without
     // the report.
     void DownloadAlternativeFiles(const std::wstring& ABaseAddress);
-    // True when the file of AIndex has a backup afterwards.
-    bool BackupFile(size_t AIndex);
-    // Backs up, downloads and replaces the file of AIndex; puts the backup
-    // back when the old file went and no new one took its place. An error
-    // raised on the way passes on after that.
-    void ReplaceFile(const std::wstring& ABaseAddress, size_t AIndex);
-    // True when the backup of the file of AIndex was copied back.
-    bool RestoreBackup(size_t AIndex);
+    // The writer the downloaded builds go to the disk through; tests put in
+    // one that fails or holds the file.
+    void SetStreamWriter(TStreamWriter AValue) { FStreamWriter = std::move(AValue); }
 
 protected:
     // The show event: the start-up steps, in order.
@@ -102,9 +98,6 @@ protected:
     // Whole lines at the end of the window's log, in one piece; every line
     // written reaches the log here.
     virtual void AppendLines(const std::vector<std::wstring>& ALines);
-    // Creates or overwrites APath with every byte of AStream and puts them on
-    // the disk; raises when it cannot, leaving no file at APath.
-    virtual void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath);
 
     TConsoleServices& FServices;
 
@@ -144,6 +137,7 @@ private:
     TFontHandle FMemoFont;
     std::array<TAction, ActionCount> alSettingsOnAccess;
     std::wstring FDownloadBaseAddress;
+    TStreamWriter FStreamWriter = WriteStreamToFile;
     std::optional<int> FTerminateCode;
     bool FListensToDownloads = false;
     bool FBusy = false;

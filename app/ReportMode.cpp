@@ -11,6 +11,7 @@
 #include "app/ConsoleServices.h"
 #include "app/ReportGathering.h"
 #include "diagnostics/CommandLineParameters.h"
+#include "platform/HandleIO.h"
 #include "platform/Handles.h"
 #include "platform/SystemMessage.h"
 #include "platform/WholeOrNothing.h"
@@ -48,7 +49,7 @@ public:
                                    nullptr) &&
                    written == text.size();
         }
-        const DWORD error = WriteAllBytes(FHandle, AUtf8);
+        const DWORD error = WriteAll(FHandle, AUtf8);
         ::SetLastError(error);
         return error == 0;
     }

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "diagnostics/FailedCall.h"
+#include "platform/HandleIO.h"
 #include "platform/Handles.h"
 
 namespace {
@@ -55,16 +56,6 @@ private:
     bool FInitialized = false;
     bool FComplete = false;
 };
-
-// Everything written into the pipe until the writer's last end is closed.
-std::string ReadToEnd(HANDLE APipe) {
-    std::string data;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(APipe, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        data.append(buffer, read);
-    return data;
-}
 
 std::wstring OemToWide(std::string_view AText) {
     if (AText.empty())
@@ -142,8 +133,9 @@ TProcessRun RunProcess(const std::wstring& AProgram, const std::wstring& AParame
     std::string errorText;
     std::string outputText;
     {
-        std::jthread errorReader([&] { errorText = ReadToEnd(errors.Read.get()); });
-        outputText = ReadToEnd(output.Read.get());
+        // What a failed read leaves is what the program wrote until then.
+        std::jthread errorReader([&] { ReadAll(errors.Read.get(), errorText); });
+        ReadAll(output.Read.get(), outputText);
     }
     ::WaitForSingleObject(process.get(), INFINITE);
     ::GetExitCodeProcess(process.get(), &run.ExitCode);

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 
+#include "platform/HandleIO.h"
 #include "platform/Handles.h"
 
 namespace {
@@ -23,23 +23,10 @@ TFileHandle OpenDevice(const std::wstring& APath) {
 
 } // namespace
 
-unsigned long WriteAllBytes(void* AHandle, std::string_view ABytes) {
-    while (!ABytes.empty()) {
-        DWORD written = 0;
-        const auto chunk = static_cast<DWORD>(std::min<size_t>(ABytes.size(), 1 << 20));
-        if (!::WriteFile(AHandle, ABytes.data(), chunk, &written, nullptr))
-            return ::GetLastError();
-        if (written == 0)
-            return ERROR_DISK_FULL;
-        ABytes.remove_prefix(written);
-    }
-    return 0;
-}
-
 unsigned long WriteWholeOrNothing(std::wstring_view APath, std::string_view ABytes) {
     const std::wstring path(APath);
     if (const TFileHandle device = OpenDevice(path))
-        return WriteAllBytes(device.get(), ABytes);
+        return WriteAll(device.get(), ABytes);
 
     // Beside the target, so that the rename stays on its volume; named by
     // the process, so that two writers of one target do not meet.
@@ -51,7 +38,7 @@ unsigned long WriteWholeOrNothing(std::wstring_view APath, std::string_view AByt
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             return ::GetLastError();
-        error = WriteAllBytes(file.get(), ABytes);
+        error = WriteAll(file.get(), ABytes);
         if (error == 0 && !::FlushFileBuffers(file.get()))
             error = ::GetLastError();
     }

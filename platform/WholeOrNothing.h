@@ -11,8 +11,3 @@
 // that failed; then the temporary file is gone and whatever lay at APath lies
 // there as before. For a device only a failed write is a failure.
 unsigned long WriteWholeOrNothing(std::wstring_view APath, std::string_view ABytes);
-
-// Writes all of ABytes to the open file or device AHandle, in as many writes
-// as it takes. Answers 0 or the error code; a write that stores nothing counts
-// as a full disk.
-unsigned long WriteAllBytes(void* AHandle, std::string_view ABytes);

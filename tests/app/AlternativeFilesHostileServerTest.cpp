@@ -176,7 +176,7 @@ protected:
             const std::wstring base = Base(ASecure, c.Folder);
             TLogForm form(services);
             const auto start = std::chrono::steady_clock::now();
-            form.ReplaceFile(base, index);
+            ReplaceFile(services, form, base, index);
             const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
             if (c.Bounded) {
                 EXPECT_LT(took.count(), RowBoundSeconds()) << WideToUtf8(base);
@@ -201,7 +201,7 @@ protected:
 
         // The same server hands out whole images, and those are installed.
         TLogForm form(services);
-        form.ReplaceFile(Base(ASecure, "/files/"), 1);
+        ReplaceFile(services, form, Base(ASecure, "/files/"), 1);
         EXPECT_TRUE(ReadWholeFile(LiveProtectionFilePath(1)) ==
                     ImageBuild(Original(1), "alternative build"));
     }

@@ -50,7 +50,11 @@ std::wstring Backup(size_t AIndex) {
 // file can be made to fail half-way, as on a full disk.
 class TAlternativeFilesForm : public TLogForm {
 public:
-    using TLogForm::TLogForm;
+    explicit TAlternativeFilesForm(TConsoleServices& AServices) : TLogForm(AServices) {
+        SetStreamWriter([this](const TMemoryStream& AStream, const std::wstring& APath) {
+            Write(AStream, APath);
+        });
+    }
     std::wstring FailingWrite;
     // The new file of this name is held, once written, so that it cannot be
     // renamed, as a scanner that opens every new file may hold it.
@@ -83,16 +87,25 @@ public:
         return std::find(Lines.begin(), Lines.end(), L"[ Windows ]") != Lines.end();
     }
 
-protected:
-    void WriteStreamToFile(const TMemoryStream& AStream, const std::wstring& APath) override {
+    // One file through the swap, written as the download writes it.
+    void ReplaceFile(const std::wstring& ABase, size_t AIndex) {
+        ::ReplaceFile(FServices, *this, ABase, AIndex,
+                      [this](const TMemoryStream& AStream, const std::wstring& APath) {
+                          Write(AStream, APath);
+                      });
+    }
+    bool RestoreBackup(size_t AIndex) { return ::RestoreBackup(*this, AIndex); }
+
+private:
+    void Write(const TMemoryStream& AStream, const std::wstring& APath) {
         if (!HeldWrite.empty() && ExtractFileName(APath).rfind(HeldWrite, 0) == 0) {
-            TLogForm::WriteStreamToFile(AStream, APath);
+            WriteStreamToFile(AStream, APath);
             Held.reset(::CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
             return;
         }
         if (FailingWrite.empty() || ExtractFileName(APath).rfind(FailingWrite, 0) != 0)
-            return TLogForm::WriteStreamToFile(AStream, APath);
+            return WriteStreamToFile(AStream, APath);
         const std::string& bytes = AStream.Bytes();
         WriteWholeFile(APath, bytes.substr(0, bytes.size() / 2));
         throw std::runtime_error(
