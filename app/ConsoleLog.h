@@ -4,6 +4,12 @@
 
 #include <string>
 
+// The writers' lines as text, for those that gather lines before the log
+// takes them: a section is an empty line and then this title line.
+std::wstring SectionLine(const std::wstring& ATitle);
+std::wstring InfoLine(const std::wstring& AText);
+std::wstring ResultLine(bool AOk, const std::wstring& AText);
+
 class TConsoleLog {
 public:
     virtual ~TConsoleLog() = default;

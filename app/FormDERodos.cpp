@@ -196,7 +196,7 @@ void TFormDERodos::FormShow() {
         return;
     // Asked only now: a start that relocates ends without waiting for the
     // answers, and nothing asked before the relocation check can be stale.
-    const TGathered<TReportFacts> gathered = GatherStartUpFacts(FServices);
+    const TGathered<TReportFacts> gathered = GatherStartUpFacts(FServices, TFactsFor::Log);
     AppendReport(ReportLines(gathered.Facts), gathered.Error);
 }
 

@@ -4,6 +4,7 @@
 #include "app/ReportGathering.h"
 
 void TFormDERodos::ReportInstallation() {
-    const TGathered<TInstallationFacts> gathered = GatherInstallationFacts(FServices);
+    const TGathered<TInstallationFacts> gathered =
+        GatherInstallationFacts(FServices, TFactsFor::Log);
     AppendReport(InstallationReportLines(gathered.Facts), gathered.Error);
 }

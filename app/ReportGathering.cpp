@@ -43,7 +43,7 @@ TWindowsFacts WindowsFacts(TConsoleServices& AServices) {
 }
 
 // The Versions block's facts of one file.
-TReportFileFacts FileFacts(TConsoleServices& AServices, size_t AIndex) {
+TReportFileFacts FileFacts(TConsoleServices& AServices, size_t AIndex, TFactsFor AFor) {
     TReportFileFacts file;
     file.Name = LiveProtectionFiles[AIndex];
     file.Path = LiveProtectionFilePath(AIndex);
@@ -52,8 +52,10 @@ TReportFileFacts FileFacts(TConsoleServices& AServices, size_t AIndex) {
     file.FileVersion = AServices.ReadFileVersion(file.Path);
     file.ProductVersion = AServices.ReadProductVersion(file.Path);
     file.Sha1 = LowerCase(AServices.DigestToText(AServices.DigestFile(file.Path)));
-    file.Size = AServices.FileSize(file.Path);
-    file.Sha256 = AServices.FileSha256(file.Path);
+    if (AFor == TFactsFor::Json) {
+        file.Size = AServices.FileSize(file.Path);
+        file.Sha256 = AServices.FileSha256(file.Path);
+    }
     file.Present = true;
     return file;
 }
@@ -77,11 +79,11 @@ TSignatureFacts SignatureFacts(TConsoleServices& AServices, const std::wstring& 
     return signature;
 }
 
-void GatherInstallation(TConsoleServices& AServices, TInstallationFacts& AFacts) {
+void GatherInstallation(TConsoleServices& AServices, TFactsFor AFor, TInstallationFacts& AFacts) {
     AFacts.Windows = WindowsFacts(AServices);
     AFacts.ProgramFolder = ProgramFolder();
     for (size_t index = 0; index < LiveProtectionFiles.size(); ++index)
-        AFacts.Files.push_back(FileFacts(AServices, index));
+        AFacts.Files.push_back(FileFacts(AServices, index, AFor));
 
     AFacts.SignaturesBegun = true;
     AServices.SetTrustRetrieveProperties(TCertificateFields::All());
@@ -101,12 +103,10 @@ void GatherState(TConsoleServices& AServices, TStateFacts& AFacts) {
 }
 
 // Runs AGather on the facts and keeps the error that ends it.
-template <class TFacts>
-TGathered<TFacts> GatherKeepingError(TConsoleServices& AServices,
-                                     void (*AGather)(TConsoleServices&, TFacts&)) {
+template <class TFacts, class TGather> TGathered<TFacts> GatherKeepingError(TGather AGather) {
     TGathered<TFacts> gathered;
     try {
-        AGather(AServices, gathered.Facts);
+        AGather(gathered.Facts);
     } catch (...) {
         gathered.Error = std::current_exception();
     }
@@ -115,20 +115,22 @@ TGathered<TFacts> GatherKeepingError(TConsoleServices& AServices,
 
 } // namespace
 
-TGathered<TInstallationFacts> GatherInstallationFacts(TConsoleServices& AServices) {
-    return GatherKeepingError(AServices, &GatherInstallation);
+TGathered<TInstallationFacts> GatherInstallationFacts(TConsoleServices& AServices, TFactsFor AFor) {
+    return GatherKeepingError<TInstallationFacts>(
+        [&](TInstallationFacts& AFacts) { GatherInstallation(AServices, AFor, AFacts); });
 }
 
 TGathered<TStateFacts> GatherStateFacts(TConsoleServices& AServices) {
-    return GatherKeepingError(AServices, &GatherState);
+    return GatherKeepingError<TStateFacts>(
+        [&](TStateFacts& AFacts) { GatherState(AServices, AFacts); });
 }
 
-TGathered<TReportFacts> GatherStartUpFacts(TConsoleServices& AServices) {
+TGathered<TReportFacts> GatherStartUpFacts(TConsoleServices& AServices, TFactsFor AFor) {
     TGathered<TStateFacts> state;
     TGathered<TInstallationFacts> installation;
     {
         std::jthread asking([&state, &AServices] { state = GatherStateFacts(AServices); });
-        installation = GatherInstallationFacts(AServices);
+        installation = GatherInstallationFacts(AServices, AFor);
     }
     TGathered<TReportFacts> report;
     report.Facts.Installation = std::move(installation.Facts);

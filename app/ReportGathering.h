@@ -15,9 +15,13 @@ template <class TFacts> struct TGathered {
     std::exception_ptr Error;
 };
 
-TGathered<TInstallationFacts> GatherInstallationFacts(TConsoleServices& AServices);
+// Who the facts are for. The log shows neither a file's size nor its SHA-256,
+// and the SHA-256 is one more pass over every file: only the JSON has them read.
+enum class TFactsFor { Log, Json };
+
+TGathered<TInstallationFacts> GatherInstallationFacts(TConsoleServices& AServices, TFactsFor AFor);
 TGathered<TStateFacts> GatherStateFacts(TConsoleServices& AServices);
 // Both, the state test's questions asked beside the installation report's
 // on a thread of their own; they share nothing. An error in the
 // installation report leaves the state test out, as if it had not run.
-TGathered<TReportFacts> GatherStartUpFacts(TConsoleServices& AServices);
+TGathered<TReportFacts> GatherStartUpFacts(TConsoleServices& AServices, TFactsFor AFor);

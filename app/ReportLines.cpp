@@ -2,20 +2,13 @@
 // state test's eight lines, each line as far as its facts were gathered.
 #include "app/ReportFacts.h"
 
+#include "app/ConsoleLog.h"
+
 namespace {
 
-// The log writers' forms of a line (ConsoleLog.h), here as data.
 void Section(std::vector<std::wstring>& ALines, const std::wstring& ATitle) {
     ALines.emplace_back();
-    ALines.push_back(L"[ " + ATitle + L" ]");
-}
-
-std::wstring Info(const std::wstring& AText) {
-    return L"[i] " + AText;
-}
-
-std::wstring Result(bool AOk, const std::wstring& AText) {
-    return (AOk ? L"[+] " : L"[-] ") + AText;
+    ALines.push_back(SectionLine(ATitle));
 }
 
 // As "%*s" formats: right-aligned in AWidth characters, never cut.
@@ -32,19 +25,19 @@ std::vector<std::wstring> InstallationReportLines(const TInstallationFacts& AFac
     Section(lines, L"Windows");
     if (!AFacts.Windows)
         return lines;
-    lines.push_back(Info(L"Windows Version: " + AFacts.Windows->Version));
-    lines.push_back(Info(AFacts.ProgramFolder));
+    lines.push_back(InfoLine(L"Windows Version: " + AFacts.Windows->Version));
+    lines.push_back(InfoLine(AFacts.ProgramFolder));
 
     Section(lines, L"Versions");
     for (const TReportFileFacts& file : AFacts.Files) {
         if (!file.Present) {
-            lines.push_back(Result(false, L"Missing file: " + file.Path));
+            lines.push_back(ResultLine(false, L"Missing file: " + file.Path));
             continue;
         }
         // "%20s - file %10s product %10s hash %s"
-        lines.push_back(Info(RightAligned(file.Name, 20) + L" - file " +
-                             RightAligned(file.FileVersion, 10) + L" product " +
-                             RightAligned(file.ProductVersion, 10) + L" hash " + file.Sha1));
+        lines.push_back(InfoLine(RightAligned(file.Name, 20) + L" - file " +
+                                 RightAligned(file.FileVersion, 10) + L" product " +
+                                 RightAligned(file.ProductVersion, 10) + L" hash " + file.Sha1));
     }
     if (!AFacts.SignaturesBegun)
         return lines;
@@ -54,9 +47,9 @@ std::vector<std::wstring> InstallationReportLines(const TInstallationFacts& AFac
         if (!file.Signature)
             continue;
         // "%20s - %s - subject %s"
-        lines.push_back(Result(file.Signature->StatusCode == TrustedStatusCode,
-                               RightAligned(file.Name, 20) + L" - " + file.Signature->Status +
-                                   L" - subject " + file.Signature->Subject));
+        lines.push_back(ResultLine(file.Signature->StatusCode == TrustedStatusCode,
+                                   RightAligned(file.Name, 20) + L" - " + file.Signature->Status +
+                                       L" - subject " + file.Signature->Subject));
     }
     return lines;
 }
@@ -74,15 +67,15 @@ std::vector<std::wstring> StateTestLines(const TStateFacts& AFacts) {
     // The driver's answers were asked first but are written after the
     // service's; each line stands where the log had it.
     if (AFacts.ServicePresence)
-        lines.push_back(Result(*AFacts.ServicePresence, L"SERVICE PRESENCE"));
+        lines.push_back(ResultLine(*AFacts.ServicePresence, L"SERVICE PRESENCE"));
     const std::optional<TStateVerdict> verdict = StateVerdictOf(AFacts);
     if (!verdict)
         return lines;
-    lines.push_back(Result(*AFacts.ServiceRunning, L"SERVICE RUNNING"));
-    lines.push_back(Result(*AFacts.Installed, L"INSTALLED"));
-    lines.push_back(Result(*AFacts.Running, L"RUNNING"));
-    lines.push_back(Result(*AFacts.Injected, L"INJECTED"));
-    lines.push_back(Result(verdict->Success, verdict->Text));
+    lines.push_back(ResultLine(*AFacts.ServiceRunning, L"SERVICE RUNNING"));
+    lines.push_back(ResultLine(*AFacts.Installed, L"INSTALLED"));
+    lines.push_back(ResultLine(*AFacts.Running, L"RUNNING"));
+    lines.push_back(ResultLine(*AFacts.Injected, L"INJECTED"));
+    lines.push_back(ResultLine(verdict->Success, verdict->Text));
     return lines;
 }
 

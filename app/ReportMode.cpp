@@ -79,7 +79,8 @@ void WriteReport(const std::wstring& APath, const std::string& AText) {
 // The report's text and whether its verdict is a success line.
 std::pair<std::string, bool> ProduceReport(bool AJson) {
     TSystemConsoleServices services;
-    const TGathered<TReportFacts> gathered = GatherStartUpFacts(services);
+    const TGathered<TReportFacts> gathered =
+        GatherStartUpFacts(services, AJson ? TFactsFor::Json : TFactsFor::Log);
     if (gathered.Error)
         std::rethrow_exception(gathered.Error);
     const std::optional<TStateVerdict> verdict =

@@ -51,10 +51,6 @@ void TrustLibraryShutDown() {
     GTrust = TTrustLibrary();
 }
 
-bool TrustLibraryLoaded() {
-    return GTrust.Complete();
-}
-
 TWinVerifyTrust ReplaceWinVerifyTrust(TWinVerifyTrust AFunction) {
     return std::exchange(GTrust.WinVerifyTrust, AFunction);
 }

@@ -33,8 +33,6 @@ const TTrustLibrary& TrustLibrary();
 
 void TrustLibraryStartUp();
 void TrustLibraryShutDown();
-// Whether the library and all nine entry points are there.
-bool TrustLibraryLoaded();
 // Puts AFunction in the place of the loaded WinVerifyTrust until the next
 // start-up or shut-down and answers the one it replaced, so that a test can
 // see what every check hands to the platform.

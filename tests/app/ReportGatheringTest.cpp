@@ -1,7 +1,7 @@
 // The start-up facts as the console's seam answers them: what only the JSON
-// shows, an error part-way through (the log then holds the lines of what was
-// gathered, and the error passes on), and the state test asked beside the
-// installation report.
+// shows (and only the JSON has read), an error part-way through (the log then holds the lines of
+// what was gathered, and the error passes on), and the state test asked beside the installation
+// report.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -29,7 +29,8 @@ TEST(ReportGathering, TheJsonsOwnFactsComeThroughTheSeam) {
     services.Files[L"QVHook32.dll"].Sha256 = L"";
     services.WindowsNumbers = {10, 0, 19045};
 
-    const TGathered<TInstallationFacts> gathered = GatherInstallationFacts(services);
+    const TGathered<TInstallationFacts> gathered =
+        GatherInstallationFacts(services, TFactsFor::Json);
     ASSERT_FALSE(gathered.Error);
     const TInstallationFacts& facts = gathered.Facts;
     ASSERT_TRUE(facts.Windows);
@@ -47,6 +48,14 @@ TEST(ReportGathering, TheJsonsOwnFactsComeThroughTheSeam) {
     EXPECT_EQ(facts.Files[2].Path, ProgramFolder() + L"QVHook64.dll");
     ASSERT_TRUE(facts.Files[3].Signature);
     EXPECT_EQ(facts.Files[3].Signature->Subject, L"Quorvane Tessit Limited");
+
+    // The log's facts leave the files' sizes and SHA-256 unread.
+    TFakeConsoleServices forLog = AllEightFiles();
+    ASSERT_FALSE(GatherInstallationFacts(forLog, TFactsFor::Log).Error);
+    for (const std::string& call : forLog.Calls) {
+        EXPECT_NE(call, "FileSize");
+        EXPECT_NE(call, "FileSha256");
+    }
 }
 
 // What the log holds when a question raises: the lines of the facts gathered
@@ -60,7 +69,6 @@ TEST(ReportGathering, AnErrorPartWayLeavesTheLinesGatheredUntilThen) {
     const TCase cases[] = {
         // The first file is missing, so the second file's reading raises.
         {"ReadProductVersion", 7, L"[-] Missing file: " + ProgramFolder() + L"QVFSSvc.exe"},
-        {"FileSha256", 7, L"[-] Missing file: " + ProgramFolder() + L"QVFSSvc.exe"},
         {"SetTrustRetrieveProperties", 16, L"[ Signature Test ]"},
         {"CheckFileTrust", 16, L"[ Signature Test ]"},
     };
@@ -87,7 +95,7 @@ TEST(ReportGathering, AtStartUpTheStateTestFollowsAWholeInstallationReportOnly) 
     {
         TFakeConsoleServices services = AllEightFiles();
         services.Standing["IsInjectionDriverInstalled"] = true;
-        const TGathered<TReportFacts> gathered = GatherStartUpFacts(services);
+        const TGathered<TReportFacts> gathered = GatherStartUpFacts(services, TFactsFor::Log);
         EXPECT_FALSE(gathered.Error);
         const std::vector<std::wstring> lines = ReportLines(gathered.Facts);
         ASSERT_EQ(lines.size(), 32u);
@@ -100,7 +108,7 @@ TEST(ReportGathering, AtStartUpTheStateTestFollowsAWholeInstallationReportOnly) 
         // The state test's error comes after the whole report and its lines.
         TFakeConsoleServices services = AllEightFiles();
         services.Raising.insert("FileScanServiceExists");
-        const TGathered<TReportFacts> gathered = GatherStartUpFacts(services);
+        const TGathered<TReportFacts> gathered = GatherStartUpFacts(services, TFactsFor::Log);
         EXPECT_TRUE(gathered.Error);
         const std::vector<std::wstring> lines = ReportLines(gathered.Facts);
         ASSERT_EQ(lines.size(), 26u);
@@ -112,7 +120,7 @@ TEST(ReportGathering, AtStartUpTheStateTestFollowsAWholeInstallationReportOnly) 
         TFakeConsoleServices services = AllEightFiles();
         services.Raising.insert("CheckFileTrust");
         services.Raising.insert("FileScanServiceRunning");
-        const TGathered<TReportFacts> gathered = GatherStartUpFacts(services);
+        const TGathered<TReportFacts> gathered = GatherStartUpFacts(services, TFactsFor::Log);
         ASSERT_TRUE(gathered.Error);
         EXPECT_FALSE(gathered.Facts.State);
         try {

@@ -9,9 +9,11 @@
 // program the desktop runs for the whole session, started by the session.
 #include <windows.h>
 
+#include "platform/Handles.h"
+
 int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
     // One keeper a session, however often the session is started.
-    const HANDLE keeper = ::CreateMutexW(nullptr, FALSE, L"Local\\DerodoDesktopKeeper");
+    const TKernelHandle keeper(::CreateMutexW(nullptr, FALSE, L"Local\\DerodoDesktopKeeper"));
     if (!keeper || ::GetLastError() == ERROR_ALREADY_EXISTS)
         return 0;
     // A hidden window: the desktop counts this program as its user for as

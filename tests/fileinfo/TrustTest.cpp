@@ -227,7 +227,7 @@ TEST_F(Trust, WithoutTheLibraryEveryCheckTriesAgainUntilItIsBack) {
     DebugHandlerData()->RegisterDebugLogLineHandler(CollectLine);
     LogLines.clear();
     TrustLibraryShutDown();
-    EXPECT_FALSE(TrustLibraryLoaded());
+    EXPECT_FALSE(TrustLibrary().Complete());
 
     TInitializedTrustChecker checker;
     checker.SetRetrieveProperties(TCertificateFields::All());
@@ -240,7 +240,7 @@ TEST_F(Trust, WithoutTheLibraryEveryCheckTriesAgainUntilItIsBack) {
     EXPECT_EQ(FileTrustStatus(Sample(L"signed.exe")), tsUnknown);
 
     TrustLibraryStartUp();
-    EXPECT_TRUE(TrustLibraryLoaded());
+    EXPECT_TRUE(TrustLibrary().Complete());
     EXPECT_EQ(checker.CheckFileTrust(Sample(L"signed.exe")), tsSuccess);
     EXPECT_TRUE(checker.Available());
     EXPECT_EQ(checker.SubjectName(), L"Derodo Test Code Signing");
