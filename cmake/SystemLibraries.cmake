@@ -5,7 +5,7 @@
 # (targets with DERODO_DELAY_LOAD set) therefore delay-loads them: they load
 # at first use, when the program entry has already limited the library search
 # to the system folder. Every other program links them as usual.
-set(DERODO_DELAY_LOADED_LIBRARIES bcrypt comctl32 crypt32 version wininet)
+set(DERODO_DELAY_LOADED_LIBRARIES bcrypt comctl32 crypt32 rstrtmgr version wininet)
 
 # derodo_import_library_exports(<library> <functions var> <data var>)
 # The names a mingw-w64 import library (lib<library>.a) imports from its
