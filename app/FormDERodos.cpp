@@ -6,6 +6,8 @@
 #include "app/DownloadProgressText.h"
 #include "app/LiveProtectionFiles.h"
 #include "app/ReportGathering.h"
+#include "platform/FolderLock.h"
+#include "platform/ProgramPath.h"
 
 TFormDERodos* FormDERodos = nullptr;
 
@@ -410,14 +412,24 @@ void TFormDERodos::aDownload27FilesExecute(const TAction&) {
 }
 
 void TFormDERodos::DownloadAlternativeFiles(const std::wstring& ABaseAddress) {
+    // Two presses on one folder would take each other's partial files and
+    // backups for leftovers of a kill.
+    const TFolderLock lock(ProgramFolder(), AlternativeFilesLockPurpose);
+    if (!lock.Taken()) {
+        LogFailure(L"Another window is replacing the files of this folder; nothing was done.");
+        return;
+    }
     LogSection(L"File Download");
     LogInfo(ABaseAddress);
+    TReplacedBuilds replaced;
     for (size_t index = FirstAlternativeFile; index < LiveProtectionFiles.size(); ++index) {
-        ReplaceFile(FServices, *this, ABaseAddress, index, FStreamWriter);
+        ReplaceFile(FServices, *this, ABaseAddress, index, FStreamWriter, &replaced);
         // The window is closing: no further file is touched.
         if (FCloseAfterAction)
             return;
     }
+    // A scanner may take a new build away a while after it appeared.
+    CheckReplacedBuilds(*this, replaced);
     // The state test is not run: the report shows what the download changed.
     ReportInstallation();
 }

@@ -82,9 +82,11 @@ public:
     // The button: DownloadAlternativeFiles with the download base address.
     void aDownload27FilesExecute(const TAction& ASender);
     // Replaces the alternative Live Protection files, one by one, with the
-    // builds below ABaseAddress, then writes the installation report again.
-    // A close during the download ends it after the file at hand, without
-    // the report.
+    // builds below ABaseAddress, then writes the installation report again;
+    // a file that fails has its line, and the next one is handled. A close
+    // during the download ends it after the file at hand, without the
+    // report. While a press runs on the program folder, in this window or
+    // another, a second one says so in one line and does nothing.
     void DownloadAlternativeFiles(const std::wstring& ABaseAddress);
     // The writer the downloaded builds go to the disk through; tests put in
     // one that fails or holds the file.
