@@ -152,7 +152,8 @@ bool QueryHeader(TTransferWatch* AWatch, HINTERNET ARequest, DWORD AInfoLevel, s
     for (int attempt = 0; attempt < 2; ++attempt) {
         DWORD size = static_cast<DWORD>(AText.size());
         if (CallOnRequest(AWatch, [&] {
-                return ::HttpQueryInfoA(ARequest, AInfoLevel, AText.data(), &size, nullptr) != FALSE;
+                return ::HttpQueryInfoA(ARequest, AInfoLevel, AText.data(), &size, nullptr) !=
+                       FALSE;
             })) {
             AText.resize(size);
             return true;
@@ -319,7 +320,8 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
         return CallOnRequest(FWatch, ACall);
     };
     const auto setOption = [&](DWORD AOption, void* AValue, DWORD ASize) {
-        onRequest([&] { return ::InternetSetOptionA(request.get(), AOption, AValue, ASize) != FALSE; });
+        onRequest(
+            [&] { return ::InternetSetOptionA(request.get(), AOption, AValue, ASize) != FALSE; });
     };
     if (FWatch)
         onRequest([&] {
@@ -350,8 +352,8 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
             return true;
         const DWORD error = ::GetLastError();
         if (error != ERROR_INTERNET_OPERATION_CANCELLED)
-            ::SetLastError(SilenceOrError(error, start,
-                                          std::min(DownloadLimits.SilenceMs, DownloadLimits.ConnectMs)));
+            ::SetLastError(SilenceOrError(
+                error, start, std::min(DownloadLimits.SilenceMs, DownloadLimits.ConnectMs)));
         return false;
     };
     const auto sendFailed = [&] {

@@ -225,7 +225,8 @@ TPEImageFault CheckPEImage(std::string_view ABytes) {
     // The loader maps SizeOfImage bytes, a multiple of the section
     // alignment: no less than the sections take, and no more than the
     // alignment adds to that.
-    if (!IsPowerOfTwo(sectionAlignment) || imageSize < memoryEnd || imageSize > AlignUp(memoryEnd, sectionAlignment))
+    if (!IsPowerOfTwo(sectionAlignment) || imageSize < memoryEnd ||
+        imageSize > AlignUp(memoryEnd, sectionAlignment))
         return TPEImageFault::pifBadImageSize;
     // Signing tools pad the certificate table to its alignment, and some
     // leave the padding out of its size.
@@ -234,7 +235,8 @@ TPEImageFault CheckPEImage(std::string_view ABytes) {
     // (LLVM's lld does, after the COFF string table). Padding is zeros, and
     // no more than the alignment asks for; anything else after the body is
     // not part of the image.
-    const bool validAlignment = IsPowerOfTwo(fileAlignment) && fileAlignment <= LargestFileAlignment;
+    const bool validAlignment =
+        IsPowerOfTwo(fileAlignment) && fileAlignment <= LargestFileAlignment;
     const uint64_t paddedEnd = validAlignment ? AlignUp(end, fileAlignment) : end;
     if (bytes.Size() > paddedEnd || !IsZeros(ABytes.substr(std::min(end, bytes.Size()))))
         return TPEImageFault::pifTrailingBytes;

@@ -29,8 +29,7 @@ std::wstring ResolvedFolder(const std::wstring& AFolder) {
     }
     const DWORD length = ::GetFullPathNameW(AFolder.c_str(), 0, nullptr, nullptr);
     path.assign(length, L'\0');
-    if (length == 0 ||
-        ::GetFullPathNameW(AFolder.c_str(), length, path.data(), nullptr) >= length)
+    if (length == 0 || ::GetFullPathNameW(AFolder.c_str(), length, path.data(), nullptr) >= length)
         return AFolder;
     path.resize(length - 1);
     return path;

@@ -106,8 +106,8 @@ bool LeadsElsewhere(HANDLE AFile, const std::wstring& APath) {
     const std::wstring file = FinalPath(AFile);
     if (slash == std::wstring::npos || file.empty())
         return false;
-    const TFileHandle folder(::CreateFileW(APath.substr(0, slash + 1).c_str(),
-                                           FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
+    const TFileHandle folder(::CreateFileW(APath.substr(0, slash + 1).c_str(), FILE_READ_ATTRIBUTES,
+                                           ShareAll, nullptr, OPEN_EXISTING,
                                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     const std::wstring folderPath = folder ? FinalPath(folder.get()) : std::wstring();
     if (folderPath.empty())
@@ -156,8 +156,8 @@ bool FlushFile(const std::wstring& APath) {
 // The partial file of ATarget, held by this process alone: no other program
 // can open it between its last write and its rename.
 TFileHandle HoldPartialFile(const std::wstring& ATarget) {
-    return OpenUnheldFile(PartialPath(ATarget), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                          0);
+    return OpenUnheldFile(PartialPath(ATarget),
+                          DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0);
 }
 
 // The path is empty (or its folder is missing): what an open of it answered.
@@ -220,8 +220,8 @@ TFileHandle OpenUnheldFile(const std::wstring& APath, unsigned long AAccess, uns
                            unsigned long AFlags) {
     TFileHandle file;
     RetryWhileHeld([&] {
-        file.reset(::CreateFileW(APath.c_str(), AAccess, AShare, nullptr, OPEN_EXISTING, AFlags,
-                                 nullptr));
+        file.reset(
+            ::CreateFileW(APath.c_str(), AAccess, AShare, nullptr, OPEN_EXISTING, AFlags, nullptr));
         return static_cast<bool>(file);
     });
     return file;
@@ -264,7 +264,8 @@ unsigned long WriteFlushedFile(const std::wstring& APath, std::string_view AByte
 bool CopyToPartialFile(const std::wstring& ASource, const std::wstring& ATarget) {
     const std::wstring partial = PartialPath(ATarget);
     DiscardLeftoverFile(partial);
-    if (RetryWhileHeld([&] { return ::CopyFileW(ASource.c_str(), partial.c_str(), FALSE) != FALSE; }) &&
+    if (RetryWhileHeld(
+            [&] { return ::CopyFileW(ASource.c_str(), partial.c_str(), FALSE) != FALSE; }) &&
         FlushFile(partial))
         return true;
     DiscardLeftoverFile(partial);
@@ -345,7 +346,8 @@ TSwapOutcome SwapInPartialFile(const std::wstring& ATarget) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & KeptAttributes)) {
         const DWORD own = HandleAttributes(fresh.get());
         if (own != INVALID_FILE_ATTRIBUTES)
-            SetHandleAttributes(fresh.get(), (own & ~KeptAttributes) | (attributes & KeptAttributes));
+            SetHandleAttributes(fresh.get(),
+                                (own & ~KeptAttributes) | (attributes & KeptAttributes));
     }
     if (LeadsElsewhere(old.get(), ATarget)) {
         // Neither renamed nor deleted through this handle: both would act on

@@ -208,6 +208,16 @@ protected:
         return Expected(Base(), EachFile(L"[+] Backup for %s created."));
     }
     static std::wstring ScannerProgram() { return FixturePath(L"..\\scanner.exe"); }
+    // The scanner did open each backup and each new build as it appeared.
+    static void ExpectHeldEachBackupAndBuild(const std::vector<std::wstring>& AHeld) {
+        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+            for (const std::wstring& name :
+                 {std::wstring(LiveProtectionFiles[i]),
+                  BackupFolderName + std::wstring(LiveProtectionFiles[i])})
+                EXPECT_NE(std::find(AHeld.begin(), AHeld.end(), name), AHeld.end())
+                    << WideToUtf8(name) << " was not held";
+        }
+    }
 
     // The holds of files the tests play wait for their holder no longer than this.
     const THeldFileWaitForTest FWait{500};
@@ -586,8 +596,8 @@ TEST_F(AlternativeFiles, AWriteThatFailsLeavesTheInstalledFileAsItWas) {
     form.DownloadAlternativeFiles(Base());
     std::vector<std::wstring> lines = AllReplaced();
     lines.insert(lines.begin() + 3 + 4,
-                 ReplacingFailed(L"QVHookDrv64.sys", L"Cannot write file \"" +
-                                                         Installed(4) + L".partial\". " +
+                 ReplacingFailed(L"QVHookDrv64.sys", L"Cannot write file \"" + Installed(4) +
+                                                         L".partial\". " +
                                                          SystemMessage(ERROR_DISK_FULL)));
     EXPECT_EQ(form.DownloadLines(), lines);
     EXPECT_TRUE(form.ReportWritten());
@@ -721,17 +731,20 @@ TEST_F(AlternativeFiles, AScannerThatHoldsEachNewFileKeepsNoFileFromItsPlace) {
         fs::remove_all(ProgramFolder() + BackupFolderName, ignored);
         for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
             WriteWholeFile(Installed(i), Content(LiveProtectionFiles[i], "original"));
-        const TScannerProcess scanner(ScannerProgram(), ProgramFolder(), {300, shareRead, L""});
         TAlternativeFilesForm form(FServices);
-        form.DownloadAlternativeFiles(Base());
+        std::vector<std::wstring> held;
+        {
+            const TScannerProcess scanner(ScannerProgram(), ProgramFolder(), {300, shareRead, L""});
+            form.DownloadAlternativeFiles(Base());
+            held = scanner.Held();
+        }
         EXPECT_EQ(form.DownloadLines(), AllReplaced()) << shareRead;
         EXPECT_TRUE(form.ReportWritten());
         for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
             ExpectAlternative(i);
         ExpectNoPartialFiles();
         ExpectNothingLost();
-        // It did hold them: each backup and each new build at least.
-        EXPECT_GE(scanner.Held().size(), 14u) << shareRead;
+        ExpectHeldEachBackupAndBuild(held);
     }
 }
 
@@ -807,13 +820,17 @@ TEST_F(AlternativeFiles, LibrariesLinkedByLldAreInstalled) {
 // the swap saw it go or the end of the press found it gone.
 TEST_F(AlternativeFiles, AQuarantinedNewBuildIsRestoredFromTheBackup) {
     const THeldFileWaitForTest wait(HeldFileWaitMs);
-    const TScannerProcess scanner(ScannerProgram(), ProgramFolder(),
-                                  {200, false, L"QVHook64.dll"});
     TAlternativeFilesForm form(FServices);
-    form.DownloadAlternativeFiles(Base());
+    {
+        const TScannerProcess scanner(ScannerProgram(), ProgramFolder(),
+                                      {200, false, L"QVHook64.dll"});
+        form.DownloadAlternativeFiles(Base());
+        EXPECT_EQ(scanner.QuarantinedFile(), L"QVHook64.dll");
+    }
     const std::vector<std::wstring> lines = form.DownloadLines();
-    const auto removed = std::find(lines.begin(), lines.end(),
-                                   L"[-] The new build of QVHook64.dll was removed by another program.");
+    const auto removed =
+        std::find(lines.begin(), lines.end(),
+                  L"[-] The new build of QVHook64.dll was removed by another program.");
     ASSERT_NE(removed, lines.end());
     ASSERT_NE(removed + 1, lines.end());
     EXPECT_EQ(removed[1], L"[+] Backup for QVHook64.dll restore.");
@@ -838,11 +855,12 @@ TEST_F(AlternativeFiles, TheEndOfAPressFindsTheBuildsOtherProgramsTookAway) {
     WriteWholeFile(Installed(3), Content(L"QVHookDrv32.sys", "cleaned"));
     form.Lines.clear();
     CheckReplacedBuilds(form, replaced);
-    EXPECT_EQ(form.Lines, (std::vector<std::wstring>{
-                              L"[-] The new build of QVHook32.dll was removed by another program.",
-                              L"[+] Backup for QVHook32.dll restore.",
-                              L"[-] The new build of QVHookDrv32.sys was removed by another program.",
-                              L"[+] Backup for QVHookDrv32.sys restore."}));
+    EXPECT_EQ(form.Lines,
+              (std::vector<std::wstring>{
+                  L"[-] The new build of QVHook32.dll was removed by another program.",
+                  L"[+] Backup for QVHook32.dll restore.",
+                  L"[-] The new build of QVHookDrv32.sys was removed by another program.",
+                  L"[+] Backup for QVHookDrv32.sys restore."}));
     ExpectOriginal(1);
     ExpectAlternative(2);
     ExpectOriginal(3);

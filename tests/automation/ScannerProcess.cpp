@@ -7,7 +7,6 @@
 
 #include "platform/HandleIO.h"
 #include "platform/WinText.h"
-#include "tests/automation/Automation.h"
 
 namespace {
 
@@ -59,12 +58,34 @@ TScannerProcess::~TScannerProcess() {
     ::DeleteFileW(FLog.c_str());
 }
 
-std::vector<std::wstring> TScannerProcess::Held() const {
+// Its log: a line for each file as it is opened, "<name> held", and for the
+// one it quarantined, "<name> quarantined".
+std::vector<std::wstring> TScannerProcess::LogLines() const {
     const TFileHandle log(::CreateFileW(FLog.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string bytes;
     if (log)
         ReadAll(log.get(), bytes);
-    return SplitLogLines(Utf8ToWide(bytes));
+    std::vector<std::wstring> lines;
+    const std::wstring text = Utf8ToWide(bytes);
+    for (size_t start = 0, end = 0; (end = text.find(L'\n', start)) != std::wstring::npos;
+         start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+std::vector<std::wstring> TScannerProcess::Held() const {
+    std::vector<std::wstring> held;
+    for (const std::wstring& line : LogLines())
+        if (line.ends_with(L" held"))
+            held.push_back(line.substr(0, line.size() - 5));
+    return held;
+}
+
+std::wstring TScannerProcess::QuarantinedFile() const {
+    for (const std::wstring& line : LogLines())
+        if (line.ends_with(L" quarantined"))
+            return line.substr(0, line.size() - 12);
+    return {};
 }

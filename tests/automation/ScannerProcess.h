@@ -28,11 +28,14 @@ public:
     TScannerProcess& operator=(const TScannerProcess&) = delete;
     ~TScannerProcess();
 
-    // The files it held so far, one line each: their path below the folder,
-    // the milliseconds held, "quarantined" for the one it deleted.
+    // The files it has opened so far, by their path below the folder, and
+    // the one it quarantined.
     std::vector<std::wstring> Held() const;
+    std::wstring QuarantinedFile() const;
 
 private:
+    std::vector<std::wstring> LogLines() const;
+
     std::wstring FReady, FLog;
     TKernelHandle FProcess;
 };

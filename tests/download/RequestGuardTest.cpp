@@ -136,8 +136,9 @@ TEST(RequestGuard, NoCallMeetsAClosedRequestWheneverTheEndComes) {
         EXPECT_FALSE(ownersToClose) << request;
     }
     EXPECT_FALSE(requests.CallOnClosed);
-    EXPECT_EQ(std::set<TRequestGuard::THandle>(requests.Closed.begin(), requests.Closed.end()).size(),
-              100u);
+    EXPECT_EQ(
+        std::set<TRequestGuard::THandle>(requests.Closed.begin(), requests.Closed.end()).size(),
+        100u);
     EXPECT_EQ(requests.Closed.size(), 100u);
 }
 

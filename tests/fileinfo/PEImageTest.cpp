@@ -88,8 +88,7 @@ TEST(PEImage, OnlyPaddingFollowsTheCertificateTable) {
         EXPECT_EQ(CheckPEImage(withTable + std::string(padded - size, '\0')),
                   TPEImageFault::pifNone)
             << size;
-        EXPECT_EQ(CheckPEImage(withTable + std::string(padded - size, 'p')),
-                  TPEImageFault::pifNone)
+        EXPECT_EQ(CheckPEImage(withTable + std::string(padded - size, 'p')), TPEImageFault::pifNone)
             << size;
         EXPECT_EQ(CheckPEImage(withTable + std::string(padded - size, '\0') + "x"),
                   TPEImageFault::pifTrailingBytes)
@@ -282,8 +281,8 @@ TEST(PEImage, OnlyAnImageOfTheFilesKindReplacesIt) {
     };
     // A driver's library mark is not looked at.
     const TRole roles[] = {
-        {L"QVHook32.dll", {i386, true, false}},      {L"QVHook64.dll", {amd64, true, false}},
-        {L"QVHookDrv32.sys", {i386, false, true}},   {L"QVHookDrv64.sys", {amd64, false, true}},
+        {L"QVHook32.dll", {i386, true, false}},       {L"QVHook64.dll", {amd64, true, false}},
+        {L"QVHookDrv32.sys", {i386, false, true}},    {L"QVHookDrv64.sys", {amd64, false, true}},
         {L"QVHookHelper.exe", {amd64, false, false}}, {L"QVHookInst32.exe", {i386, false, false}},
         {L"QVHookInst64.exe", {amd64, false, false}},
     };
@@ -319,8 +318,8 @@ TEST(PEImage, OnlyAnImageOfTheFilesKindReplacesIt) {
         EXPECT_EQ(CheckReplacementImage(other, {amd64, true, false}), TPEImageFault::pifOtherKind);
     }
     std::string unmarked = driver;
-    Put(unmarked, driverLayout.FileHeader + 18, Get32(unmarked, driverLayout.FileHeader + 18) & 0xDFFF,
-        2);
+    Put(unmarked, driverLayout.FileHeader + 18,
+        Get32(unmarked, driverLayout.FileHeader + 18) & 0xDFFF, 2);
     EXPECT_EQ(CheckReplacementImage(unmarked, {amd64, false, true}), TPEImageFault::pifNone);
     EXPECT_EQ(CheckReplacementImage(unmarked, {i386, false, true}), TPEImageFault::pifOtherKind);
 }
@@ -350,10 +349,10 @@ size_t BodyEnd(const std::string& AImage) {
 // table; the padding may be cut off, but nothing else may follow or be cut.
 TEST(PEImage, WhatRealLinkersMakeIsWhole) {
     const wchar_t* const linked[] = {
-        L"gnu-x64.dll",          L"gnu-x64-g.dll",     L"gnu-x64-s.dll",
-        L"gnu-x86-g.dll",        L"gnu-x64-g-signed.dll", L"lld-x64.dll",
-        L"lld-x64-g.dll",        L"lld-x86.dll",       L"lld-x86-g.dll",
-        L"lld-x64.exe",          L"lld-x64-g-signed.dll", L"lldlink-x64.dll",
+        L"gnu-x64.dll",           L"gnu-x64-g.dll",         L"gnu-x64-s.dll",
+        L"gnu-x86-g.dll",         L"gnu-x64-g-signed.dll",  L"lld-x64.dll",
+        L"lld-x64-g.dll",         L"lld-x86.dll",           L"lld-x86-g.dll",
+        L"lld-x64.exe",           L"lld-x64-g-signed.dll",  L"lldlink-x64.dll",
         L"lldlink-x64-debug.dll", L"lldlink-x64-dwarf.dll",
     };
     size_t padded = 0;

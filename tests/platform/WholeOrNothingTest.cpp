@@ -121,8 +121,8 @@ TEST(SwapInPartialFile, EachOldFileEndsAsItsOutcomeSays) {
          TSwapOutcome::soSwapped, 0},
         {"held without sharing", true, holding(GENERIC_READ, 0), TSwapOutcome::soKept,
          ERROR_SHARING_VIOLATION},
-        {"held sharing reading", true, holding(GENERIC_READ, FILE_SHARE_READ),
-         TSwapOutcome::soKept, ERROR_SHARING_VIOLATION},
+        {"held sharing reading", true, holding(GENERIC_READ, FILE_SHARE_READ), TSwapOutcome::soKept,
+         ERROR_SHARING_VIOLATION},
         {"read-only", true,
          [](const std::wstring& APath) {
              ::SetFileAttributesW(APath.c_str(), FILE_ATTRIBUTE_READONLY);

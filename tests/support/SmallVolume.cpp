@@ -24,9 +24,9 @@ template <typename Predicate> void WaitUntil(Predicate APredicate) {
 TSmallVolume::TSmallVolume(const std::wstring& AName, const std::wstring& ASize)
     : FUnixFolder(L"/tmp/" + AName + L"-" + std::to_wstring(::GetCurrentProcessId())) {
     // A system that lets us mount nothing says so beside the folder.
-    StartUnixShell(L"mkdir -p " + FUnixFolder + L" && (mount -t tmpfs -o size=" + ASize + L" tmpfs " +
-          FUnixFolder + L" && touch " + FUnixFolder + L"/mounted || touch " + FUnixFolder +
-          L".refused)");
+    StartUnixShell(L"mkdir -p " + FUnixFolder + L" && (mount -t tmpfs -o size=" + ASize +
+                   L" tmpfs " + FUnixFolder + L" && touch " + FUnixFolder + L"/mounted || touch " +
+                   FUnixFolder + L".refused)");
     WaitUntil([&] { return Mounted() || Refused(); });
 }
 

@@ -48,7 +48,9 @@ std::wstring UnixPathOf(const std::wstring& AWindowsPath) {
 }
 
 bool MakeFileLink(const std::wstring& ALink, const std::wstring& ATarget) {
-    const auto isLink = [&] { return ::GetFileAttributesW(ALink.c_str()) != INVALID_FILE_ATTRIBUTES; };
+    const auto isLink = [&] {
+        return ::GetFileAttributesW(ALink.c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
     if (::CreateSymbolicLinkW(ALink.c_str(), ATarget.c_str(),
                               SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
         isLink())
