@@ -346,8 +346,9 @@ TSwapOutcome SwapInPartialFile(const std::wstring& ATarget) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & KeptAttributes)) {
         const DWORD own = HandleAttributes(fresh.get());
         if (own != INVALID_FILE_ATTRIBUTES)
-            SetHandleAttributes(fresh.get(),
-                                (own & ~KeptAttributes) | (attributes & KeptAttributes));
+            // FILE_ATTRIBUTE_NORMAL stands only alone.
+            SetHandleAttributes(fresh.get(), (own & ~(KeptAttributes | FILE_ATTRIBUTE_NORMAL)) |
+                                                 (attributes & KeptAttributes));
     }
     if (LeadsElsewhere(old.get(), ATarget)) {
         // Neither renamed nor deleted through this handle: both would act on

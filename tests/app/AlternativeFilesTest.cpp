@@ -313,6 +313,8 @@ std::wstring RefusalLine(DWORD AError, const std::wstring& AWhy = L"") {
 
 const std::wstring HeldOpen = L"another program holds the file open";
 
+// Held past the wait, it fails alone with its line and the reason; the
+// others are replaced, the report is written, nothing of its swap is left.
 TEST_F(AlternativeFiles, AFileInUseIsNotReplaced) {
     // Open as a running program is: readable, so it can be backed up, but
     // not deletable.
@@ -325,9 +327,12 @@ TEST_F(AlternativeFiles, AFileInUseIsNotReplaced) {
     perFile.insert(perFile.begin() + 1, {L"[-] Unable to delete for replacement: " + Installed(1),
                                          RefusalLine(ERROR_SHARING_VIOLATION, HeldOpen)});
     EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
+    EXPECT_TRUE(form.ReportWritten());
     inUse.reset();
     ExpectOriginal(1);
-    ExpectAlternative(2);
+    for (size_t i = 2; i < LiveProtectionFiles.size(); ++i)
+        ExpectAlternative(i);
+    ExpectNoPartialFiles();
     ExpectNothingLost();
 }
 
@@ -467,12 +472,7 @@ TEST_F(AlternativeFiles, AFileThatCannotGoSaysWhy) {
          RefusalLine(ERROR_SHARING_VIOLATION, HeldOpen)},
         {"loaded as an image",
          [](const std::wstring& APath) {
-             TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-             TKernelHandle section(::CreateFileMappingW(file.get(), nullptr,
-                                                        PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
-             auto view = std::make_shared<TMappedView>(
-                 section ? ::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+             auto view = std::make_shared<TMappedView>(MapAsImage(APath));
              EXPECT_TRUE(*view);
              return [view] { view->reset(); };
          },
@@ -746,26 +746,6 @@ TEST_F(AlternativeFiles, AScannerThatHoldsEachNewFileKeepsNoFileFromItsPlace) {
         ExpectNothingLost();
         ExpectHeldEachBackupAndBuild(held);
     }
-}
-
-// A file another program holds past the wait fails alone, with its line and
-// the reason; the others are replaced, and nothing of its swap is left.
-TEST_F(AlternativeFiles, AFileHeldPastTheWaitFailsAlone) {
-    TFileHandle held(::CreateFileW(Installed(5).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held);
-    TAlternativeFilesForm form(FServices);
-    form.DownloadAlternativeFiles(Base());
-    held.reset();
-    std::vector<std::wstring> lines = AllReplaced();
-    lines.insert(lines.begin() + 3 + 5, {L"[-] Unable to delete for replacement: " + Installed(5),
-                                         RefusalLine(ERROR_SHARING_VIOLATION, HeldOpen)});
-    EXPECT_EQ(form.DownloadLines(), lines);
-    EXPECT_TRUE(form.ReportWritten());
-    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
-        ExpectBuild(i, i == 5 ? "original" : "alternative");
-    ExpectNoPartialFiles();
-    ExpectNothingLost();
 }
 
 // The kind comes from the file's role: an installed file that cannot be

@@ -176,15 +176,7 @@ TEST(AlternativeFilesWindow, FilesOtherProgramsHoldLoseNothingAndASecondPressEnd
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(looking);
-    TMappedView image;
-    {
-        // Only the view stays, as of a program the loader has mapped.
-        TFileHandle file(::CreateFileW(loaded.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        TKernelHandle section(
-            ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
-        image.reset(section ? ::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
-    }
+    TMappedView image = MapAsImage(loaded);
     ASSERT_TRUE(image);
 
     TAutomatedTool window(scene.Tool);

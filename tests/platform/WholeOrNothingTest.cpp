@@ -131,12 +131,7 @@ TEST(SwapInPartialFile, EachOldFileEndsAsItsOutcomeSays) {
          TSwapOutcome::soReadOnly, ERROR_ACCESS_DENIED},
         {"loaded as an image", true,
          [](const std::wstring& APath) -> std::shared_ptr<void> {
-             TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-             TKernelHandle section(::CreateFileMappingW(file.get(), nullptr,
-                                                        PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
-             auto view = std::make_shared<TMappedView>(
-                 section ? ::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+             auto view = std::make_shared<TMappedView>(MapAsImage(APath));
              EXPECT_TRUE(*view);
              return view;
          },
