@@ -4,6 +4,10 @@
 // seam hands them out and tests put the one scripted fake in their place.
 #pragma once
 
+#include <optional>
+
+#include "hook/InjectionOutcomes.h"
+
 class THookControls {
 public:
     virtual ~THookControls() = default;
@@ -24,4 +28,9 @@ public:
     virtual bool InjectLibrary32() = 0;
     virtual bool UnInjectLibrary32() = 0;
     virtual bool UnInjectAllLibraries32() = 0;
+
+    // What the last injection or uninjection did in the other processes,
+    // taken once: none when none ran since it was last taken. Its answer
+    // alone does not tell how many processes it reached.
+    virtual std::optional<TInjectionOutcome> TakeInjectionOutcome() = 0;
 };

@@ -1,5 +1,7 @@
 #include "hook/InjectionDriver.h"
 
+#include <utility>
+
 #include "diagnostics/DebugLogger.h"
 #include "hook/InjectionRecord.h"
 #include "hook/InjectionRules.h"
@@ -89,6 +91,13 @@ TRemoteThread StartFree(HANDLE AProcess, const std::wstring& ALibraryFile) {
     return started;
 }
 
+// The last call's outcome in the other processes, for the thread that made it.
+thread_local std::optional<TInjectionOutcome> LastOutcome;
+
+void KeepOutcome(TInjectionDirection ADirection, const TInjectionCounts& ACounts) {
+    LastOutcome = TInjectionOutcome{ADirection, ACounts};
+}
+
 // Every call leaves one line with the outcome of each admitted process.
 BOOL Answer(const wchar_t* ARoutine, const std::wstring& ALibraryFile,
             TInjectionDirection ADirection, const TInjectionCounts& ACounts) {
@@ -126,6 +135,7 @@ BOOL InjInjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
         work.Start = [&](HANDLE AProcess) { return StartLoad(AProcess, given); };
         work.Loaded = [&](HANDLE AProcess) { return LoadedAfterLoad(AProcess, given); };
         counts = RunInOtherProcesses(ATarget, AIncludeMask, AExcludeMask, ATimeout, work);
+        KeepOutcome(idLoad, counts);
     }
     return Answer(L"InjInjectLibrary", given, idLoad, counts);
 }
@@ -150,6 +160,7 @@ BOOL InjUninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget
         work.Direction = idFree;
         work.Start = [&](HANDLE AProcess) { return StartFree(AProcess, given); };
         counts = RunInOtherProcesses(ATarget, AIncludeMask, AExcludeMask, ATimeout, work);
+        KeepOutcome(idFree, counts);
     }
     return Answer(L"InjUninjectLibrary", given, idFree, counts);
 }
@@ -160,6 +171,7 @@ BOOL InjUninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD A
     const TDeadline deadline(ATimeout);
     DWORD firstError = ERROR_SUCCESS;
     bool failed = false;
+    std::optional<TInjectionOutcome> all;
     for (const std::wstring& library : RecordedInjections(ADriverName)) {
         if (!InjUninjectLibrary(ADriverName, library.c_str(), InjAllSessions, TRUE, nullptr,
                                 nullptr, nullptr, deadline.Remaining()) &&
@@ -167,11 +179,22 @@ BOOL InjUninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD A
             failed = true;
             firstError = ::GetLastError();
         }
+        if (const std::optional<TInjectionOutcome> one = InjTakeLastOutcome()) {
+            if (!all)
+                all = TInjectionOutcome{idFree, {}};
+            for (size_t kind = 0; kind < iokCount; ++kind)
+                all->Counts.Of[kind] += one->Counts.Of[kind];
+        }
     }
+    LastOutcome = all;
     if (failed)
         return Fail(firstError);
     ::SetLastError(ERROR_SUCCESS);
     return TRUE;
+}
+
+std::optional<TInjectionOutcome> InjTakeLastOutcome() {
+    return std::exchange(LastOutcome, std::nullopt);
 }
 
 // The lookup is a question asked right after operations whose failure the

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -54,6 +55,13 @@ BOOL InjUninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget
 // time-out. When one of them fails the call answers zero and leaves the
 // first failure's error; the others are still uninjected.
 BOOL InjUninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout);
+
+// What the last InjInjectLibrary or InjUninjectLibrary made on this thread
+// did in the other processes (InjUninjectAllLibraries: all of its calls
+// together), taken once: none when no such call ran since it was last taken.
+// The answer of a call tells only late processes apart; a caller that shows
+// its user how far an activation got reads it here.
+std::optional<TInjectionOutcome> InjTakeLastOutcome();
 
 // A module of the calling process, found by its file name.
 class TModuleLookup {

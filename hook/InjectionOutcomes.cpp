@@ -41,6 +41,17 @@ bool TInjectionCounts::Failed() const {
     return false;
 }
 
+size_t TInjectionOutcome::Admitted() const {
+    size_t admitted = 0;
+    for (size_t count : Counts.Of)
+        admitted += count;
+    return admitted;
+}
+
+size_t TInjectionOutcome::Unreached() const {
+    return Counts[iokLate] + Counts[iokNotStarted];
+}
+
 std::wstring InjectionCountsText(const std::wstring& ARoutine, const std::wstring& ALibrary,
                                  TInjectionDirection ADirection, const TInjectionCounts& ACounts) {
     static constexpr const wchar_t* Words[iokCount] = {nullptr,        L"refused",    L"late",

@@ -82,6 +82,18 @@ struct TInjectionCounts {
     bool Failed() const;
 };
 
+// What one injection or uninjection into the other processes came to.
+struct TInjectionOutcome {
+    TInjectionDirection Direction = idLoad;
+    TInjectionCounts Counts;
+    // Every process the call admitted.
+    size_t Admitted() const;
+    // Those it did not reach: late, or no thread could be started there. A
+    // process passed over on purpose (critical, frozen, no library of the
+    // pair) or one that refused the library was reached.
+    size_t Unreached() const;
+};
+
 // The counts line of the debug log: "<routine> <library>: loaded 2, refused 1,
 // late 0, …" ("unloaded" for a free), every outcome with its count.
 std::wstring InjectionCountsText(const std::wstring& ARoutine, const std::wstring& ALibrary,

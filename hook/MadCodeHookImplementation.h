@@ -59,6 +59,8 @@ public:
     virtual BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) {
         return InjUninjectAllLibraries(ADriverName, AReserved, ATimeout);
     }
+    // The outcome of the last injection or uninjection, taken once.
+    virtual std::optional<TInjectionOutcome> TakeLastOutcome() { return InjTakeLastOutcome(); }
     // Whether a module of that file name (8-bit ANSI, no folder) is loaded in
     // the calling process.
     virtual bool IsModuleLoaded(const std::string& AFileName) {
@@ -160,6 +162,9 @@ public:
     bool UnInjectAllLibraries32() override {
         return Step(&THookLayer::UninjectAllLibraries, FDriverName.c_str(), nullptr,
                     InjectionTimeout);
+    }
+    std::optional<TInjectionOutcome> TakeInjectionOutcome() override {
+        return FLayer->TakeLastOutcome();
     }
     // Whether a module named like the 32-bit or, failing that, the 64-bit
     // library is loaded in this process, wherever it was loaded from.

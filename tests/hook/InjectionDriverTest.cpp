@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -588,6 +589,34 @@ TEST_F(Injection, ARefusedLoadIsCountedAndDoesNotFailTheCall) {
     // Neither holds the library any more: the refusing one never did.
     const std::wstring uninjected = CountsLine(log, L"InjUninjectLibrary");
     EXPECT_TRUE(Holds(uninjected, L": unloaded 2, refused 0, late 0")) << WideToUtf8(uninjected);
+}
+
+TEST_F(Injection, ItsOutcomeIsTheCountsLinesAndIsTakenOnce) {
+    const TTargetProcess healthy(FFolder, FExe);
+    const TTargetProcess refusing(FFolder, FStem + L"R.exe", tbRefusing);
+    const std::wstring mask = FExe + L"|" + FStem + L"R.exe";
+    InjTakeLastOutcome();
+    TDebugLogCapture log;
+    ASSERT_TRUE(Inject(mask));
+    std::optional<TInjectionOutcome> outcome = InjTakeLastOutcome();
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->Direction, idLoad);
+    EXPECT_EQ(outcome->Admitted(), 2u);
+    EXPECT_EQ(outcome->Unreached(), 0u);
+    const std::wstring line = CountsLine(log, L"InjInjectLibrary");
+    EXPECT_TRUE(Holds(line, InjectionCountsText(L"", L"", idLoad, outcome->Counts).substr(2)))
+        << WideToUtf8(line);
+    EXPECT_FALSE(InjTakeLastOutcome()) << "taken once";
+
+    ASSERT_TRUE(InjUninjectAllLibraries(FDriver.Name(), nullptr, 5000));
+    outcome = InjTakeLastOutcome();
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->Direction, idFree);
+    EXPECT_EQ(outcome->Counts[iokDone], 2u) << "the healthy one unloaded, the refusing one had none";
+
+    // An injection into this process alone reaches no other process.
+    ASSERT_TRUE(Inject(mask, nullptr, FALSE));
+    EXPECT_FALSE(InjTakeLastOutcome());
 }
 
 TEST_F(Injection, UninjectAllRemovesEveryLibraryOfTheDriver) {

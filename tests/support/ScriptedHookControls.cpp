@@ -1,6 +1,7 @@
 #include "tests/support/ScriptedHookControls.h"
 
 #include <stdexcept>
+#include <utility>
 
 void TScriptedHookControls::Record(const std::string& AOperation, const std::string& ADetail) {
     const std::lock_guard<std::mutex> lock(*FLock);
@@ -21,9 +22,16 @@ bool TScriptedHookControls::Ask(const std::string& AOperation) {
         const auto standing = Standing.find(AOperation);
         answer = standing != Standing.end() && standing->second;
     }
+    if (const auto outcome = Outcomes.find(AOperation); outcome != Outcomes.end())
+        FOutcome = outcome->second;
     if (!answer) {
         const auto error = Errors.find(AOperation);
         ::SetLastError(error != Errors.end() ? error->second : ERROR_SUCCESS);
     }
     return answer;
+}
+
+std::optional<TInjectionOutcome> TScriptedHookControls::TakeInjectionOutcome() {
+    const std::lock_guard<std::mutex> lock(*FLock);
+    return std::exchange(FOutcome, std::nullopt);
 }

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,6 +44,10 @@ public:
     bool InjectLibrary32() override { return Ask("InjectLibrary32"); }
     bool UnInjectLibrary32() override { return Ask("UnInjectLibrary32"); }
     bool UnInjectAllLibraries32() override { return Ask("UnInjectAllLibraries32"); }
+    // Not an operation on the system: answered from Outcomes, the next one
+    // for the next injection or uninjection, and not recorded.
+    std::map<std::string, TInjectionOutcome> Outcomes;
+    std::optional<TInjectionOutcome> TakeInjectionOutcome() override;
 
     // Records AOperation and answers it from the script (or raises).
     bool Ask(const std::string& AOperation);
@@ -50,6 +55,8 @@ public:
     void Record(const std::string& AOperation, const std::string& ADetail = {});
 
 private:
+    // The outcome of the last injection or uninjection answered, until taken.
+    std::optional<TInjectionOutcome> FOutcome;
     // Shared by copies, so that a fake stays copyable.
     std::shared_ptr<std::mutex> FLock = std::make_shared<std::mutex>();
 };
