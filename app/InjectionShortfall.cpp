@@ -9,8 +9,7 @@ std::wstring InjectionShortfallLine(const std::wstring& AFormat,
     if (unreached == 0)
         return {};
     const size_t admitted = AOutcome.Admitted();
-    const std::array<size_t, 4> values = {admitted - unreached, admitted,
-                                          AOutcome.Counts[iokLate],
+    const std::array<size_t, 4> values = {admitted - unreached, admitted, AOutcome.Counts[iokLate],
                                           AOutcome.Counts[iokNotStarted]};
     std::wstring line;
     size_t next = 0;

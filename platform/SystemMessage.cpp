@@ -27,10 +27,10 @@ TModuleHandle InternetMessageTable() {
 
 std::wstring Format(DWORD AFlags, LPCVOID ASource, unsigned long AErrorCode) {
     wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        AFlags | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-            FORMAT_MESSAGE_ARGUMENT_ARRAY,
-        ASource, AErrorCode, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageW(AFlags | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                             FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                         ASource, AErrorCode, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     TLocalMemory owner(buffer);
     if (length == 0 || buffer == nullptr)
         return {};

@@ -612,7 +612,8 @@ TEST_F(Injection, ItsOutcomeIsTheCountsLinesAndIsTakenOnce) {
     outcome = InjTakeLastOutcome();
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->Direction, idFree);
-    EXPECT_EQ(outcome->Counts[iokDone], 2u) << "the healthy one unloaded, the refusing one had none";
+    // Every process of the session, the two targets among them.
+    EXPECT_GE(outcome->Counts[iokDone], 2u);
 
     // An injection into this process alone reaches no other process.
     ASSERT_TRUE(Inject(mask, nullptr, FALSE));
