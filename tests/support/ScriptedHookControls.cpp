@@ -1,5 +1,6 @@
 #include "tests/support/ScriptedHookControls.h"
 
+#include <optional>
 #include <stdexcept>
 
 void TScriptedHookControls::Record(const std::string& AOperation, const std::string& ADetail) {
@@ -26,4 +27,18 @@ bool TScriptedHookControls::Ask(const std::string& AOperation) {
         ::SetLastError(error != Errors.end() ? error->second : ERROR_SUCCESS);
     }
     return answer;
+}
+
+TAnswer TScriptedHookControls::AskAnswer(const std::string& AQuestion,
+                                         const std::function<bool()>& AAsk) {
+    std::optional<DWORD> error;
+    {
+        const std::lock_guard<std::mutex> lock(*FLock);
+        if (const auto unknown = Unknown.find(AQuestion); unknown != Unknown.end())
+            error = unknown->second;
+    }
+    if (!error)
+        return TAnswer::Of(AAsk());
+    Record(AQuestion);
+    return TAnswer::Unknown(*error);
 }

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,10 @@ public:
     std::set<std::string> Raising;
     // The thread's last error a false answer leaves, by operation (0 unless given).
     std::map<std::string, DWORD> Errors;
+    // Questions that cannot be answered, by name, with the error that keeps
+    // each answer: asked as the state test asks (AskInjectionDriverInstalled
+    // and the like), they answer unknown, recorded under the question's name.
+    std::map<std::string, DWORD> Unknown;
 
     bool IsInjectionDriverInstalled() override { return Ask("IsInjectionDriverInstalled"); }
     bool IsInjectionDriverRunning() override { return Ask("IsInjectionDriverRunning"); }
@@ -43,11 +48,24 @@ public:
     bool InjectLibrary32() override { return Ask("InjectLibrary32"); }
     bool UnInjectLibrary32() override { return Ask("UnInjectLibrary32"); }
     bool UnInjectAllLibraries32() override { return Ask("UnInjectAllLibraries32"); }
+    TAnswer AskInjectionDriverInstalled() override {
+        return AskAnswer("IsInjectionDriverInstalled",
+                         [this] { return IsInjectionDriverInstalled(); });
+    }
+    TAnswer AskInjectionDriverRunning() override {
+        return AskAnswer("IsInjectionDriverRunning", [this] { return IsInjectionDriverRunning(); });
+    }
+    TAnswer AskLibraryInjected() override {
+        return AskAnswer("IsLibraryInjected", [this] { return IsLibraryInjected(); });
+    }
 
     // Records AOperation and answers it from the script (or raises).
     bool Ask(const std::string& AOperation);
     // Records AOperation (with ADetail) and raises when it is to raise.
     void Record(const std::string& AOperation, const std::string& ADetail = {});
+    // The question AQuestion asked as the state test asks it: unknown when
+    // Unknown lists it (recorded), else AAsk's yes or no.
+    TAnswer AskAnswer(const std::string& AQuestion, const std::function<bool()>& AAsk);
 
 private:
     // Shared by copies, so that a fake stays copyable.
