@@ -3,7 +3,6 @@
 namespace {
 
 // The system's codes, named as its headers name them.
-constexpr std::uint32_t ErrorInvalidName = 123;
 constexpr std::uint32_t ErrorServiceDoesNotExist = 1060;
 constexpr std::uint32_t ErrorServiceNotActive = 1062;
 constexpr std::uint32_t ErrorServiceMarkedForDelete = 1072;
@@ -16,7 +15,6 @@ TAnswer ServiceAnswer(bool AYes, std::uint32_t AError) {
         return TAnswer::Of(true);
     switch (AError) {
     case 0:
-    case ErrorInvalidName:
     case ErrorServiceDoesNotExist:
     case ErrorServiceNotActive:
     case ErrorServiceMarkedForDelete:

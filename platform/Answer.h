@@ -26,7 +26,7 @@ inline constexpr std::uint32_t AccessDeniedError = 5;
 // A question to the service control manager, answered false with AError (the
 // call's error, 0 where none failed): no where the error itself is the answer
 // (no such service, the service not running, its registration marked for
-// deletion, a name no service can have), unknown for every other error.
+// deletion), unknown for every other error.
 TAnswer ServiceAnswer(bool AYes, std::uint32_t AError);
 
 // Whether a service registration stands, as far as its configuration tells

@@ -5,7 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/ReportFacts.h"
@@ -73,8 +77,25 @@ constexpr TAnswer Yes = TAnswer::Of(true);
 constexpr TAnswer No = TAnswer::Of(false);
 constexpr TAnswer Refused = TAnswer::Unknown(AccessDeniedError);
 
+// The answers in the order they are asked; without elevation unless told.
+TStateFacts Asked(std::optional<TAnswer> AInstalled, std::optional<TAnswer> ARunning,
+                  std::optional<TAnswer> AInjected, std::optional<TAnswer> APresence,
+                  std::optional<TAnswer> AServiceRunning, bool AElevated = false,
+                  std::map<std::uint32_t, std::wstring> AErrorTexts = {}) {
+    TStateFacts facts;
+    facts.Installed = AInstalled;
+    facts.Running = ARunning;
+    facts.Injected = AInjected;
+    facts.ServicePresence = APresence;
+    facts.ServiceRunning = AServiceRunning;
+    facts.Elevated = AElevated;
+    facts.ErrorTexts = std::move(AErrorTexts);
+    return facts;
+}
+
 TStateFacts State(bool AInstalled, bool ARunning, bool AInjected) {
-    return {TAnswer::Of(AInstalled), TAnswer::Of(ARunning), TAnswer::Of(AInjected), Yes, No};
+    return Asked(TAnswer::Of(AInstalled), TAnswer::Of(ARunning), TAnswer::Of(AInjected), Yes, No,
+                 true);
 }
 
 const std::wstring Hash(40, L'a');
@@ -164,8 +185,9 @@ TEST(ReportLines, TheStateTestAsFarAsItsAnswersWereGathered) {
     };
     const std::vector<TCase> cases = {
         {{}, {L"", L"[ State Test ]"}},
-        {{Yes, Yes, Yes, std::nullopt, std::nullopt}, {L"", L"[ State Test ]"}},
-        {{Yes, Yes, Yes, Yes, std::nullopt}, {L"", L"[ State Test ]", L"[+] SERVICE PRESENCE"}},
+        {Asked(Yes, Yes, Yes, std::nullopt, std::nullopt), {L"", L"[ State Test ]"}},
+        {Asked(Yes, Yes, Yes, Yes, std::nullopt),
+         {L"", L"[ State Test ]", L"[+] SERVICE PRESENCE"}},
         {State(false, true, false),
          {L"", L"[ State Test ]", L"[+] SERVICE PRESENCE", L"[-] SERVICE RUNNING", L"[-] INSTALLED",
           L"[+] RUNNING", L"[-] INJECTED",
@@ -190,31 +212,31 @@ TEST(ReportLines, AnUnknownAnswerSaysWhyAndTheVerdictRestsOnNoGuess) {
     };
     const TCase cases[] = {
         {"installed refused without elevation",
-         {Refused, Yes, No, Yes, No, false},
+         Asked(Refused, Yes, No, Yes, No),
          {L"[+] SERVICE PRESENCE", L"[-] SERVICE RUNNING", L"[i] INSTALLED" + needsElevation,
           L"[+] RUNNING", L"[-] INJECTED",
           L"[i] The state of Live Protection is unknown without elevation."}},
         {"refused though elevated: the system's words",
-         {Refused, Yes, No, Yes, No, true, {{AccessDeniedError, L"Access denied"}}},
+         Asked(Refused, Yes, No, Yes, No, true, {{AccessDeniedError, L"Access denied"}}),
          {L"[+] SERVICE PRESENCE", L"[-] SERVICE RUNNING",
           L"[i] INSTALLED: unknown, Access denied (error 5)", L"[+] RUNNING", L"[-] INJECTED",
           L"[i] The state of Live Protection is unknown."}},
         {"no elevation would help: the system's words, or its code",
-         {Yes, unavailable, Yes, unavailable, No, false, {{1722, L""}}},
+         Asked(Yes, unavailable, Yes, unavailable, No, false, {{1722, L""}}),
          {L"[i] SERVICE PRESENCE: unknown, error 1722", L"[-] SERVICE RUNNING", L"[+] INSTALLED",
           L"[i] RUNNING: unknown, error 1722", L"[+] INJECTED",
           L"[i] The state of Live Protection is unknown."}},
         {"the service's answers never decide the verdict",
-         {Yes, Yes, Yes, Refused, Refused, false},
+         Asked(Yes, Yes, Yes, Refused, Refused),
          {L"[i] SERVICE PRESENCE" + needsElevation, L"[i] SERVICE RUNNING" + needsElevation,
           L"[+] INSTALLED", L"[+] RUNNING", L"[+] INJECTED", L"[+] Live Protection is active."}},
         {"the library decides only for a driver installed and running",
-         {No, Yes, Refused, Yes, Yes, false},
+         Asked(No, Yes, Refused, Yes, Yes),
          {L"[+] SERVICE PRESENCE", L"[+] SERVICE RUNNING", L"[-] INSTALLED", L"[+] RUNNING",
           L"[i] INJECTED" + needsElevation,
           L"[+] Live Protection is not installed, but running until reboot."}},
         {"every answer refused",
-         {Refused, Refused, Refused, Refused, Refused, false},
+         Asked(Refused, Refused, Refused, Refused, Refused),
          {L"[i] SERVICE PRESENCE" + needsElevation, L"[i] SERVICE RUNNING" + needsElevation,
           L"[i] INSTALLED" + needsElevation, L"[i] RUNNING" + needsElevation,
           L"[i] INJECTED" + needsElevation,
@@ -233,11 +255,11 @@ TEST(ReportLines, AnUnknownAnswerSaysWhyAndTheVerdictRestsOnNoGuess) {
 TEST(ReportLines, TheWindowShowsAnUnknownAnswerAsNo) {
     TReportFacts facts;
     facts.Installation = ThreeFiles();
-    facts.State = TStateFacts{Refused, Yes, Yes, TAnswer::Unknown(1722), Yes, false};
+    facts.State = Asked(Refused, Yes, Yes, TAnswer::Unknown(1722), Yes);
     const TReportFacts window = UnknownAnswersAsNo(facts);
     EXPECT_FALSE(HasUnknownAnswer(*window.State));
     EXPECT_EQ(ReportLines(window),
-              ReportLines(TReportFacts{ThreeFiles(), State(false, true, true)}));
+              ReportLines(TReportFacts{ThreeFiles(), Asked(No, Yes, Yes, No, Yes)}));
     EXPECT_EQ(ReportLines(window).back(),
               L"[+] Live Protection is not installed, but running until reboot.");
     EXPECT_FALSE(HasUnknownAnswer(State(false, false, false)));
@@ -411,13 +433,8 @@ TEST(ReportFactsToJson, TheDocumentOfWholeFactsOfNoneAndOfTextToEscape) {
 TEST(ReportFactsToJson, AnUnknownAnswerIsNullWithItsErrorAndReason) {
     TReportFacts facts;
     facts.Installation = ThreeFiles();
-    facts.State = TStateFacts{Refused,
-                              Yes,
-                              Yes,
-                              Yes,
-                              TAnswer::Unknown(1722),
-                              false,
-                              {{1722, L"The RPC server is unavailable"}}};
+    facts.State = Asked(Refused, Yes, Yes, Yes, TAnswer::Unknown(1722), false,
+                        {{1722, L"The RPC server is unavailable"}});
 
     const nlohmann::json document = nlohmann::json::parse(ReportFactsToJson(facts));
     EXPECT_EQ(document["elevated"], false);
@@ -426,16 +443,15 @@ TEST(ReportFactsToJson, AnUnknownAnswerIsNullWithItsErrorAndReason) {
     EXPECT_TRUE(state["serviceRunning"].is_null());
     EXPECT_EQ(state["running"], true);
     EXPECT_EQ(state["servicePresence"], true);
-    EXPECT_EQ(state["unknown"],
-              nlohmann::json::parse(R"({
+    EXPECT_EQ(state["unknown"], nlohmann::json::parse(R"json({
                   "installed": {"error": 5, "reason": "the answer needs an elevated prompt"},
                   "serviceRunning": {"error": 1722,
                                      "reason": "The RPC server is unavailable (error 1722)"
 }
-})"));
+})json"));
     EXPECT_TRUE(document["verdict"]["success"].is_null());
-EXPECT_EQ(document["verdict"]["text"],
-          "The state of Live Protection is unknown without elevation.");
+    EXPECT_EQ(document["verdict"]["text"],
+              "The state of Live Protection is unknown without elevation.");
 }
 
 // The exit code is the verdict's for a complete report, and its own for one
@@ -449,9 +465,8 @@ TEST(ReportExitCode, TheVerdictOrIncomplete) {
         {"active", State(true, true, true), ReportActiveExitCode},
         {"running until reboot", State(false, true, false), ReportActiveExitCode},
         {"not active", State(true, true, false), ReportInactiveExitCode},
-        {"installed unknown", {Refused, Yes, Yes, Yes, Yes, false}, ReportIncompleteExitCode},
-        {"a service answer unknown, the verdict known",
-         {Yes, Yes, Yes, Refused, Yes, false},
+        {"installed unknown", Asked(Refused, Yes, Yes, Yes, Yes), ReportIncompleteExitCode},
+        {"a service answer unknown, the verdict known", Asked(Yes, Yes, Yes, Refused, Yes),
          ReportIncompleteExitCode},
         {"nothing asked", TStateFacts{}, ReportInactiveExitCode},
     };
@@ -466,7 +481,7 @@ TEST(ReportFactsToJson, FactsCutShortAreNull) {
     facts.Installation = ThreeFiles();
     facts.Installation.Files = {Present(L"QVFSSvc.exe", std::nullopt)};
     facts.Installation.Files[0].Sha256.clear();
-    facts.State = TStateFacts{Yes, No, No, Yes, std::nullopt};
+    facts.State = Asked(Yes, No, No, Yes, std::nullopt, true);
 
     const nlohmann::json document = nlohmann::json::parse(ReportFactsToJson(facts));
     ASSERT_EQ(document["files"].size(), 1u);

@@ -106,17 +106,21 @@ TEST(StateTest, TheVerdictOfUnknownAnswersIsNoGuess) {
         const std::optional<TStateVerdict> verdict =
             StateVerdict(row.Installed, row.Running, row.Injected);
         ASSERT_EQ(verdict.has_value(), row.Verdict != nullptr) << "case " << i;
-        if (verdict)
+        if (verdict) {
             EXPECT_STREQ(verdict->Text, row.Verdict) << "case " << i;
+        }
     }
     // Known answers give the verdict of their yes and no.
-    for (const bool installed : {false, true})
-        for (const bool running : {false, true})
-            for (const bool injected : {false, true})
-                EXPECT_STREQ(StateVerdict(TAnswer::Of(installed), TAnswer::Of(running),
-                                          TAnswer::Of(injected))
-                                 ->Text,
-                             StateVerdict(installed, running, injected).Text);
+    for (const bool installed : {false, true}) {
+        for (const bool running : {false, true}) {
+            for (const bool injected : {false, true}) {
+                const std::optional<TStateVerdict> verdict = StateVerdict(
+                    TAnswer::Of(installed), TAnswer::Of(running), TAnswer::Of(injected));
+                ASSERT_TRUE(verdict);
+                EXPECT_STREQ(verdict->Text, StateVerdict(installed, running, injected).Text);
+            }
+        }
+    }
 }
 
 TEST(StateTest, EveryRunAsksAfreshAndAppends) {

@@ -23,7 +23,8 @@ TEST(Answer, AServiceQuestionIsNoOnlyWhereTheErrorIsTheAnswer) {
         {false, ERROR_SERVICE_DOES_NOT_EXIST, TAnswer::Of(false)},
         {false, ERROR_SERVICE_NOT_ACTIVE, TAnswer::Of(false)},
         {false, ERROR_SERVICE_MARKED_FOR_DELETE, TAnswer::Of(false)},
-        {false, ERROR_INVALID_NAME, TAnswer::Of(false)},
+        // Under Wine a service database that cannot be opened answers so.
+        {false, ERROR_INVALID_NAME, TAnswer::Unknown(ERROR_INVALID_NAME)},
         {false, ERROR_ACCESS_DENIED, TAnswer::Unknown(ERROR_ACCESS_DENIED)},
         {false, RPC_S_SERVER_UNAVAILABLE, TAnswer::Unknown(RPC_S_SERVER_UNAVAILABLE)},
         {false, ERROR_DATABASE_DOES_NOT_EXIST, TAnswer::Unknown(ERROR_DATABASE_DOES_NOT_EXIST)},
