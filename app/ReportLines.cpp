@@ -84,7 +84,7 @@ std::wstring UnknownAnswerReason(const TStateFacts& AFacts, const TAnswer& AAnsw
     if (NeedsElevation(AFacts, AAnswer))
         return NeedsElevationReason;
     const auto text = AFacts.ErrorTexts.find(AAnswer.Error);
-    const std::wstring code = L"error " + std::to_wstring(AAnswer.Error);
+    std::wstring code = L"error " + std::to_wstring(AAnswer.Error);
     if (text == AFacts.ErrorTexts.end() || text->second.empty())
         return code;
     return text->second + L" (" + code + L")";

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,26 +16,19 @@
 
 namespace {
 
-// Every file and folder below AFolder (ending in "\"), by its relative name,
-// with each file's content.
-std::set<std::wstring> Listing(const std::wstring& AFolder, const std::wstring& ARelative = L"") {
+// Every file and folder below AFolder, by its relative name, with each
+// file's content.
+std::set<std::wstring> Listing(const std::wstring& AFolder) {
+    namespace fs = std::filesystem;
     std::set<std::wstring> entries;
-    WIN32_FIND_DATAW found{};
-    const TFindHandle search(::FindFirstFileW((AFolder + ARelative + L"*").c_str(), &found));
-    for (bool more = static_cast<bool>(search); more;
-         more = ::FindNextFileW(search.get(), &found) != FALSE) {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        const std::wstring relative = ARelative + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(AFolder)) {
+        const std::wstring relative = fs::relative(entry.path(), AFolder).wstring();
+        if (entry.is_directory()) {
             entries.insert(relative + L"\\");
-            const std::set<std::wstring> below = Listing(AFolder, relative + L"\\");
-            entries.insert(below.begin(), below.end());
-        } else {
-            const std::string content = ReadWholeFile(AFolder + relative);
-            entries.insert(relative + L" = " + std::wstring(content.begin(), content.end()));
+            continue;
         }
+        const std::string content = ReadWholeFile(entry.path().wstring());
+        entries.insert(relative + L" = " + std::wstring(content.begin(), content.end()));
     }
     return entries;
 }
