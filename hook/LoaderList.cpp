@@ -1,8 +1,12 @@
 #include "hook/LoaderList.h"
 
 #include <array>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "platform/WinText.h"
 
@@ -46,6 +50,54 @@ std::u16string Utf16Units(std::wstring_view AText) {
 std::wstring WideUnits(const std::u16string& AUnits) {
     return std::wstring(AUnits.begin(), AUnits.end());
 }
+
+constexpr uint64_t PageSize = 4096;
+
+// The bytes read so far, each run at its address, and the runs that could
+// not be read, which are not tried again.
+struct TChunks {
+    TMemoryReader Read;
+    uint64_t ChunkSize;
+    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> Runs;
+    std::unordered_set<uint64_t> Unreadable;
+
+    bool FromRuns(uint64_t AAddress, void* ABuffer, size_t ASize) const {
+        for (const auto& [start, bytes] : Runs) {
+            if (AAddress >= start && AAddress - start <= bytes.size() &&
+                ASize <= bytes.size() - (AAddress - start)) {
+                std::memcpy(ABuffer, bytes.data() + (AAddress - start), ASize);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The aligned run of that size around the bytes asked for, read and kept.
+    bool ReadRun(uint64_t AAddress, size_t ASize, uint64_t AAlignment) {
+        const uint64_t start = AAddress & ~(AAlignment - 1);
+        // A run is known by its start and its size, which is its alignment.
+        const uint64_t key = start | (AAlignment == PageSize ? 1 : 0);
+        if (AAddress + ASize < AAddress || AAddress + ASize - start > AAlignment ||
+            Unreadable.count(key) != 0)
+            return false;
+        std::vector<uint8_t> bytes(AAlignment);
+        if (!Read(start, bytes.data(), bytes.size())) {
+            Unreadable.insert(key);
+            return false;
+        }
+        Runs.emplace_back(start, std::move(bytes));
+        return true;
+    }
+
+    bool operator()(uint64_t AAddress, void* ABuffer, size_t ASize) {
+        if (FromRuns(AAddress, ABuffer, ASize))
+            return true;
+        if ((ReadRun(AAddress, ASize, ChunkSize) || ReadRun(AAddress, ASize, PageSize)) &&
+            FromRuns(AAddress, ABuffer, ASize))
+            return true;
+        return Read(AAddress, ABuffer, ASize);
+    }
+};
 
 } // namespace
 
@@ -107,6 +159,19 @@ TLoaderSearch FindLoadedModule(const TMemoryReader& ARead, const TLoaderLayout& 
     }
     search.State = llsRead;
     return search;
+}
+
+TMemoryReader ChunkedReader(TMemoryReader ARead, size_t AChunkSize) {
+    auto chunks = std::make_shared<TChunks>();
+    chunks->Read = std::move(ARead);
+    // Runs are aligned to their size: a power of two, a page at least.
+    uint64_t size = AChunkSize < PageSize ? PageSize : AChunkSize;
+    while ((size & (size - 1)) != 0)
+        size &= size - 1;
+    chunks->ChunkSize = size;
+    return [chunks](uint64_t AAddress, void* ABuffer, size_t ASize) {
+        return (*chunks)(AAddress, ABuffer, ASize);
+    };
 }
 
 uint64_t ProcessImageBase(const TMemoryReader& ARead, const TLoaderLayout& ALayout,

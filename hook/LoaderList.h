@@ -57,6 +57,15 @@ struct TLoaderSearch {
 TLoaderSearch FindLoadedModule(const TMemoryReader& ARead, const TLoaderLayout& ALayout,
                                uint64_t APeb, std::wstring_view AFileName);
 
+// A reader that answers from aligned chunks of AChunkSize bytes (a power of
+// two, a page or more) read whole from ARead and kept: the loader's entries
+// and their names lie close together in the process's heap, and reading
+// another process's memory costs about the same for a chunk as for a few
+// bytes (under Wine each read stops the process and starts it again). A
+// chunk that cannot be read whole (it reaches memory that is not committed)
+// gives way to its page, and that to the bytes asked for alone.
+TMemoryReader ChunkedReader(TMemoryReader ARead, size_t AChunkSize);
+
 // The base of the process's executable, as its environment block holds it; 0
 // when it cannot be read.
 uint64_t ProcessImageBase(const TMemoryReader& ARead, const TLoaderLayout& ALayout,

@@ -21,6 +21,11 @@ constexpr int MaxForwards = 8;
 constexpr DWORD NotSetUpRetryTime = 500;
 constexpr DWORD NotSetUpPause = 10;
 
+// The loader's entries are read in chunks of this size. Measured under Wine
+// on a process of 100 modules: 112 reads one by one took 13-14 ms, 4 reads of
+// 64 KiB chunks 1.4-1.9 ms (19 reads of 4 KiB pages 1.8-2.7 ms).
+constexpr size_t LoaderReadChunk = 64 * 1024;
+
 using TIsWow64Process2 = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
 
 TIsWow64Process2 IsWow64Process2Routine() {
@@ -173,15 +178,18 @@ TModuleSearch SearchModuleIn(HANDLE AProcess, const std::wstring& AFileName,
     }
     // Elsewhere the loader's list is walked once, entry by entry: the
     // system's per-module questions (GetModuleBaseNameW and its kin) each walk
-    // it again from its start, which costs m²/2 reads for m modules.
-    const TMemoryReader memory = ProcessMemory(AProcess);
+    // it again from its start, which costs m²/2 reads for m modules. The
+    // entries are read in chunks: under Wine every read of another process's
+    // memory stops that process and costs a tenth of a millisecond or more,
+    // whatever its size, and a hundred entries lie in a few chunks.
     const TDeadline retryEnd(NotSetUpRetryTime);
     for (;;) {
         uint64_t peb = 0;
         const TLoaderLayout* layout = nullptr;
         if (!LoaderListOf(AProcess, AKind, peb, layout))
             return search;
-        const TLoaderSearch found = FindLoadedModule(memory, *layout, peb, AFileName);
+        const TLoaderSearch found = FindLoadedModule(
+            ChunkedReader(ProcessMemory(AProcess), LoaderReadChunk), *layout, peb, AFileName);
         if (found.State == llsRead) {
             search.Listed = true;
             search.Module = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(found.Module));

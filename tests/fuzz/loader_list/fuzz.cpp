@@ -1,7 +1,8 @@
 // The loader-list walk on any bytes, as the memory of a process whose
 // environment block lies at their start, in both layouts: it never reads
 // outside the bytes it was given through the reader, ends within its bound,
-// and a module it finds is one whose name it read.
+// a module it finds is one whose name it read, and reading in chunks changes
+// nothing of what it finds.
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -28,6 +29,11 @@ void Explore(const uint8_t* AData, size_t ASize, const TLoaderLayout& ALayout) {
         Require(found.Entries <= MaxLoaderEntries);
         Require(reads <= 3 + found.Entries + found.NamesRead);
         Require(found.Module == 0 || (found.State == llsRead && found.NamesRead > 0));
+        // Chunks hold the same bytes, so the walk through them ends the same.
+        const TLoaderSearch chunked =
+            FindLoadedModule(ChunkedReader(memory, 4096), ALayout, Base, name);
+        Require(chunked.State == found.State && chunked.Module == found.Module &&
+                chunked.Entries == found.Entries && chunked.NamesRead == found.NamesRead);
     }
     ProcessImageBase(memory, ALayout, Base);
 }
