@@ -174,8 +174,7 @@ TMemoryReader ChunkedReader(TMemoryReader ARead, size_t AChunkSize) {
     };
 }
 
-uint64_t ProcessImageBase(const TMemoryReader& ARead, const TLoaderLayout& ALayout,
-                          uint64_t APeb) {
+uint64_t ProcessImageBase(const TMemoryReader& ARead, const TLoaderLayout& ALayout, uint64_t APeb) {
     uint64_t base = 0;
     if (APeb == 0 || !ReadPointer(ARead, ALayout, APeb + ALayout.PebImageBase, base))
         return 0;

@@ -68,5 +68,4 @@ TMemoryReader ChunkedReader(TMemoryReader ARead, size_t AChunkSize);
 
 // The base of the process's executable, as its environment block holds it; 0
 // when it cannot be read.
-uint64_t ProcessImageBase(const TMemoryReader& ARead, const TLoaderLayout& ALayout,
-                          uint64_t APeb);
+uint64_t ProcessImageBase(const TMemoryReader& ARead, const TLoaderLayout& ALayout, uint64_t APeb);

@@ -30,8 +30,8 @@ public:
     TProcessStanding Standing(HANDLE AProcess) override {
         TProcessStanding standing;
         ULONG critical = 0;
-        standing.Critical = QueryProcessInformation(AProcess, ProcessBreakOnTermination,
-                                                    &critical, sizeof(critical)) &&
+        standing.Critical = QueryProcessInformation(AProcess, ProcessBreakOnTermination, &critical,
+                                                    sizeof(critical)) &&
                             critical != 0;
         TExtendedBasicInformation extended{};
         extended.Size = sizeof(extended);

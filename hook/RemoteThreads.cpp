@@ -1,6 +1,6 @@
 #include "hook/RemoteThreads.h"
 
-#include <tlhelp32.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,21 +22,57 @@ bool InSession(DWORD AProcessId, DWORD ATarget) {
            (::ProcessIdToSessionId(AProcessId, &session) && session == ATarget);
 }
 
+using TNtQuerySystemInformation = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+
+constexpr NTSTATUS InfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+
+// The system's list of processes, as NtQuerySystemInformation fills it;
+// empty when it cannot be had. Looked up at run time: only ntdll exports it.
+// Under Wine the toolhelp snapshot of the same list costs ten times as much
+// (at 300 processes 240-680 ms against 28-41 ms), for it asks the system
+// again and again.
+std::vector<BYTE> SystemProcessList() {
+    static const auto query = reinterpret_cast<TNtQuerySystemInformation>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<BYTE> list(256 * 1024);
+    // Processes may start between two tries: a few tries, each with room to spare.
+    for (int attempt = 0; query && attempt < 4; ++attempt) {
+        ULONG needed = 0;
+        const NTSTATUS status =
+            query(SystemProcessInformation, list.data(), static_cast<ULONG>(list.size()), &needed);
+        if (status >= 0)
+            return list;
+        if (status != InfoLengthMismatch)
+            break;
+        list.resize(std::max<size_t>(needed, list.size() * 2) + 64 * 1024);
+    }
+    return {};
+}
+
 std::vector<DWORD> AdmittedProcesses(DWORD ATarget, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask) {
     std::vector<DWORD> targets;
-    const TFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot)
-        return targets;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
+    const std::vector<BYTE> list = SystemProcessList();
     const DWORD self = ::GetCurrentProcessId();
-    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-         more = ::Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ProcessID == 0 || entry.th32ProcessID == self)
-            continue;
-        if (ProcessAdmitted(entry.szExeFile, AIncludeMask, AExcludeMask) &&
-            InSession(entry.th32ProcessID, ATarget))
-            targets.push_back(entry.th32ProcessID);
+    const auto start = reinterpret_cast<ULONG_PTR>(list.data());
+    const ULONG_PTR end = start + list.size();
+    for (size_t offset = 0; offset + sizeof(SYSTEM_PROCESS_INFORMATION) <= list.size();) {
+        const auto* entry =
+            reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(list.data() + offset);
+        const auto processId =
+            static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(entry->UniqueProcessId));
+        const auto name = reinterpret_cast<ULONG_PTR>(entry->ImageName.Buffer);
+        const size_t nameBytes = entry->ImageName.Length;
+        // The name lies in the list; the system's idle process has none.
+        if (processId != 0 && processId != self && name >= start && name <= end &&
+            nameBytes <= end - name) {
+            const std::wstring image(entry->ImageName.Buffer, nameBytes / sizeof(wchar_t));
+            if (ProcessAdmitted(ExtractFileName(image), AIncludeMask, AExcludeMask) &&
+                (ATarget == InjAllSessions || entry->SessionId == ATarget))
+                targets.push_back(processId);
+        }
+        if (entry->NextEntryOffset == 0)
+            break;
+        offset += entry->NextEntryOffset;
     }
     return targets;
 }
@@ -127,13 +163,11 @@ TInjectionCounts RunInOtherProcesses(DWORD ATarget, LPCWSTR AIncludeMask, LPCWST
             facts.Protected = standing.Protected;
             facts.Frozen = standing.Frozen;
         }
-        if (facts.Reached && facts.Opened && !facts.Critical && !facts.Protected &&
-            !facts.Frozen) {
+        if (facts.Reached && facts.Opened && !facts.Critical && !facts.Protected && !facts.Frozen) {
             facts.Opened = process.OpenToRead();
             facts.Reached = deadline.Remaining() > 0;
         }
-        if (facts.Reached && facts.Opened && !facts.Critical && !facts.Protected &&
-            !facts.Frozen) {
+        if (facts.Reached && facts.Opened && !facts.Critical && !facts.Protected && !facts.Frozen) {
             visit->Thread = AWork.Start(process);
             if (visit->Thread.Thread) {
                 visits[AIndex] = std::move(visit);

@@ -9,8 +9,8 @@
 // InjUninjectLibrary of the fixture library pair (QVHook32.dll), every
 // session, no include mask, the default exclude mask, 7000 ms. Prints
 // "<name>.seconds" and "de<name>.seconds" (the medians), "<name>.late" (the
-// most late processes of any press; "de<name>.late" likewise), and "@" lines with the counts of each
-// press and the targets' start.
+// most late processes of any press; "de<name>.late" likewise), and "@" lines with the counts of
+// each press and the targets' start.
 #include <windows.h>
 
 #include <psapi.h>
@@ -105,14 +105,14 @@ private:
                                    std::to_wstring(::GetCurrentProcessId()) + L"-" +
                                    std::to_wstring(AIndex);
         TKernelHandle ready(::CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
-        std::wstring commandLine = L"\"" + FProgram + L"\" " + event +
-                                   L" modules=" + std::to_wstring(FModules) + L" lifetime=3600";
+        std::wstring commandLine = L"\"" + FProgram + L"\" " + event + L" modules=" +
+                                   std::to_wstring(FModules) + L" lifetime=3600";
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info{};
-        if (!ready || !::CreateProcessW(FProgram.c_str(), commandLine.data(), nullptr, nullptr,
-                                        FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                                        &info)) {
+        if (!ready ||
+            !::CreateProcessW(FProgram.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                              CREATE_SUSPENDED, nullptr, nullptr, &startup, &info)) {
             WriteOut("@error cannot start a target: " + std::to_string(::GetLastError()));
             return {};
         }
@@ -181,8 +181,8 @@ public:
     template <typename F> auto operator()(const char* AStep, F AWork) {
         const auto start = std::chrono::steady_clock::now();
         auto result = AWork();
-        FTotals[AStep] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-                              .count();
+        FTotals[AStep] +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         return result;
     }
     void Print(size_t ACount) const {
@@ -201,19 +201,18 @@ void TimeSteps(const TTargets& ATargets, const std::wstring& ALibrary) {
     const size_t count = ATargets.Count();
     for (size_t i = 0; i < count; ++i) {
         const DWORD id = ATargets.Id(i);
-        const TKernelHandle asked = clock("1 open to ask", [&] {
-            return SystemProcessAccess().Open(AskAccess, id);
-        });
+        const TKernelHandle asked =
+            clock("1 open to ask", [&] { return SystemProcessAccess().Open(AskAccess, id); });
         clock("2 image name", [&] {
             wchar_t image[MAX_PATH];
             DWORD length = MAX_PATH;
             return ::QueryFullProcessImageNameW(asked.get(), 0, image, &length);
         });
         clock("3 standing", [&] { return SystemProcessAccess().Standing(asked.get()).Critical; });
-        const TKernelHandle reader = clock("4 open to read", [&] {
-            return SystemProcessAccess().Open(ReadAccess, id);
-        });
-        const TProcessLibrary kind = clock("5 bitness", [&] { return LibraryKindOf(reader.get()); });
+        const TKernelHandle reader =
+            clock("4 open to read", [&] { return SystemProcessAccess().Open(ReadAccess, id); });
+        const TProcessLibrary kind =
+            clock("5 bitness", [&] { return LibraryKindOf(reader.get()); });
         clock("6 module list walk", [&] { return SearchModuleIn(reader.get(), name, kind); });
         const TKernelHandle process = clock("7 open for the thread", [&] {
             return SystemProcessAccess().Open(LoadThreadAccess, id);
@@ -236,8 +235,9 @@ void TimeSteps(const TTargets& ATargets, const std::wstring& ALibrary) {
             memory.reset();
             return 0;
         });
-        const TModuleSearch loaded =
-            clock("D module list walk to the end", [&] { return SearchModuleIn(reader.get(), name, kind); });
+        const TModuleSearch loaded = clock("D module list walk to the end", [&] {
+            return SearchModuleIn(reader.get(), name, kind);
+        });
         const TKernelHandle freeing = clock("E FreeLibrary thread", [&] {
             TKernelHandle started = StartRemoteThread(
                 process.get(), RemoteKernel32Routine(reader.get(), kind, "FreeLibrary"),
@@ -297,17 +297,19 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring argument = argv[i];
         const size_t equals = argument.find(L'=');
         const std::string name = WideToUtf8(argument.substr(0, equals));
-        const long count = equals == std::wstring::npos ? -1 : OptionValue(argument, argument.substr(0, equals));
+        const long count =
+            equals == std::wstring::npos ? -1 : OptionValue(argument, argument.substr(0, equals));
         const auto start = std::chrono::steady_clock::now();
         if (count < 0 || !targets.GrowTo(static_cast<size_t>(count))) {
             exitCode = 2;
             break;
         }
-        WriteOut("@" + std::to_string(targets.Count()) + " targets of " + std::to_string(modules) +
-                 " modules up after " +
-                 Seconds(std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-                             .count()) +
-                 " s");
+        WriteOut(
+            "@" + std::to_string(targets.Count()) + " targets of " + std::to_string(modules) +
+            " modules up after " +
+            Seconds(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()) +
+            " s");
         std::vector<double> activate;
         std::vector<double> deactivate;
         long late = 0;

@@ -705,14 +705,20 @@ TEST_F(Injection, EachProcessIsOpenedOnlyForWhatIsDoneToIt) {
         TProcessStanding Standing;
         bool Refused; // every open beyond asking
         bool Excluded;
-        std::vector<DWORD> Load; // the opens of an injection
+        std::vector<DWORD> Load;  // the opens of an injection
         std::vector<DWORD> Again; // of a second one
-        std::vector<DWORD> Free; // of the uninjection
+        std::vector<DWORD> Free;  // of the uninjection
         bool Gets;
     } kinds[] = {
-        {"ordinary", L"O", {}, false, false,
-         {AskAccess, ReadAccess, LoadThreadAccess}, read,
-         {AskAccess, ReadAccess, FreeThreadAccess}, true},
+        {"ordinary",
+         L"O",
+         {},
+         false,
+         false,
+         {AskAccess, ReadAccess, LoadThreadAccess},
+         read,
+         {AskAccess, ReadAccess, FreeThreadAccess},
+         true},
         {"critical", L"C", {true, false, false}, false, false, asked, asked, asked, false},
         {"protected", L"P", {false, true, false}, false, false, asked, asked, asked, false},
         {"frozen", L"F", {false, false, true}, false, false, asked, asked, asked, false},

@@ -143,14 +143,9 @@ TEST_P(LoaderList, FindsAModuleByItsFileNameReadingEachEntryOnce) {
         size_t NamesRead; // only names of the same length are read
     } cases[] = {
         // KERNEL32.DLL has a name of the same length, the others not.
-        {L"QVHook64.dll", 4, 5, 2},
-        {L"qvhook64.DLL", 4, 5, 2},
-        {L"kernel32.dll", 2, 3, 1},
-        {L"ntdll.dll", 1, 2, 1},
-        {L"app.exe", 0, 1, 1},
-        {L"QVHook32.dll", -1, 5, 2},
-        {L"QVHook64.dl", -1, 5, 0},
-        {L"kernel32", -1, 5, 0},
+        {L"QVHook64.dll", 4, 5, 2}, {L"qvhook64.DLL", 4, 5, 2}, {L"kernel32.dll", 2, 3, 1},
+        {L"ntdll.dll", 1, 2, 1},    {L"app.exe", 0, 1, 1},      {L"QVHook32.dll", -1, 5, 2},
+        {L"QVHook64.dl", -1, 5, 0}, {L"kernel32", -1, 5, 0},
     };
     for (const auto& c : cases) {
         TFakeProcess process(Layout(), Modules);
@@ -175,7 +170,8 @@ TEST_P(LoaderList, AnEmptyListOrNameIsReadWithoutAModule) {
     EXPECT_EQ(none.Entries, 0u);
 
     TFakeProcess process(Layout(), Modules);
-    const TLoaderSearch nameless = FindLoadedModule(Reader(process), Layout(), TFakeProcess::Peb, L"");
+    const TLoaderSearch nameless =
+        FindLoadedModule(Reader(process), Layout(), TFakeProcess::Peb, L"");
     EXPECT_EQ(nameless.State, llsRead);
     EXPECT_EQ(nameless.Module, 0u);
     EXPECT_TRUE(process.Reads.empty()) << "nothing to look for, nothing read";
@@ -200,13 +196,13 @@ TEST_P(LoaderList, AListNotSetUpOrBrokenIsNeverTakenForAnAnswer) {
          llsNotSetUp},
         {"loader data that cannot be read",
          [](TFakeProcess& P) { P.Punch(TFakeProcess::Ldr, 0x1000); }, llsUnreadable},
-        {"a loop that misses the head",
-         [](TFakeProcess& P) { P.Link(3, TFakeProcess::Entry(1)); }, llsUnreadable},
+        {"a loop that misses the head", [](TFakeProcess& P) { P.Link(3, TFakeProcess::Entry(1)); },
+         llsUnreadable},
         {"an entry linked to itself", [](TFakeProcess& P) { P.Link(0, TFakeProcess::Entry(0)); },
          llsUnreadable},
         {"a null link", [](TFakeProcess& P) { P.Link(1, 0); }, llsUnreadable},
-        {"a link out of line",
-         [](TFakeProcess& P) { P.Link(1, TFakeProcess::Entry(2) + 1); }, llsUnreadable},
+        {"a link out of line", [](TFakeProcess& P) { P.Link(1, TFakeProcess::Entry(2) + 1); },
+         llsUnreadable},
         {"an entry that cannot be read",
          [](TFakeProcess& P) { P.Punch(TFakeProcess::Entry(3) + 8, 8); }, llsUnreadable},
         {"a name of the right length that cannot be read",
@@ -271,9 +267,9 @@ TEST(LoaderListInChunks, AHundredModulesTakeAFewReads) {
     const TLoaderSearch one =
         FindLoadedModule(direct.Reader(), LoaderLayout64, TFakeProcess::Peb, L"module1099.dll");
     TFakeProcess chunked(LoaderLayout64, names);
-    const TLoaderSearch other = FindLoadedModule(ChunkedReader(chunked.Reader(), Chunk),
-                                                 LoaderLayout64, TFakeProcess::Peb,
-                                                 L"module1099.dll");
+    const TLoaderSearch other =
+        FindLoadedModule(ChunkedReader(chunked.Reader(), Chunk), LoaderLayout64, TFakeProcess::Peb,
+                         L"module1099.dll");
     EXPECT_EQ(one.Module, TFakeProcess::Base(99));
     EXPECT_EQ(other.Module, TFakeProcess::Base(99));
     EXPECT_EQ(direct.ReadCount(), 2u + 100u + 100u) << "each entry and each name";
