@@ -206,8 +206,7 @@ BOOL InjUninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD A
         if (const std::optional<TInjectionOutcome> one = InjTakeLastOutcome()) {
             if (!all)
                 all = TInjectionOutcome{idFree, {}};
-            for (size_t kind = 0; kind < iokCount; ++kind)
-                all->Counts.Of[kind] += one->Counts.Of[kind];
+            all->Counts.Add(one->Counts);
         }
     }
     LastOutcome = all;
