@@ -12,6 +12,7 @@
 #include "download/MemoryStream.h"
 #include "fileinfo/FileDigest.h"
 #include "fileinfo/TrustChecker.h"
+#include "fileinfo/VersionReader.h"
 #include "hook/HookControls.h"
 
 class TConsoleServices {
@@ -42,8 +43,8 @@ public:
     // presence, versions, digest and signature.
     virtual bool FileExists(const std::wstring& APath) = 0;
     virtual std::wstring WindowsVersionName(bool AWithNumbers) = 0;
-    virtual std::wstring ReadFileVersion(const std::wstring& AFilename) = 0;
-    virtual std::wstring ReadProductVersion(const std::wstring& AFilename) = 0;
+    // The file version and product version, from one read of the file.
+    virtual TVersionTexts ReadVersionTexts(const std::wstring& AFilename) = 0;
     // Why a file's content could not be read: the system's error code and
     // its text.
     struct TReadError {
@@ -128,8 +129,7 @@ public:
     bool WebServiceUninject() override;
     bool FileExists(const std::wstring& APath) override;
     std::wstring WindowsVersionName(bool AWithNumbers) override;
-    std::wstring ReadFileVersion(const std::wstring& AFilename) override;
-    std::wstring ReadProductVersion(const std::wstring& AFilename) override;
+    TVersionTexts ReadVersionTexts(const std::wstring& AFilename) override;
     bool DigestFile(const std::wstring& AFilename, TFileDigest& ADigest,
                     TReadError& AError) override;
     std::wstring DigestToText(const TFileDigest& ADigest) override;

@@ -49,8 +49,9 @@ TReportFileFacts FileFacts(TConsoleServices& AServices, size_t AIndex, TFactsFor
     file.Path = LiveProtectionFilePath(AIndex);
     if (!AServices.FileExists(file.Path))
         return file;
-    file.FileVersion = AServices.ReadFileVersion(file.Path);
-    file.ProductVersion = AServices.ReadProductVersion(file.Path);
+    TVersionTexts versions = AServices.ReadVersionTexts(file.Path);
+    file.FileVersion = std::move(versions.FileVersion);
+    file.ProductVersion = std::move(versions.ProductVersion);
     TConsoleServices::TReadError error;
     if (TFileDigest digest; AServices.DigestFile(file.Path, digest, error))
         file.Sha1 = LowerCase(AServices.DigestToText(digest));

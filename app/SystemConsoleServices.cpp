@@ -63,12 +63,8 @@ std::wstring TSystemConsoleServices::WindowsVersionName(bool AWithNumbers) {
     return ::WindowsVersionName(AWithNumbers);
 }
 
-std::wstring TSystemConsoleServices::ReadFileVersion(const std::wstring& AFilename) {
-    return ::ReadFileVersion(AFilename);
-}
-
-std::wstring TSystemConsoleServices::ReadProductVersion(const std::wstring& AFilename) {
-    return ::ReadProductVersion(AFilename);
+TVersionTexts TSystemConsoleServices::ReadVersionTexts(const std::wstring& AFilename) {
+    return ::ReadVersionTexts(AFilename);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include "diagnostics/DebugLogger.h"
 #include "diagnostics/Translate.h"
 #include "fileinfo/TrustLibrary.h"
+#include "fileinfo/TrustWarmUp.h"
 #include "platform/Handles.h"
 #include "platform/SystemMessage.h"
 
@@ -138,6 +139,7 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     // The library may have gone since Init; then nothing can be checked.
     if (!FAvailable || !TrustLibrary().Complete())
         return -1;
+    WaitForTrustWarmUp();
 
     BYTE hash[CatalogHashSize];
     DWORD hashSize = CatalogHashSize;

@@ -74,11 +74,9 @@ public:
             OnWindowsVersionName();
         return AWithNumbers ? WindowsName : L"(without numbers)";
     }
-    std::wstring ReadFileVersion(const std::wstring& APath) override {
-        return Read("ReadFileVersion", APath).FileVersion;
-    }
-    std::wstring ReadProductVersion(const std::wstring& APath) override {
-        return Read("ReadProductVersion", APath).ProductVersion;
+    TVersionTexts ReadVersionTexts(const std::wstring& APath) override {
+        const TFile& file = Read("ReadVersionTexts", APath);
+        return {file.FileVersion, file.ProductVersion};
     }
     // Marked, to show that the text comes from here.
     static std::wstring ReadErrorMessage(std::uint32_t ACode) {

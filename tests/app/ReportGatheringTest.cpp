@@ -80,7 +80,7 @@ TEST(ReportGathering, AnErrorPartWayLeavesTheLinesGatheredUntilThen) {
     };
     const TCase cases[] = {
         // The first file is missing, so the second file's reading raises.
-        {"ReadProductVersion", 7, L"[-] Missing file: " + ProgramFolder() + L"QVFSSvc.exe"},
+        {"ReadVersionTexts", 7, L"[-] Missing file: " + ProgramFolder() + L"QVFSSvc.exe"},
         {"SetTrustRetrieveProperties", 16, L"[ Signature Test ]"},
         {"CheckFileTrust", 16, L"[ Signature Test ]"},
     };

@@ -17,6 +17,7 @@
 #include "fileinfo/TrustChecker.h"
 #include "fileinfo/TrustCheckerInitialized.h"
 #include "fileinfo/TrustLibrary.h"
+#include "fileinfo/TrustWarmUp.h"
 #include "fixtures/fileidentity/TestCA.h"
 #include "platform/SystemMessage.h"
 #include "platform/WinText.h"
@@ -161,6 +162,19 @@ TEST_F(Trust, EachSampleGivesItsResultAndStatus) {
         // WTD_SAFER_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL
         EXPECT_EQ(VerifyCalls[i].ProviderFlags, 0x1100u);
     }
+}
+
+// The checks wait for the warm-up that runs beside them and then give what
+// they give without it; once it is over, waiting for it returns at once.
+TEST_F(Trust, ChecksMadeWhileTheWarmUpRunsGiveTheirResultsAsEver) {
+    TrustWarmUpStartUp();
+    TWinTrustChecker checker;
+    ASSERT_TRUE(checker.Init());
+    for (const TTrustCase& row : TrustCases)
+        EXPECT_EQ(checker.CheckFileTrustAPI(Sample(row.File)), row.Result) << row.Name;
+    TrustWarmUpShutDown();
+    WaitForTrustWarmUp();
+    EXPECT_EQ(checker.CheckFileTrustAPI(Sample(L"signed.exe")), 0);
 }
 
 TEST(TrustResult, CodesAreEightHexDigitsAndMessagesTheSystemsTextOrOurs) {
