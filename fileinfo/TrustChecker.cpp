@@ -197,7 +197,12 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     }
 
     GUID action = GenericVerifyV2;
-    const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
+    // No window: the checks show nothing (WTD_UI_NONE), whatever window they
+    // are given. Wine answers INVALID_HANDLE_VALUE, the usual "no user present",
+    // by fetching the desktop window, which connects a process that has no
+    // window yet to the display (the report mode, some 40 ms); Windows does
+    // not, and without UI the two values are alike there.
+    const HWND noWindow = nullptr;
     const LONG result = TrustLibrary().WinVerifyTrust(noWindow, &action, &FWTrustData);
     FResult = result;
     LogTrustResult(AFilename, result);
