@@ -139,11 +139,11 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
     // The library may have gone since Init; then nothing can be checked.
     if (!FAvailable || !TrustLibrary().Complete())
         return -1;
-    WaitForTrustWarmUp();
 
     BYTE hash[CatalogHashSize];
     DWORD hashSize = CatalogHashSize;
     bool hashed = false;
+    bool embeddedSignature = true;
     std::wstring memberTag;
     {
         TFileHandle file(::CreateFileW(AFilename.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -158,6 +158,10 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
             hashSize <= CatalogHashSize;
         for (DWORD i = 0; hashed && i < hashSize; ++i)
             AppendHex(memberTag, hash[i]);
+        DWORD certificates = 0;
+        if (::ImageEnumerateCertificates(file.get(), CERT_SECTION_TYPE_ANY, &certificates, nullptr,
+                                         0))
+            embeddedSignature = certificates > 0;
     }
 
     FWTrustData.cbStruct = sizeof(TWINTRUST_DATA);
@@ -177,6 +181,12 @@ LONG TWinTrustChecker::CheckFileTrustAPI(const std::wstring& AFilename) {
             if (TrustLibrary().Complete())
                 TrustLibrary().CryptCATAdminReleaseCatalogContext(admin, ACatalog, 0);
         });
+    // A file signed by no catalog and carrying no certificates is answered
+    // without a chain; every other check builds one and waits for the
+    // warm-up's chain engine rather than making a second beside it.
+    if (catalog || embeddedSignature) {
+        WaitForTrustWarmUp();
+    }
     // The system checks the catalog record's size before it fills the record.
     FCatalogInfo.cbStruct = sizeof(TCATALOG_INFO);
     if (catalog && TrustLibrary().CryptCATCatalogInfoFromContext(

@@ -10,6 +10,6 @@ void TrustWarmUpStartUp();
 void TrustWarmUpShutDown();
 
 // Returns once the warm-up is over, at once when none runs. A check that
-// came first would make a chain engine of its own beside the warm-up's (under
-// Wine reading every store once more) or wait on the warm-up's locks anyway.
+// builds a chain before it would make a chain engine of its own beside the
+// warm-up's, under Wine reading every store once more.
 void WaitForTrustWarmUp();
