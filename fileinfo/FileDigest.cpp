@@ -150,19 +150,23 @@ public:
     TViewReadAhead& operator=(const TViewReadAhead&) = delete;
     ~TViewReadAhead() { Stop(); }
 
-    // The hash has read the view up to AOffset.
+    // The hash has read the view up to AOffset. The read-ahead is woken only
+    // when the hash has come as far as it waits for: a wake is a call into the
+    // system on the hash's thread.
     void Hashed(std::size_t AOffset) {
         if (!FThread.joinable())
             return;
-        FHashed.store(AOffset, std::memory_order_release);
-        FHashed.notify_one();
+        FHashed.store(AOffset);
+        if (AOffset >= FWakeAt.load())
+            FHashed.notify_one();
     }
 
     void Stop() {
         if (!FThread.joinable())
             return;
         FThread.request_stop();
-        Hashed(FRead.Size);
+        FHashed.store(FRead.Size);
+        FHashed.notify_one();
         FThread.join();
     }
 
@@ -171,10 +175,14 @@ private:
         CurrentViewRead = &FRead;
         const std::size_t page = PageSize();
         for (std::size_t at = 0; at < FRead.Size; at += page) {
-            std::size_t hashed = FHashed.load(std::memory_order_acquire);
-            while (at >= hashed + ReadAheadWindow && !AStop.stop_requested()) {
-                FHashed.wait(hashed, std::memory_order_acquire);
-                hashed = FHashed.load(std::memory_order_acquire);
+            if (at >= FHashed.load() + ReadAheadWindow) {
+                // A window ahead: on again when the hash has read half of it.
+                const std::size_t resume = at - ReadAheadWindow / 2;
+                FWakeAt.store(resume);
+                for (std::size_t hashed = FHashed.load();
+                     hashed < resume && !AStop.stop_requested(); hashed = FHashed.load())
+                    FHashed.wait(hashed);
+                FWakeAt.store(NoWake);
             }
             if (AStop.stop_requested() || FRead.Unmapped)
                 break;
@@ -184,8 +192,11 @@ private:
         CurrentViewRead = nullptr;
     }
 
+    static constexpr std::size_t NoWake = std::numeric_limits<std::size_t>::max();
+
     TViewRead& FRead;
     std::atomic<std::size_t> FHashed{0};
+    std::atomic<std::size_t> FWakeAt{NoWake}; // where the waiting read-ahead goes on
     std::jthread FThread;
 };
 
