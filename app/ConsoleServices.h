@@ -33,6 +33,14 @@ public:
     // it answered with status 200).
     virtual bool FileScanServiceExists() = 0;
     virtual bool FileScanServiceRunning() = 0;
+    // The state test's two service questions, where one that cannot be
+    // answered is unknown rather than a "no" (as Hook()'s Ask questions);
+    // unless told more, each is its question's yes or no.
+    virtual TAnswer AskFileScanServiceExists() { return TAnswer::Of(FileScanServiceExists()); }
+    virtual TAnswer AskFileScanServiceRunning() { return TAnswer::Of(FileScanServiceRunning()); }
+    // Whether the process runs with its full rights (its token elevated), so
+    // that an answer refused for want of rights can say what would give it.
+    virtual bool RunsElevated() = 0;
     virtual bool FileScanServiceInstall() = 0;
     virtual bool FileScanServiceStart() = 0;
     virtual bool WebServiceLPActivate() = 0;
@@ -122,6 +130,9 @@ public:
     bool InstallHook(std::wstring& AErrorMessage) override;
     bool FileScanServiceExists() override;
     bool FileScanServiceRunning() override;
+    TAnswer AskFileScanServiceExists() override;
+    TAnswer AskFileScanServiceRunning() override;
+    bool RunsElevated() override;
     bool FileScanServiceInstall() override;
     bool FileScanServiceStart() override;
     bool WebServiceLPActivate() override;

@@ -40,6 +40,12 @@
 // - The process runner's error reader (hook/ProcessRunner.cpp): reads a
 //   started program's standard error into its caller's text while the caller
 //   reads standard output; joined before the runner returns.
+// - The injection workers (hook/RemoteThreads.cpp): an injection or
+//   uninjection deals with the other processes on at most eight jthreads, the
+//   calling thread among them, first opening and starting, then waiting and
+//   cleaning up; each writes only the slots of the processes it took and logs
+//   nothing. All are joined before the call counts the outcomes and writes its
+//   line on the calling thread.
 // The test programs add their own, jthreads as well: the automation's press
 // thread, which clicks a button of the tool and returns when the tool's
 // handler has (joined then, or left to the test program's end when the tool

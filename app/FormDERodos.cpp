@@ -197,7 +197,7 @@ void TFormDERodos::FormShow() {
     // Asked only now: a start that relocates ends without waiting for the
     // answers, and nothing asked before the relocation check can be stale.
     const TGathered<TReportFacts> gathered = GatherStartUpFacts(FServices, TFactsFor::Log);
-    AppendReport(ReportLines(gathered.Facts), gathered.Error);
+    AppendReport(ReportLines(UnknownAnswersAsNo(gathered.Facts)), gathered.Error);
 }
 
 void TFormDERodos::AppendReport(const std::vector<std::wstring>& ALines,

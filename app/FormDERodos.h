@@ -126,6 +126,10 @@ private:
     void BindLiveProtectionActions();
     // The handler of every single-step Live Protection button.
     void RunSingleStep(const TSingleStep& AStep);
+    void ForgetInjectionOutcome();
+    // After an injection's or uninjection's own lines: how many processes it
+    // did not reach, when it fell short (AFormat untranslated).
+    void LogInjectionShortfall(const wchar_t* AFormat);
     void BindAlternativeFilesAction();
 
     HWND FHandle = nullptr;

@@ -4,18 +4,23 @@
 // below the action.
 #include <array>
 #include <exception>
+#include <optional>
 
 #include "app/FormDERodos.h"
+#include "app/InjectionShortfall.h"
+#include "diagnostics/Translate.h"
 #include "hook/DirectActivation.h"
 
 // A button that takes one step: its operations (true when the step
-// succeeded), the lines that report a failure, and whether a driver Windows
-// refused to start then gets what to check.
+// succeeded), the lines that report a failure, whether a driver Windows
+// refused to start then gets what to check, and for an injection or
+// uninjection the line that says how many processes it did not reach.
 struct TSingleStep {
     TActionId Action;
     bool (*Operation)(TConsoleServices& AServices);
     std::array<const wchar_t*, 2> FailureLines; // the second one may be null
     bool DriverRefusalAdvice;
+    const wchar_t* ShortfallFormat = nullptr;
 };
 
 namespace {
@@ -30,6 +35,9 @@ std::vector<std::wstring> MessageLines(const std::wstring& AMessage) {
     lines.push_back(AMessage.substr(start));
     return lines;
 }
+
+constexpr const wchar_t* InjectShortfall =
+    L"INJECT: Live Protection reached only %d of %d processes (%d late, %d without a thread).";
 
 const TSingleStep SingleSteps[] = {
     {TActionId::aLPInstall,
@@ -53,7 +61,8 @@ const TSingleStep SingleSteps[] = {
          return AServices.Hook().IsLibraryInjected();
      },
      {L"INJECT: The Live Protection System Driver could not be activated."},
-     false},
+     false,
+     InjectShortfall},
     {TActionId::aLPUninject,
      [](TConsoleServices& AServices) {
          // The service is only the fallback of a direct uninjection that failed.
@@ -61,7 +70,9 @@ const TSingleStep SingleSteps[] = {
      },
      {L"UNINJECT: The Live Protection System Driver could not be deactivated.",
       L"UNINJECT: You can uninstall and reboot to fully deactivate Live Protection."},
-     false},
+     false,
+     L"UNINJECT: Live Protection was removed from only %d of %d processes (%d late, %d without a "
+     L"thread)."},
     {TActionId::aLPStop,
      [](TConsoleServices& AServices) { return AServices.Hook().StopInjectionDriver(); },
      {L"STOP: The Live Protection System Driver could not be stopped."},
@@ -83,6 +94,8 @@ void TFormDERodos::BindLiveProtectionActions() {
 }
 
 void TFormDERodos::RunSingleStep(const TSingleStep& AStep) {
+    if (AStep.ShortfallFormat)
+        ForgetInjectionOutcome();
     if (!AStep.Operation(FServices)) {
         // Read before any line is written, which may change it.
         const DWORD error = ::GetLastError();
@@ -95,7 +108,22 @@ void TFormDERodos::RunSingleStep(const TSingleStep& AStep) {
                 LogFailure(advice);
         }
     }
+    if (AStep.ShortfallFormat)
+        LogInjectionShortfall(AStep.ShortfallFormat);
     RunStateTest();
+}
+
+void TFormDERodos::ForgetInjectionOutcome() {
+    // An outcome left from before this press is not this press's.
+    FServices.Hook().TakeInjectionOutcome();
+}
+
+void TFormDERodos::LogInjectionShortfall(const wchar_t* AFormat) {
+    if (const std::optional<TInjectionOutcome> outcome = FServices.Hook().TakeInjectionOutcome()) {
+        if (const std::wstring line = InjectionShortfallLine(Translate(AFormat), *outcome);
+            !line.empty())
+            LogFailure(line);
+    }
 }
 
 void TFormDERodos::aTestDirectExecute(const TAction&) {
@@ -103,6 +131,7 @@ void TFormDERodos::aTestDirectExecute(const TAction&) {
     // The state test runs even after an error; the error is shown after it.
     std::exception_ptr error;
     try {
+        ForgetInjectionOutcome();
         std::wstring message;
         const bool active = FServices.InstallHook(message);
         LogResult(active, L"InstallHook");
@@ -110,6 +139,7 @@ void TFormDERodos::aTestDirectExecute(const TAction&) {
             for (const std::wstring& line : MessageLines(message))
                 LogFailure(line);
         }
+        LogInjectionShortfall(InjectShortfall);
     } catch (...) {
         error = std::current_exception();
     }

@@ -9,6 +9,7 @@
 #include "app/LiveProtectionFiles.h"
 #include "fileinfo/WindowsVersion.h"
 #include "platform/ProgramPath.h"
+#include "platform/SystemMessage.h"
 
 namespace {
 
@@ -100,12 +101,20 @@ void GatherInstallation(TConsoleServices& AServices, TFactsFor AFor, TInstallati
     }
 }
 
+// Keeps AAnswer, with the system's words for the error of an unknown one.
+void Keep(std::optional<TAnswer>& AKept, TAnswer AAnswer, TStateFacts& AFacts) {
+    AKept = AAnswer;
+    if (!AAnswer.IsKnown() && !AFacts.ErrorTexts.contains(AAnswer.Error))
+        AFacts.ErrorTexts[AAnswer.Error] = SystemMessage(AAnswer.Error);
+}
+
 void GatherState(TConsoleServices& AServices, TStateFacts& AFacts) {
-    AFacts.Installed = AServices.Hook().IsInjectionDriverInstalled();
-    AFacts.Running = AServices.Hook().IsInjectionDriverRunning();
-    AFacts.Injected = AServices.Hook().IsLibraryInjected();
-    AFacts.ServicePresence = AServices.FileScanServiceExists();
-    AFacts.ServiceRunning = AServices.FileScanServiceRunning();
+    AFacts.Elevated = AServices.RunsElevated();
+    Keep(AFacts.Installed, AServices.Hook().AskInjectionDriverInstalled(), AFacts);
+    Keep(AFacts.Running, AServices.Hook().AskInjectionDriverRunning(), AFacts);
+    Keep(AFacts.Injected, AServices.Hook().AskLibraryInjected(), AFacts);
+    Keep(AFacts.ServicePresence, AServices.AskFileScanServiceExists(), AFacts);
+    Keep(AFacts.ServiceRunning, AServices.AskFileScanServiceRunning(), AFacts);
 }
 
 // Runs AGather on the facts and keeps the error that ends it.

@@ -35,6 +35,27 @@ bool TSystemConsoleServices::FileScanServiceRunning() {
     return ::FileScanServiceRunning();
 }
 
+TAnswer TSystemConsoleServices::AskFileScanServiceExists() {
+    return ::AskFileScanServiceExists();
+}
+
+TAnswer TSystemConsoleServices::AskFileScanServiceRunning() {
+    return ::AskFileScanServiceRunning();
+}
+
+// A token that cannot be asked counts as not elevated: this only chooses the
+// words for an answer that was refused.
+bool TSystemConsoleServices::RunsElevated() {
+    TKernelHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.addressof()))
+        return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation),
+                                 &size) &&
+           elevation.TokenIsElevated != 0;
+}
+
 bool TSystemConsoleServices::FileScanServiceInstall() {
     return ::FileScanServiceInstall();
 }

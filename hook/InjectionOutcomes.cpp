@@ -5,7 +5,7 @@ TInjectionOutcomeKind ClassifyVisit(TInjectionDirection ADirection, const TVisit
         return iokLate;
     if (!AFacts.Opened)
         return iokNotOpened;
-    if (AFacts.Critical)
+    if (AFacts.Critical || AFacts.Protected)
         return iokCritical;
     if (AFacts.Frozen)
         return iokFrozen;
@@ -39,6 +39,17 @@ bool TInjectionCounts::Failed() const {
             return true;
     }
     return false;
+}
+
+size_t TInjectionOutcome::Admitted() const {
+    size_t admitted = 0;
+    for (size_t count : Counts.Of)
+        admitted += count;
+    return admitted;
+}
+
+size_t TInjectionOutcome::Unreached() const {
+    return Counts[iokLate] + Counts[iokNotStarted];
 }
 
 std::wstring InjectionCountsText(const std::wstring& ARoutine, const std::wstring& ALibrary,

@@ -23,9 +23,11 @@ enum TInjectionDirection {
 // - iokRefused: the thread ended without doing it: the process refused the
 //   library (a code-integrity guard, a DllMain that declines) or the free
 //   failed.
-// - iokFrozen, iokCritical: passed over before any thread was made: a frozen
-//   (suspended packaged) app would hold the thread until it is thawed; a
-//   fault of the hook in a critical process stops the system.
+// - iokFrozen, iokCritical: passed over before any thread was made, and
+//   never opened for one: a frozen (suspended packaged) app would hold the
+//   thread until it is thawed; a fault of the hook in a critical process
+//   stops the system; a protected process is guarded by the system and
+//   counts as critical.
 // - iokNotOpened: the process cannot be opened with the access the visit needs.
 // - iokNotStarted: no thread could be started in it (its modules could not be
 //   read, or memory or the thread could not be made).
@@ -57,6 +59,7 @@ struct TVisitFacts {
     bool Reached = true; // the time was not up before its turn came
     bool Opened = true;  // opened with the visit's access
     bool Critical = false;
+    bool Protected = false;
     bool Frozen = false;
     TVisitStart Start = vsStarted;
     bool ThreadEnded = true;
@@ -80,6 +83,18 @@ struct TInjectionCounts {
     void Add(TInjectionOutcomeKind AKind) { ++Of[AKind]; }
     // True when one of the outcomes fails the call.
     bool Failed() const;
+};
+
+// What one injection or uninjection into the other processes came to.
+struct TInjectionOutcome {
+    TInjectionDirection Direction = idLoad;
+    TInjectionCounts Counts;
+    // Every process the call admitted.
+    size_t Admitted() const;
+    // Those it did not reach: late, or no thread could be started there. A
+    // process passed over on purpose (critical, frozen, no library of the
+    // pair) or one that refused the library was reached.
+    size_t Unreached() const;
 };
 
 // The counts line of the debug log: "<routine> <library>: loaded 2, refused 1,

@@ -59,6 +59,8 @@ public:
     virtual BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) {
         return InjUninjectAllLibraries(ADriverName, AReserved, ATimeout);
     }
+    // The outcome of the last injection or uninjection, taken once.
+    virtual std::optional<TInjectionOutcome> TakeLastOutcome() { return InjTakeLastOutcome(); }
     // Whether a module of that file name (8-bit ANSI, no folder) is loaded in
     // the calling process.
     virtual bool IsModuleLoaded(const std::string& AFileName) {
@@ -148,6 +150,14 @@ public:
     bool IsInjectionDriverRunning() override {
         return Step(&THookLayer::IsDriverRunning, FDriverName.c_str());
     }
+    // The two driver questions' zero tells its reason by the last error the
+    // layer leaves: a "no", or the error that kept the answer.
+    TAnswer AskInjectionDriverInstalled() override {
+        return Ask(&TMadCodeHookImplementation::IsInjectionDriverInstalled);
+    }
+    TAnswer AskInjectionDriverRunning() override {
+        return Ask(&TMadCodeHookImplementation::IsInjectionDriverRunning);
+    }
     bool InjectLibrary32() override {
         return Step(&THookLayer::InjectLibrary, FDriverName.c_str(), FLibraryFilename32.c_str(),
                     FInjectionProcessHandle, FlagTrue, MaskOrNull(FIncludeMask),
@@ -160,6 +170,9 @@ public:
     bool UnInjectAllLibraries32() override {
         return Step(&THookLayer::UninjectAllLibraries, FDriverName.c_str(), nullptr,
                     InjectionTimeout);
+    }
+    std::optional<TInjectionOutcome> TakeInjectionOutcome() override {
+        return FLayer->TakeLastOutcome();
     }
     // Whether a module named like the 32-bit or, failing that, the 64-bit
     // library is loaded in this process, wherever it was loaded from.
@@ -244,6 +257,11 @@ private:
         return (FLayer.get()->*ACall)(AArguments...) != 0;
     }
     void EnablePrivileges();
+    TAnswer Ask(bool (TMadCodeHookImplementation::*AQuestion)()) {
+        ::SetLastError(ERROR_SUCCESS);
+        const bool yes = (this->*AQuestion)();
+        return ServiceAnswer(yes, ::GetLastError());
+    }
     // The file-name selector of the driver preparation.
     std::wstring GetFilename(TBlendFileKind AKind) const;
     // Runs the tool hidden with AParameters and appends its output lines,

@@ -38,6 +38,15 @@ public:
     }
     bool FileScanServiceExists() override { return Ask("FileScanServiceExists"); }
     bool FileScanServiceRunning() override { return Ask("FileScanServiceRunning"); }
+    TAnswer AskFileScanServiceExists() override {
+        return AskAnswer("FileScanServiceExists", [this] { return FileScanServiceExists(); });
+    }
+    TAnswer AskFileScanServiceRunning() override {
+        return AskAnswer("FileScanServiceRunning", [this] { return FileScanServiceRunning(); });
+    }
+    // Whether the questions run elevated, as the window always does.
+    bool Elevated = true;
+    bool RunsElevated() override { return Elevated; }
     bool FileScanServiceInstall() override { return Ask("FileScanServiceInstall"); }
     bool FileScanServiceStart() override { return Ask("FileScanServiceStart"); }
     bool WebServiceLPActivate() override { return Ask("WebServiceLPActivate"); }

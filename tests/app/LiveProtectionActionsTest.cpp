@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/InjectionShortfall.h"
 #include "diagnostics/Translate.h"
+#include "platform/WinText.h"
 #include "tests/app/FakeConsoleServices.h"
 
 namespace {
@@ -23,11 +25,14 @@ struct TActionCase {
     std::map<std::string, std::deque<bool>> Next;
     std::vector<std::string> Calls;  // before the state test's questions
     std::vector<std::wstring> Lines; // before the state test's section
+    // What the injection layer says it did in the other processes, by operation.
+    std::map<std::string, TInjectionOutcome> Outcomes = {};
 };
 
 void RunAction(const TActionCase& ACase) {
     TFakeConsoleServices services;
     services.Next = ACase.Next;
+    services.Outcomes = ACase.Outcomes;
     TLogForm form(services);
     form.Action(ACase.Action).OnExecute();
 
@@ -162,6 +167,107 @@ TEST(LiveProtectionActions, TestDirectMethod) {
     };
     for (const TActionCase& c : cases)
         RunAction(c);
+}
+
+// Outcomes of an injection (or uninjection) that admitted 30 processes.
+TInjectionOutcome Reached(TInjectionDirection ADirection, size_t ALate, size_t ANotStarted) {
+    TInjectionOutcome outcome{ADirection, {}};
+    outcome.Counts.Of[iokLate] = ALate;
+    outcome.Counts.Of[iokNotStarted] = ANotStarted;
+    outcome.Counts.Of[iokCritical] = 2;
+    outcome.Counts.Of[iokRefused] = 1;
+    outcome.Counts.Of[iokDone] = 30 - ALate - ANotStarted - 3;
+    return outcome;
+}
+
+TEST(LiveProtectionActions, AnInjectionThatFellShortSaysSoWhateverTheVerdict) {
+    UseLanguage(L"en_IE");
+    const TActionCase cases[] = {
+        {"activate: loaded here, but late and threadless processes elsewhere",
+         TActionId::aLPInject,
+         {{"InjectLibrary32", {false}}, {"IsLibraryInjected", {true}}},
+         {"WebServiceInject", "InjectLibrary32", "IsLibraryInjected"},
+         {L"[-] INJECT: Live Protection reached only 24 of 30 processes (4 late, 2 without a "
+          L"thread)."},
+         {{"InjectLibrary32", Reached(idLoad, 4, 2)}}},
+        {"activate: critical and refusing processes were reached",
+         TActionId::aLPInject,
+         {{"InjectLibrary32", {true}}, {"IsLibraryInjected", {true}}},
+         {"WebServiceInject", "InjectLibrary32", "IsLibraryInjected"},
+         {},
+         {{"InjectLibrary32", Reached(idLoad, 0, 0)}}},
+        {"activate failed here too: its own line first",
+         TActionId::aLPInject,
+         {},
+         {"WebServiceInject", "InjectLibrary32", "IsLibraryInjected"},
+         {L"[-] INJECT: The Live Protection System Driver could not be activated.",
+          L"[-] INJECT: Live Protection reached only 27 of 30 processes (3 late, 0 without a "
+          L"thread)."},
+         {{"InjectLibrary32", Reached(idLoad, 3, 0)}}},
+        {"deactivate: the service is the fallback; the direct way's shortfall is shown",
+         TActionId::aLPUninject,
+         {},
+         {"UnInjectLibrary32", "WebServiceUninject"},
+         {L"[-] UNINJECT: The Live Protection System Driver could not be deactivated.",
+          L"[-] UNINJECT: You can uninstall and reboot to fully deactivate Live Protection.",
+          L"[-] UNINJECT: Live Protection was removed from only 29 of 30 processes (0 late, 1 "
+          L"without a thread)."},
+         {{"UnInjectLibrary32", Reached(idFree, 0, 1)}}},
+        {"direct method: after the message",
+         TActionId::aTestDirect,
+         {},
+         {"InstallHook"},
+         {L"", L"[ Run Test (Direct Method) ]", L"[-] InstallHook",
+          L"[-] Could not activate the Live Protection.",
+          L"[-] INJECT: Live Protection reached only 10 of 30 processes (20 late, 0 without a "
+          L"thread)."},
+         {{"InstallHook", Reached(idLoad, 20, 0)}}},
+    };
+    for (const TActionCase& c : cases)
+        RunAction(c);
+}
+
+TEST(InjectionShortfall, FillsItsFourNumbersInOrderAndNothingElse) {
+    const struct {
+        const wchar_t* Format;
+        const wchar_t* Line;
+    } cases[] = {
+        {L"%d/%d %d %d", L"27/30 1 2"},
+        {L"100%% %d %d %d %d %d %s %", L"100% 27 30 1 2 %d %s %"},
+        {L"no numbers", L"no numbers"},
+        {L"", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(InjectionShortfallLine(c.Format, Reached(idLoad, 1, 2)), c.Line)
+            << WideToUtf8(c.Format);
+    EXPECT_EQ(InjectionShortfallLine(L"%d of %d", Reached(idFree, 0, 0)), L"")
+        << "nothing to say when every process was reached";
+}
+
+TEST(LiveProtectionActions, AnOutcomeFromBeforeThePressIsNotThePresss) {
+    UseLanguage(L"en_IE");
+    TFakeConsoleServices services;
+    services.Outcomes["InjectLibrary32"] = Reached(idLoad, 5, 5);
+    services.Hook().InjectLibrary32();
+    services.Outcomes.clear();
+    services.Next["UnInjectLibrary32"] = {true};
+    TLogForm form(services);
+    form.Action(TActionId::aLPUninject).OnExecute();
+    ASSERT_GE(form.Lines.size(), 2u);
+    EXPECT_EQ(form.Lines[1], L"[ State Test ]");
+}
+
+TEST(LiveProtectionActions, TheShortfallIsTranslated) {
+    UseLanguage(L"de");
+    TFakeConsoleServices services;
+    services.Outcomes["UnInjectLibrary32"] = Reached(idFree, 1, 1);
+    services.Next["UnInjectLibrary32"] = {true};
+    TLogForm form(services);
+    form.Action(TActionId::aLPUninject).OnExecute();
+    UseLanguage(L"en_IE");
+    ASSERT_GE(form.Lines.size(), 1u);
+    EXPECT_EQ(form.Lines[0], L"[-] UNINJECT: Der Echtzeitschutz wurde nur aus 28 von 30 Prozessen "
+                             L"entfernt (1 zu spät, 1 ohne Thread).");
 }
 
 TEST(LiveProtectionActions, EachLineOfTheDirectMethodsMessageIsAFailureLine) {

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "platform/WinText.h"
 #include "tests/automation/Automation.h"
 #include "tests/automation/DemoCopy.h"
+#include "tests/hook/HookTestSupport.h"
 #include "tests/services/ServiceTestSupport.h"
 #include "tests/support/TestFiles.h"
 
@@ -103,6 +105,21 @@ TEST_F(LiveProtectionWindow, SingleStepsFromInstallToUninstallAndLoadUntilReboot
         StateTest(No, Yes, No, L"[+] Live Protection is not installed, but running until reboot.");
     expected.insert(expected.end(), state.begin(), state.end());
     EXPECT_EQ(Press(L"Uninstall Live Protection (might need reboot)"), expected);
+}
+
+TEST_F(LiveProtectionWindow, AnActivationThatMissedAProcessSaysSoBesideAnActiveVerdict) {
+    Press(L"Install Live Protection");
+    Press(L"Start Live Protection");
+    // Its loader lock held, the process cannot run the library's load in time.
+    const TScratchFolder folder;
+    const TTargetProcess stuck(folder, L"stuckwindowtarget.exe", tbStuck);
+    const std::vector<std::wstring> lines = Press(L"Activate Live Protection");
+    ASSERT_FALSE(lines.empty());
+    const std::wregex shortfall(L"\\[-\\] INJECT: Live Protection reached only (\\d+) of (\\d+) "
+                                L"processes \\(([1-9]\\d*) late, (\\d+) without a thread\\)\\.");
+    EXPECT_TRUE(std::regex_match(lines.front(), shortfall)) << WideToUtf8(lines.front());
+    EXPECT_EQ(std::vector<std::wstring>(lines.begin() + 1, lines.end()),
+              StateTest(Yes, Yes, Yes, L"[+] Live Protection is active."));
 }
 
 TEST_F(LiveProtectionWindow, DirectMethodFromACleanState) {

@@ -41,4 +41,19 @@ TEST(SystemMessage, TheTableTextTrimmed) {
     EXPECT_EQ(SystemMessage(0xDEADBEEF), L"");
 }
 
+TEST(SystemMessage, WinINetsCodesHaveWinINetsTexts) {
+    // ERROR_INTERNET_TIMEOUT, ERROR_INTERNET_NAME_NOT_RESOLVED,
+    // ERROR_INTERNET_CANNOT_CONNECT: texts that Windows' system table lacks.
+    for (unsigned long code : {12002UL, 12007UL, 12029UL}) {
+        ::SetLastError(ERROR_MORE_DATA);
+        const std::wstring text = SystemMessage(code);
+        const DWORD error = ::GetLastError();
+        EXPECT_FALSE(text.empty()) << code;
+        EXPECT_EQ(text.find(L"nknown"), std::wstring::npos) << code << ": " << WideToUtf8(text);
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_MORE_DATA)) << "left as it was";
+    }
+    // A code of the range that neither table knows.
+    EXPECT_EQ(SystemMessage(InternetErrorLast), L"");
+}
+
 } // namespace

@@ -6,8 +6,10 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hook/MadCodeHookImplementation.h"
@@ -62,6 +64,11 @@ public:
     BOOL UninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout) override {
         return Call(L"UninjectAllLibraries",
                     {Text(ADriverName), Pointer(AReserved), std::to_wstring(ATimeout)});
+    }
+    // Not recorded: the outcome the next take answers, once.
+    std::optional<TInjectionOutcome> Outcome;
+    std::optional<TInjectionOutcome> TakeLastOutcome() override {
+        return std::exchange(Outcome, std::nullopt);
     }
     // Recorded as "Module(name)", answered from LoadedModules.
     bool IsModuleLoaded(const std::string& AFileName) override;
