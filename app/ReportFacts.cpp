@@ -79,8 +79,19 @@ json FileToJson(const TReportFileFacts& AFile) {
     file["size"] = AFile.Size;
     file["fileVersion"] = Text(AFile.FileVersion);
     file["productVersion"] = Text(AFile.ProductVersion);
-    file["sha1"] = Text(AFile.Sha1);
-    file["sha256"] = TextOrNull(AFile.Sha256);
+    // A digest that could not be read is null, with the reason beside it.
+    const auto digest = [&file](const char* AName, const std::wstring& ADigest,
+                                const std::optional<TReadFailure>& AFailure) {
+        if (!AFailure) {
+            file[AName] = TextOrNull(ADigest);
+            return;
+        }
+        file[AName] = nullptr;
+        file[std::string(AName) + "Error"] = Text(FailureText(*AFailure));
+        file[std::string(AName) + "ErrorCode"] = AFailure->Code;
+    };
+    digest("sha1", AFile.Sha1, AFile.Sha1Failure);
+    digest("sha256", AFile.Sha256, AFile.Sha256Failure);
     file["signature"] = SignatureToJson(AFile.Signature);
     return file;
 }

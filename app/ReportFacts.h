@@ -33,6 +33,12 @@ struct TSignatureFacts {
     std::wstring ValidTo;
 };
 
+// Why a file's digest could not be read: the system's error code and its text.
+struct TReadFailure {
+    std::uint32_t Code = 0;
+    std::wstring Message;
+};
+
 struct TReportFileFacts {
     std::wstring Name;
     std::wstring Path;
@@ -41,8 +47,11 @@ struct TReportFileFacts {
     std::uint64_t Size = 0;
     std::wstring FileVersion;
     std::wstring ProductVersion;
-    std::wstring Sha1;   // as the log writes it
-    std::wstring Sha256; // empty when it could not be computed
+    // Each digest as the log writes it, or why it could not be read.
+    std::wstring Sha1;
+    std::optional<TReadFailure> Sha1Failure;
+    std::wstring Sha256;
+    std::optional<TReadFailure> Sha256Failure;
     // None for a file not checked: missing when its turn came, or the
     // gathering ended before it.
     std::optional<TSignatureFacts> Signature;
@@ -106,6 +115,10 @@ bool HasUnknownAnswer(const TStateFacts& AFacts);
 // cannot find out, so every unknown answer is a no there.
 TStateFacts UnknownAnswersAsNo(TStateFacts AFacts);
 TReportFacts UnknownAnswersAsNo(TReportFacts AFacts);
+
+// A read failure as the report words it: the system's text, or the bare code
+// where the system has none.
+std::wstring FailureText(const TReadFailure& AFailure);
 
 // The log's lines, each without its line break.
 std::vector<std::wstring> InstallationReportLines(const TInstallationFacts& AFacts);

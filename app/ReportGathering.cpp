@@ -50,12 +50,18 @@ TReportFileFacts FileFacts(TConsoleServices& AServices, size_t AIndex, TFactsFor
     file.Path = LiveProtectionFilePath(AIndex);
     if (!AServices.FileExists(file.Path))
         return file;
-    file.FileVersion = AServices.ReadFileVersion(file.Path);
-    file.ProductVersion = AServices.ReadProductVersion(file.Path);
-    file.Sha1 = LowerCase(AServices.DigestToText(AServices.DigestFile(file.Path)));
+    TVersionTexts versions = AServices.ReadVersionTexts(file.Path);
+    file.FileVersion = std::move(versions.FileVersion);
+    file.ProductVersion = std::move(versions.ProductVersion);
+    TConsoleServices::TReadError error;
+    if (TFileDigest digest; AServices.DigestFile(file.Path, digest, error))
+        file.Sha1 = LowerCase(AServices.DigestToText(digest));
+    else
+        file.Sha1Failure = TReadFailure{error.Code, error.Message};
     if (AFor == TFactsFor::Json) {
         file.Size = AServices.FileSize(file.Path);
-        file.Sha256 = AServices.FileSha256(file.Path);
+        if (!AServices.FileSha256(file.Path, file.Sha256, error))
+            file.Sha256Failure = TReadFailure{error.Code, error.Message};
     }
     file.Present = true;
     return file;

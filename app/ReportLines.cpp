@@ -18,6 +18,10 @@ std::wstring RightAligned(const std::wstring& AText, size_t AWidth) {
 
 } // namespace
 
+std::wstring FailureText(const TReadFailure& AFailure) {
+    return AFailure.Message.empty() ? L"error " + std::to_wstring(AFailure.Code) : AFailure.Message;
+}
+
 std::vector<std::wstring> InstallationReportLines(const TInstallationFacts& AFacts) {
     std::vector<std::wstring> lines;
     // The section comes before its first question, so an error in that
@@ -34,10 +38,16 @@ std::vector<std::wstring> InstallationReportLines(const TInstallationFacts& AFac
             lines.push_back(ResultLine(false, L"Missing file: " + file.Path));
             continue;
         }
-        // "%20s - file %10s product %10s hash %s"
-        lines.push_back(InfoLine(RightAligned(file.Name, 20) + L" - file " +
-                                 RightAligned(file.FileVersion, 10) + L" product " +
-                                 RightAligned(file.ProductVersion, 10) + L" hash " + file.Sha1));
+        // "%20s - file %10s product %10s hash %s"; a digest that could not be
+        // read is a failure line that says why where the digest would stand.
+        const std::wstring versions = RightAligned(file.Name, 20) + L" - file " +
+                                      RightAligned(file.FileVersion, 10) + L" product " +
+                                      RightAligned(file.ProductVersion, 10) + L" hash ";
+        if (file.Sha1Failure)
+            lines.push_back(
+                ResultLine(false, versions + L"unreadable: " + FailureText(*file.Sha1Failure)));
+        else
+            lines.push_back(InfoLine(versions + file.Sha1));
     }
     if (!AFacts.SignaturesBegun)
         return lines;

@@ -30,6 +30,17 @@ std::wstring LibraryOfKind(const std::wstring& ALibraryFile, TProcessLibrary AKi
     return LibraryForBitness(ALibraryFile, AKind == pl64);
 }
 
+// Starts the routine in the process opened for the thread with that access,
+// unless it cannot be found or the process not opened for it.
+void StartThreadIn(TVisitedProcess& AProcess, DWORD AAccess, LPTHREAD_START_ROUTINE ARoutine,
+                   LPVOID AArgument, TRemoteThread& AStarted) {
+    const HANDLE process = ARoutine ? AProcess.ForThread(AAccess) : nullptr;
+    if (process)
+        AStarted.Thread = StartRemoteThread(process, ARoutine, AArgument);
+    if (AStarted.Thread)
+        AStarted.Start = vsStarted;
+}
+
 // Starts LoadLibraryW of the library of the process's kind, unless the
 // process cannot load it or has it already.
 TRemoteThread StartLoad(TVisitedProcess& AProcess, const std::wstring& ALibraryFile) {
@@ -59,9 +70,7 @@ TRemoteThread StartLoad(TVisitedProcess& AProcess, const std::wstring& ALibraryF
         return started;
     // The thread's exit code holds only the low half of a 64-bit module
     // handle: a zero is checked in the module list (LoadedAfterLoad).
-    started.Thread = StartRemoteThread(process, loadLibrary, started.Memory.get());
-    if (started.Thread)
-        started.Start = vsStarted;
+    StartThreadIn(AProcess, LoadThreadAccess, loadLibrary, started.Memory.get(), started);
     return started;
 }
 
@@ -88,15 +97,8 @@ TRemoteThread StartFree(TVisitedProcess& AProcess, const std::wstring& ALibraryF
         started.Start = vsNothingToDo;
         return started;
     }
-    const LPTHREAD_START_ROUTINE freeLibrary = RemoteKernel32Routine(reader, kind, "FreeLibrary");
-    if (!freeLibrary)
-        return started;
-    const HANDLE process = AProcess.ForThread(FreeThreadAccess);
-    if (!process)
-        return started;
-    started.Thread = StartRemoteThread(process, freeLibrary, search.Module);
-    if (started.Thread)
-        started.Start = vsStarted;
+    StartThreadIn(AProcess, FreeThreadAccess, RemoteKernel32Routine(reader, kind, "FreeLibrary"),
+                  search.Module, started);
     return started;
 }
 
@@ -204,8 +206,7 @@ BOOL InjUninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD A
         if (const std::optional<TInjectionOutcome> one = InjTakeLastOutcome()) {
             if (!all)
                 all = TInjectionOutcome{idFree, {}};
-            for (size_t kind = 0; kind < iokCount; ++kind)
-                all->Counts.Of[kind] += one->Counts.Of[kind];
+            all->Counts.Add(one->Counts);
         }
     }
     LastOutcome = all;

@@ -81,6 +81,11 @@ struct TInjectionCounts {
     std::array<size_t, iokCount> Of{};
     size_t operator[](TInjectionOutcomeKind AKind) const { return Of[AKind]; }
     void Add(TInjectionOutcomeKind AKind) { ++Of[AKind]; }
+    // The counts of another call added to these.
+    void Add(const TInjectionCounts& AOther) {
+        for (size_t kind = 0; kind < iokCount; ++kind)
+            Of[kind] += AOther.Of[kind];
+    }
     // True when one of the outcomes fails the call.
     bool Failed() const;
 };

@@ -1,6 +1,9 @@
 #include "hook/ProcessModules.h"
 
+#include <psapi.h>
+
 #include <cstdint>
+#include <vector>
 
 #include "hook/ExportTable.h"
 #include "hook/LoaderList.h"
@@ -79,6 +82,43 @@ TMemoryReader ProcessMemory(HANDLE AProcess) {
                                    &read) &&
                read == ASize;
     };
+}
+
+// Nothing is ever mapped below 64 KiB: a 32-bit block reported there is no
+// address. Wine 8 answers ProcessWow64Information of another process with 1,
+// a flag, where Windows gives the 32-bit block's address.
+constexpr uint64_t LowestBlockAddress = 0x10000;
+
+// The 32-bit modules as the system's own module calls list them: one walk
+// per module name, so only where the 32-bit block's address is withheld.
+// False when the list cannot be read (yet: ANotSetUp).
+bool SearchSystemModuleList(HANDLE AProcess, const std::wstring& AFileName, HMODULE& AModule,
+                            bool& ANotSetUp) {
+    std::vector<HMODULE> modules(256);
+    DWORD needed = 0;
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
+        if (!::EnumProcessModulesEx(AProcess, modules.data(), size, &needed, LIST_MODULES_32BIT)) {
+            // Right after its start a process has no list yet: Windows
+            // answers ERROR_PARTIAL_COPY meanwhile, Wine ERROR_NOACCESS.
+            const DWORD error = ::GetLastError();
+            ANotSetUp = error == ERROR_PARTIAL_COPY || error == ERROR_NOACCESS;
+            return false;
+        }
+        if (needed <= size)
+            break;
+        modules.resize(needed / sizeof(HMODULE) + 16);
+    }
+    modules.resize(needed / sizeof(HMODULE));
+    wchar_t name[MAX_PATH];
+    for (HMODULE module : modules) {
+        const DWORD length = ::GetModuleBaseNameW(AProcess, module, name, MAX_PATH);
+        if (length > 0 && SameFileName(std::wstring(name, length), AFileName)) {
+            AModule = module;
+            break;
+        }
+    }
+    return true;
 }
 
 // The environment block whose loader list holds the process's modules of
@@ -190,6 +230,14 @@ TModuleSearch SearchModuleIn(HANDLE AProcess, const std::wstring& AFileName,
         const TLoaderLayout* layout = nullptr;
         if (!LoaderListOf(AProcess, AKind, peb, layout))
             return search;
+        if (layout == &LoaderLayout32 && sizeof(void*) == 8 && peb < LowestBlockAddress) {
+            bool notSetUp = false;
+            search.Listed = SearchSystemModuleList(AProcess, AFileName, search.Module, notSetUp);
+            if (search.Listed || !notSetUp || retryEnd.Remaining() == 0 || HasEnded(AProcess))
+                return search;
+            ::Sleep(NotSetUpPause);
+            continue;
+        }
         const TLoaderSearch found = FindLoadedModule(
             ChunkedReader(ProcessMemory(AProcess), LoaderReadChunk), *layout, peb, AFileName);
         if (found.State == llsRead) {

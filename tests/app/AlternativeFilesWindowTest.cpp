@@ -32,7 +32,9 @@ namespace {
 
 std::wstring Digest(const std::wstring& APath) {
     TFileDigest digest;
-    DigestFile(APath, digest);
+    DWORD error = ERROR_SUCCESS;
+    if (!DigestFile(APath, digest, error))
+        ADD_FAILURE() << WideToUtf8(APath) << " cannot be read: " << error;
     return DigestToText(digest);
 }
 

@@ -34,7 +34,8 @@ TEST(ReportGathering, TheJsonsOwnFactsComeThroughTheSeam) {
     TFakeConsoleServices services = AllEightFiles();
     services.Files.erase(L"QVHook64.dll");
     services.Files[L"QVHook32.dll"].Size = 0x1'0000'0001;
-    services.Files[L"QVHook32.dll"].Sha256 = L"";
+    services.Files[L"QVHook32.dll"].Sha1Error = ERROR_SHARING_VIOLATION;
+    services.Files[L"QVHook32.dll"].Sha256Error = ERROR_ACCESS_DENIED;
     services.WindowsNumbers = {10, 0, 19045};
 
     const TGathered<TInstallationFacts> gathered =
@@ -49,8 +50,19 @@ TEST(ReportGathering, TheJsonsOwnFactsComeThroughTheSeam) {
     ASSERT_EQ(facts.Files.size(), LiveProtectionFiles.size());
     EXPECT_EQ(facts.Files[0].Size, TFakeConsoleServices::TFile{}.Size);
     EXPECT_EQ(facts.Files[0].Sha256, TFakeConsoleServices::TFile{}.Sha256);
+    EXPECT_EQ(facts.Files[0].Sha1, std::wstring(40, L'0'));
+    EXPECT_FALSE(facts.Files[0].Sha1Failure);
+    EXPECT_FALSE(facts.Files[0].Sha256Failure);
     EXPECT_EQ(facts.Files[1].Size, 0x1'0000'0001u);
+    // A digest that cannot be read is no digest, and the seam's reason is kept.
+    EXPECT_EQ(facts.Files[1].Sha1, L"");
+    ASSERT_TRUE(facts.Files[1].Sha1Failure);
+    EXPECT_EQ(facts.Files[1].Sha1Failure->Code, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(facts.Files[1].Sha1Failure->Message,
+              TFakeConsoleServices::ReadErrorMessage(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(facts.Files[1].Sha256, L"");
+    ASSERT_TRUE(facts.Files[1].Sha256Failure);
+    EXPECT_EQ(facts.Files[1].Sha256Failure->Code, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(facts.Files[2].Present);
     EXPECT_FALSE(facts.Files[2].Signature);
     EXPECT_EQ(facts.Files[2].Path, ProgramFolder() + L"QVHook64.dll");
@@ -76,7 +88,7 @@ TEST(ReportGathering, AnErrorPartWayLeavesTheLinesGatheredUntilThen) {
     };
     const TCase cases[] = {
         // The first file is missing, so the second file's reading raises.
-        {"ReadProductVersion", 7, L"[-] Missing file: " + ProgramFolder() + L"QVFSSvc.exe"},
+        {"ReadVersionTexts", 7, L"[-] Missing file: " + ProgramFolder() + L"QVFSSvc.exe"},
         {"SetTrustRetrieveProperties", 16, L"[ Signature Test ]"},
         {"CheckFileTrust", 16, L"[ Signature Test ]"},
     };

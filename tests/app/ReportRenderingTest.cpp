@@ -163,6 +163,22 @@ TEST(ReportLines, EachBlockAsFarAsItsFactsWereGathered) {
     add("ended before the first check", noneChecked,
         {windowsBlock, versions, {L"", L"[ Signature Test ]"}});
 
+    TInstallationFacts unreadable = whole;
+    unreadable.Files[0].Sha1.clear();
+    unreadable.Files[0].Sha1Failure = TReadFailure{32, L"The file is in use"};
+    unreadable.Files[2].Sha1.clear();
+    unreadable.Files[2].Sha1Failure = TReadFailure{1234, L""};
+    add("digests that could not be read, with and without the system's text", unreadable,
+        {windowsBlock,
+         {L"[-]          QVFSSvc.exe - file  2.7.3.118 product    2.7.0.0 hash unreadable: "
+          L"The file is in use",
+          missingLine,
+          L"[-]     QVHookHelper.exe - file  2.7.3.118 product    2.7.0.0 hash unreadable: "
+          L"error 1234"},
+         {L"", L"[ Signature Test ]",
+          L"[+]          QVFSSvc.exe - success - subject Quorvane Tessit Limited",
+          L"[-]     QVHookHelper.exe - no signature - subject "}});
+
     TInstallationFacts longTexts = whole;
     longTexts.Files = {Present(L"A-name-of-22-letters.x", std::nullopt)};
     longTexts.Files[0].FileVersion = L"2.7.3.118-preview.4";
@@ -496,6 +512,32 @@ TEST(ReportFactsToJson, FactsCutShortAreNull) {
     EXPECT_TRUE(document["state"]["serviceRunning"].is_null());
     EXPECT_TRUE(document["verdict"]["success"].is_null()) << "no verdict before all five answers";
     EXPECT_TRUE(document["verdict"]["text"].is_null());
+}
+
+// A digest that could not be read is null, with the reason and its code
+// beside it; a digest that was read has neither.
+TEST(ReportFactsToJson, ADigestThatCouldNotBeReadIsNullWithTheReasonBesideIt) {
+    TReportFacts facts;
+    facts.Installation = ThreeFiles();
+    TReportFileFacts& file = facts.Installation.Files[0];
+    file.Sha1.clear();
+    file.Sha1Failure = TReadFailure{32, L"The file is in use"};
+    file.Sha256.clear();
+    file.Sha256Failure = TReadFailure{5, L""};
+
+    const nlohmann::json document = nlohmann::json::parse(ReportFactsToJson(facts));
+    const nlohmann::json& unreadable = document["files"][0];
+    EXPECT_TRUE(unreadable["sha1"].is_null());
+    EXPECT_EQ(unreadable["sha1Error"], "The file is in use");
+    EXPECT_EQ(unreadable["sha1ErrorCode"], 32);
+    EXPECT_TRUE(unreadable["sha256"].is_null());
+    EXPECT_EQ(unreadable["sha256Error"], "error 5");
+    EXPECT_EQ(unreadable["sha256ErrorCode"], 5);
+    EXPECT_EQ(unreadable["size"], 4096) << "the other facts as ever";
+    const nlohmann::json& readable = document["files"][2];
+    EXPECT_EQ(readable["sha1"], std::string(40, 'a'));
+    for (const char* key : {"sha1Error", "sha1ErrorCode", "sha256Error", "sha256ErrorCode"})
+        EXPECT_FALSE(readable.contains(key)) << key;
 }
 
 } // namespace

@@ -575,6 +575,35 @@ TEST_F(Injection, AStuckProcessCostsOnlyItself) {
     EXPECT_TRUE(Holds(counts, L", late 2, ")) << WideToUtf8(counts);
 }
 
+// As many stuck processes as there are workers: were a worker held by one
+// until the time-out, the healthy processes after them would all be late.
+TEST_F(Injection, StuckProcessesHoldNoWorkerFromTheOthers) {
+    std::vector<std::unique_ptr<TTargetProcess>> stuck;
+    std::vector<std::unique_ptr<TTargetProcess>> healthy;
+    std::wstring mask;
+    for (size_t i = 0; i < RemoteWorkers; ++i) {
+        const std::wstring exe = FStem + L"S" + std::to_wstring(i) + L".exe";
+        stuck.push_back(std::make_unique<TTargetProcess>(FFolder, exe, tbStuck));
+        mask += exe + L"|";
+    }
+    for (size_t i = 0; i < 2; ++i) {
+        const std::wstring exe = FStem + L"H" + std::to_wstring(i) + L".exe";
+        healthy.push_back(std::make_unique<TTargetProcess>(FFolder, exe));
+        mask += exe + L"|";
+    }
+    TDebugLogCapture log;
+    EXPECT_FALSE(Inject(mask, nullptr, TRUE, 2000));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+    for (const auto& target : healthy)
+        EXPECT_TRUE(Reports(*target, FLoaded));
+    for (const auto& target : stuck)
+        EXPECT_FALSE(target->HasModule(FLoaded));
+    const std::wstring counts = CountsLine(log, L"InjInjectLibrary");
+    EXPECT_TRUE(
+        Holds(counts, L": loaded 2, refused 0, late " + std::to_wstring(stuck.size()) + L", "))
+        << WideToUtf8(counts);
+}
+
 TEST_F(Injection, ARefusedLoadIsCountedAndDoesNotFailTheCall) {
     const TTargetProcess healthy(FFolder, FExe);
     const TTargetProcess refusing(FFolder, FStem + L"R.exe", tbRefusing);
