@@ -123,6 +123,11 @@ private:
     // (the buttons stay disabled and the form busy). The caption goes back
     // when the action ends.
     void ShowDownloadProgress(const std::wstring& AURL, int64_t AReceived, int64_t ATotal);
+    // Dispatches the messages waiting for this thread; false once the
+    // message loop's end was asked for (posted again for the loop).
+    bool LetMessagesThrough();
+    // A pause of an action spent answering the window's messages.
+    void PauseLettingMessagesThrough(uint32_t AMilliseconds);
     void EndDownloadProgress();
     void Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAction&));
     void BindLiveProtectionActions();

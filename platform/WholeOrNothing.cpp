@@ -359,7 +359,10 @@ bool RetryWhileHeld(const std::function<bool()>& AStep) {
             ::SetLastError(error);
             return false;
         }
-        ::Sleep(std::min(pause, remaining));
+        if (wait.Pause)
+            wait.Pause(std::min(pause, remaining));
+        else
+            ::Sleep(std::min(pause, remaining));
         pause = std::min<DWORD>(pause * 2, std::max<DWORD>(wait.LongestPauseMs, 1));
     }
 }

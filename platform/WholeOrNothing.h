@@ -58,6 +58,9 @@ struct THeldFileWait {
     uint32_t LimitMs = HeldFileWaitMs;
     uint32_t FirstPauseMs = HeldFileFirstPauseMs;
     uint32_t LongestPauseMs = HeldFileLongestPauseMs;
+    // How a pause is spent; none sleeps. A window's thread lets its messages
+    // through meanwhile, so that the wait does not leave it unanswered.
+    std::function<void(uint32_t APauseMs)> Pause;
 };
 // The wait every step applies; tests shorten it.
 extern THeldFileWait HeldFileWait;
