@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "app/LiveProtectionFiles.h"
+#include "diagnostics/CodeMessage.h"
 #include "diagnostics/Translate.h"
 #include "fileinfo/PEImage.h"
-#include "hook/DirectActivation.h"
 #include "platform/FileHolders.h"
 #include "platform/Handles.h"
 #include "platform/ProgramPath.h"

@@ -2,16 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
-constexpr int Margin = 6;
-constexpr int PanelWidth = 246;
-constexpr int PanelBevel = 1; // the lowered bevel takes one pixel on each side
-constexpr int ButtonHeight = 25;
-constexpr int SeparatorHeight = 2;
-
-} // namespace
-
 int ScaleToDpi(int APixels, int ADpi) {
     return (APixels * ADpi + DesignDpi / 2) / DesignDpi;
 }
@@ -21,8 +11,8 @@ TRect DesignClientRect(int ADpi) {
 }
 
 TFormLayout ComputeFormLayout(int AClientWidth, int AClientHeight, int ADpi) {
-    const int margin = ScaleToDpi(Margin, ADpi);
-    const int panelWidth = ScaleToDpi(PanelWidth, ADpi);
+    const int margin = ScaleToDpi(DesignMargin, ADpi);
+    const int panelWidth = ScaleToDpi(DesignPanelWidth, ADpi);
     const int bevel = PanelBevel;
 
     TFormLayout layout{};
@@ -35,8 +25,8 @@ TFormLayout ComputeFormLayout(int AClientWidth, int AClientHeight, int ADpi) {
     const int innerWidth = panelWidth - 2 * bevel - 2 * margin;
     int top = bevel;
     for (int i = 0; i < PanelItemCount; ++i) {
-        const int height =
-            ScaleToDpi(PanelItems[i].IsSeparator ? SeparatorHeight : ButtonHeight, ADpi);
+        const int height = ScaleToDpi(
+            PanelItems[i].IsSeparator ? DesignSeparatorHeight : DesignButtonHeight, ADpi);
         layout.Items[i] = {bevel + margin, top + margin, innerWidth, height};
         top += margin + height + margin;
     }

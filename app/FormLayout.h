@@ -4,10 +4,21 @@
 
 #include <array>
 #include <cstddef>
+#include <span>
 
 inline constexpr int DesignDpi = 96;
 inline constexpr int DesignClientWidth = 860;
-inline constexpr int DesignClientHeight = 423;
+
+// Design pixels: the margin round every component and every panel item (not
+// shared between neighbours), the panel's width and its lowered bevel (one
+// pixel on each side, at any DPI), the items' heights, and the room the
+// design leaves under the last item.
+inline constexpr int DesignMargin = 6;
+inline constexpr int DesignPanelWidth = 246;
+inline constexpr int PanelBevel = 1;
+inline constexpr int DesignButtonHeight = 25;
+inline constexpr int DesignSeparatorHeight = 2;
+inline constexpr int DesignRoomBelowItems = 11;
 
 enum class TActionId {
     aTestService,
@@ -77,6 +88,18 @@ inline constexpr auto PanelItems = std::to_array<TPanelItem>({
     {L"Button7", false, TActionId::aLPUninstall, 8},
 });
 inline constexpr int PanelItemCount = static_cast<int>(PanelItems.size());
+
+// The panel's height at the design DPI that holds AItems: so a button added
+// to the panel makes the window taller, never cut off.
+constexpr int DesignPanelHeight(std::span<const TPanelItem> AItems) {
+    int height = 2 * PanelBevel + DesignRoomBelowItems;
+    for (const TPanelItem& item : AItems)
+        height += DesignMargin + (item.IsSeparator ? DesignSeparatorHeight : DesignButtonHeight) +
+                  DesignMargin;
+    return height;
+}
+inline constexpr int DesignClientHeight =
+    DesignMargin + DesignPanelHeight(PanelItems) + DesignMargin;
 
 struct TRect {
     int Left, Top, Width, Height;

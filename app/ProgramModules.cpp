@@ -4,6 +4,7 @@
 #include "diagnostics/CommandLineParameters.h"
 #include "diagnostics/DebugLogger.h"
 #include "diagnostics/Translate.h"
+#include "download/DownloadRunner.h"
 #include "download/WinINet.h"
 #include "fileinfo/TrustCheckerInitialized.h"
 #include "fileinfo/TrustLibrary.h"
@@ -25,7 +26,8 @@ std::vector<TModuleStep> ProgramModules() {
     // Dependency order, after the parameter modules: the debug logger, the reading of the root
     // certificates (it runs beside all that follows), the Windows version, the language, the
     // trust library, the service module, the product's file paths and service texts, the
-    // product hook, then the download client's user agent.
+    // product hook, the download client's user agent, then the download runner (shut down
+    // first: the downloads it left behind use the client).
     return {
         {"debug logger", DebugLoggerStartUp, DebugLoggerShutDown},
         {"trust warm-up", TrustWarmUpStartUp, TrustWarmUpShutDown},
@@ -37,5 +39,6 @@ std::vector<TModuleStep> ProgramModules() {
         {"vxnProductServices", ProductServicesStartUp, ProductServicesShutDown},
         {"VexloHook", StartUpVexloHook, ShutDownVexloHook},
         {"vxnWinAPIWinINet", WinINetStartUp, WinINetShutDown},
+        {"download runner", nullptr, DownloadRunnerShutDown},
     };
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "download/DownloadRunner.h"
 #include "download/WinINet.h"
 #include "fileinfo/FileSha256.h"
 #include "fileinfo/TrustCheckerInitialized.h"

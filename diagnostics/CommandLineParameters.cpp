@@ -7,6 +7,7 @@
 
 #include "diagnostics/CommandLineSwitch.h"
 #include "platform/Handles.h"
+#include "platform/StandardStream.h"
 #include "platform/WinText.h"
 
 namespace {
@@ -225,29 +226,15 @@ void TCommandLineParameters::ToLines(std::vector<std::wstring>& ALines) const {
     }
 }
 
-// A console shows the text as it is; redirected output gets the ANSI code
-// page, as other console programs of the system write it.
 void TCommandLineParameters::WriteLn() const {
     std::vector<std::wstring> lines;
     ToLines(lines);
     if (!IsConsoleProgram())
         return;
-    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output == nullptr || output == INVALID_HANDLE_VALUE)
-        return;
-    DWORD mode = 0;
-    const bool console = ::GetConsoleMode(output, &mode) != FALSE;
-    for (const std::wstring& line : lines) {
-        const std::wstring text = line + L"\r\n";
-        DWORD written = 0;
-        if (console) {
-            ::WriteConsoleW(output, text.c_str(), static_cast<DWORD>(text.size()), &written,
-                            nullptr);
-        } else {
-            const std::string bytes = WideToAnsi(text);
-            ::WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        }
-    }
+    std::wstring text;
+    for (const std::wstring& line : lines)
+        text += line + L"\r\n";
+    TStandardStream(STD_OUTPUT_HANDLE).Write(WideToUtf8(text));
 }
 
 bool TCommandLineParameters::Declares(const std::wstring& AArgument) const {

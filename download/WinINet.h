@@ -1,7 +1,8 @@
 // The HTTP and HTTPS download client on the platform's internet API (WinINet,
 // its 8-bit entry points): an object owns one internet handle from creation
 // to destruction; every transfer is blocking, with a connection and a request
-// of its own. DownloadToStream is what the tool calls.
+// of its own. The tool calls it through download/DownloadRunner.h, which runs
+// each transfer on a thread of its own.
 #pragma once
 
 #include <cstddef>
@@ -31,8 +32,6 @@ using TInternetDebug = std::function<void(const std::string& AText)>;
 // module's start-up.
 extern std::string WinINetUserAgent;
 void WinINetStartUp();
-// Joins the downloads left behind (DownloadToStream) that end within the
-// abandon grace; the process's end takes any still in the platform.
 void WinINetShutDown();
 
 // The codes of the client's own failures: a URL without "://", and a server
@@ -80,7 +79,7 @@ struct TDownloadLimits {
 // The limits every transfer applies; tests shorten them.
 extern TDownloadLimits DownloadLimits;
 
-// Watches one transfer from another thread (DownloadToStream's); defined with it.
+// Watches one transfer from another thread (download/TransferWatch.h).
 class TTransferWatch;
 
 class TtxInternet {
@@ -207,42 +206,6 @@ private:
 // and no secret of anyone's.
 inline constexpr const char* PostUserName = "example"; // 7 characters
 inline constexpr const char* PostPassword = "none";    // 4 characters
-
-// How the calling thread waits while DownloadToStream's transfer runs on a
-// thread of its own.
-struct TDownloadWait {
-    // Called on the calling thread whenever messages arrive for it, at least
-    // every tenth of a second, and once at the end: the bytes so far and the
-    // announced length (0 without one).
-    std::function<void(int64_t AReceived, int64_t ATotal)> OnWaiting;
-    // Set, from OnWaiting, to end the download: it then fails with
-    // DownloadCancelledCode, also when its last bytes had already arrived.
-    const bool* Cancel = nullptr;
-};
-
-// Downloads AURL into AStream with a client of its own on the system's
-// internet settings. True only for a complete body with status 200. False
-// with AErrorCode: 1 for a URL without "://", 18 for status 404, another HTTP
-// status for any other answer (its body stays in the stream but is no file),
-// 12152 for an answer without a readable status or head, with a length that
-// is no plain number or with two that disagree, 223 for a body beyond the
-// body limit, 12002 when the transfer passed one of its bounds (connecting,
-// the head, the silence limit, the low-speed limit), 12017 when cancelled,
-// 12040 for an https address redirected to another scheme, else the
-// platform's error of the failed call (12031 when the body ended short of its
-// announced length). The transfer runs on a thread of its own, which the
-// calling thread watches: one that passed its bound or was cancelled is
-// closed and, when the platform's call does not return within the abandon
-// grace, left behind; AStream then holds nothing of it, ever.
-bool DownloadToStream(const std::wstring& AURL, TMemoryStream& AStream, int32_t& AErrorCode,
-                      const TDownloadWait& AWait = {});
-// The transfers left behind still run, each on its thread, until the
-// platform's call returns: under Wine only when the server sends or closes or
-// the platform's own time-out ends it (Windows returns the call when the
-// request is closed). Joins those that end within AWaitMs and answers how
-// many still run. A program joins them before it ends wherever it can: one
-// that returns while the process ends is cut off inside WinINet.
-size_t JoinDownloadsLeftBehind(uint32_t AWaitMs);
 
 // Words for an error code: the client's own for 18, 12007 and 12029, else
 // the code and the system's message for it, or "Unknown error #" and the code.

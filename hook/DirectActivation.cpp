@@ -1,5 +1,6 @@
 #include "hook/DirectActivation.h"
 
+#include "diagnostics/CodeMessage.h"
 #include "diagnostics/Translate.h"
 #include "hook/InjectionRules.h"
 #include "platform/SystemMessage.h"
@@ -15,37 +16,6 @@ std::wstring CodeMessage(const wchar_t* AFormat, DWORD ACode) {
 std::wstring DriverRefusalLine(DWORD AErrorCode) {
     const wchar_t* advice = DriverRefusalAdvice(AErrorCode);
     return advice ? Translate(advice) : std::wstring();
-}
-
-std::wstring FormatCodeMessage(const std::wstring& AFormat, int32_t ACode,
-                               const std::wstring& AText) {
-    std::wstring result;
-    bool codeDone = false;
-    bool textDone = false;
-    for (size_t i = 0; i < AFormat.size(); ++i) {
-        if (AFormat[i] == L'%' && i + 1 < AFormat.size()) {
-            const wchar_t kind = AFormat[i + 1];
-            if (kind == L'%') {
-                result += L'%';
-                ++i;
-                continue;
-            }
-            if (kind == L'd' && !codeDone) {
-                result += std::to_wstring(ACode);
-                codeDone = true;
-                ++i;
-                continue;
-            }
-            if (kind == L's' && codeDone && !textDone) {
-                result += AText;
-                textDone = true;
-                ++i;
-                continue;
-            }
-        }
-        result += AFormat[i];
-    }
-    return result;
 }
 
 bool InstallHook(THookControls& AHook, const std::function<bool()>& AServiceInject,

@@ -32,9 +32,3 @@ bool InstallHook(THookControls& AHook, const std::function<bool()>& AServiceInje
 // The translated line for a driver start that failed with AErrorCode when
 // Windows refused the driver (DriverRefusalAdvice); empty for other codes.
 std::wstring DriverRefusalLine(DWORD AErrorCode);
-
-// Fills a message format's "%d" with the code as a signed number and the
-// "%s" after it with the text; "%%" is a percent sign. Any other "%" stays as
-// it is, so a translated format can never read beyond its two values.
-std::wstring FormatCodeMessage(const std::wstring& AFormat, int32_t ACode,
-                               const std::wstring& AText);

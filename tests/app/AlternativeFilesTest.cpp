@@ -17,6 +17,7 @@
 
 #include "app/AlternativeFiles.h"
 #include "app/LiveProtectionFiles.h"
+#include "download/DownloadRunner.h"
 #include "download/WinINet.h"
 #include "platform/FolderLock.h"
 #include "platform/ProgramPath.h"

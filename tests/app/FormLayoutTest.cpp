@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "app/FormLayout.h"
 
 namespace {
@@ -19,6 +21,27 @@ TEST(FormLayout, DesignSizeAt96Dpi) {
     EXPECT_EQ(layout.Items[2], (TRect{7, 81, 232, 2}));  // Bevel2
     EXPECT_EQ(layout.Items[3], (TRect{7, 95, 232, 25})); // bnDownload27Files
     EXPECT_EQ(layout.Items[11].Top + layout.Items[11].Height, 7 + 10 * 37 + 2 * 14 - 12);
+}
+
+// The window's height follows the panel's items: one button more is one
+// button's height and its margins more, and at every DPI the last item ends
+// inside the panel, above the room the design leaves under it.
+TEST(FormLayout, ThePanelHoldsItsItemsAtEveryDpi) {
+    std::vector<TPanelItem> items(PanelItems.begin(), PanelItems.end());
+    items.push_back({L"bnAnother", false, TActionId::aTestService, 10});
+    EXPECT_EQ(DesignPanelHeight(items), DesignPanelHeight(PanelItems) + 6 + 25 + 6);
+    items.push_back({L"Bevel3", true, TActionId::aTestService, -1});
+    EXPECT_EQ(DesignPanelHeight(items), DesignPanelHeight(PanelItems) + 37 + 14);
+
+    for (int dpi = 96; dpi <= 288; dpi += 24) {
+        const TRect client = DesignClientRect(dpi);
+        const TFormLayout layout = ComputeFormLayout(client.Width, client.Height, dpi);
+        const TRect& last = layout.Items[PanelItemCount - 1];
+        const int itemsEnd = last.Top + last.Height + ScaleToDpi(DesignMargin, dpi);
+        EXPECT_LE(itemsEnd, layout.Panel.Height - PanelBevel) << dpi << " DPI";
+        if (dpi == DesignDpi)
+            EXPECT_EQ(itemsEnd + DesignRoomBelowItems, layout.Panel.Height - PanelBevel);
+    }
 }
 
 TEST(FormLayout, ScalesWithDpi) {

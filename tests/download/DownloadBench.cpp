@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "download/InternetRules.h"
+#include "download/DownloadRunner.h"
 #include "download/WinINet.h"
 #include "platform/WinText.h"
 

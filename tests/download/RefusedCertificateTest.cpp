@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "download/DownloadRunner.h"
 #include "download/WinINet.h"
 #include "fixtures/fileidentity/TestCA.h"
 #include "platform/ProgramPath.h"

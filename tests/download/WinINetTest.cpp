@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "download/DownloadRunner.h"
 #include "download/WinINet.h"
 #include "fixtures/fileidentity/TestCA.h"
 #include "platform/ProgramPath.h"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/CodeMessage.h"
 #include "diagnostics/Translate.h"
 #include "hook/DirectActivation.h"
 #include "hook/InjectionRules.h"
@@ -153,23 +154,6 @@ TEST(DirectActivation, OnlyADriverWindowsRefusedGetsWhatToCheck) {
               L"Windows hat die Signatur des Treibers des Echtzeitschutzes n");
     UseLanguage(L"en_IE");
     EXPECT_EQ(DriverRefusalLine(DriverBlocked), DriverRefusalAdvice(DriverBlocked));
-}
-
-TEST(DirectActivation, FormatFillsOnlyItsTwoValues) {
-    struct TCase {
-        std::wstring Format;
-        std::wstring Expected;
-    };
-    const TCase cases[] = {
-        {L"code %d (%s).", L"code -5 (text)."},
-        {L"%s before %d", L"%s before -5"}, // a text before the code is not filled
-        {L"%d %d %s %s", L"-5 %d text %s"},
-        {L"100%% %d", L"100% -5"},
-        {L"%x %n %", L"%x %n %"},
-        {L"", L""},
-    };
-    for (const TCase& c : cases)
-        EXPECT_EQ(FormatCodeMessage(c.Format, -5, L"text"), c.Expected) << c.Format;
 }
 
 // Points the file-scan service's port at a port where nothing listens, so the
