@@ -39,8 +39,9 @@ TEST(FormLayout, ThePanelHoldsItsItemsAtEveryDpi) {
         const TRect& last = layout.Items[PanelItemCount - 1];
         const int itemsEnd = last.Top + last.Height + ScaleToDpi(DesignMargin, dpi);
         EXPECT_LE(itemsEnd, layout.Panel.Height - PanelBevel) << dpi << " DPI";
-        if (dpi == DesignDpi)
+        if (dpi == DesignDpi) {
             EXPECT_EQ(itemsEnd + DesignRoomBelowItems, layout.Panel.Height - PanelBevel);
+        }
     }
 }
 
