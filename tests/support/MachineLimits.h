@@ -26,10 +26,11 @@ inline std::string Kind32BitProcesses() {
 // come up or to answer. Under emulation qemu translates every instruction of
 // Wine's start-up anew in each 32-bit process: tens of seconds of processor
 // time each, minutes on a loaded machine.
-// Emulated, the bound stays below CTest's time-out for a test, so that a
-// target that does not come up fails the test with its own message.
+// Emulated, the bound stays below CTest's time-out for the tests that start
+// a 32-bit process (tests/hook/CMakeLists.txt), so that a target that does
+// not come up fails the test with its own message.
 inline unsigned long ProcessAnswerBound(bool A32Bit) {
-    return A32Bit && Kind32BitProcesses() == "emulated" ? 100000 : 30000;
+    return A32Bit && Kind32BitProcesses() == "emulated" ? 400000 : 30000;
 }
 
 // Skips the running test where it would start a 32-bit process.
