@@ -12,6 +12,7 @@
 #include "download/MemoryStream.h"
 #include "fileinfo/FileDigest.h"
 #include "fileinfo/TrustChecker.h"
+#include "fileinfo/VersionReader.h"
 #include "hook/HookControls.h"
 
 class TConsoleServices {
@@ -32,6 +33,14 @@ public:
     // it answered with status 200).
     virtual bool FileScanServiceExists() = 0;
     virtual bool FileScanServiceRunning() = 0;
+    // The state test's two service questions, where one that cannot be
+    // answered is unknown rather than a "no" (as Hook()'s Ask questions);
+    // unless told more, each is its question's yes or no.
+    virtual TAnswer AskFileScanServiceExists() { return TAnswer::Of(FileScanServiceExists()); }
+    virtual TAnswer AskFileScanServiceRunning() { return TAnswer::Of(FileScanServiceRunning()); }
+    // Whether the process runs with its full rights (its token elevated), so
+    // that an answer refused for want of rights can say what would give it.
+    virtual bool RunsElevated() = 0;
     virtual bool FileScanServiceInstall() = 0;
     virtual bool FileScanServiceStart() = 0;
     virtual bool WebServiceLPActivate() = 0;
@@ -42,13 +51,22 @@ public:
     // presence, versions, digest and signature.
     virtual bool FileExists(const std::wstring& APath) = 0;
     virtual std::wstring WindowsVersionName(bool AWithNumbers) = 0;
-    virtual std::wstring ReadFileVersion(const std::wstring& AFilename) = 0;
-    virtual std::wstring ReadProductVersion(const std::wstring& AFilename) = 0;
-    virtual TFileDigest DigestFile(const std::wstring& AFilename) = 0;
+    // The file version and product version, from one read of the file.
+    virtual TVersionTexts ReadVersionTexts(const std::wstring& AFilename) = 0;
+    // Why a file's content could not be read: the system's error code and
+    // its text.
+    struct TReadError {
+        std::uint32_t Code = 0;
+        std::wstring Message;
+    };
+    // True with the digest; false with the reason when the file cannot be read.
+    virtual bool DigestFile(const std::wstring& AFilename, TFileDigest& ADigest,
+                            TReadError& AError) = 0;
     virtual std::wstring DigestToText(const TFileDigest& ADigest) = 0;
     // Beside them, what only the report mode's JSON shows: the running
     // version's numbers, and a file's size (0 when it cannot be looked at)
-    // and SHA-256 (empty when it cannot be computed).
+    // and SHA-256 (64 lower-case digits; false with the reason when it cannot
+    // be computed).
     struct TWindowsNumbers {
         std::uint32_t Major = 0;
         std::uint32_t Minor = 0;
@@ -56,7 +74,8 @@ public:
     };
     virtual TWindowsNumbers WindowsVersionNumbers() = 0;
     virtual std::uint64_t FileSize(const std::wstring& APath) = 0;
-    virtual std::wstring FileSha256(const std::wstring& AFilename) = 0;
+    virtual bool FileSha256(const std::wstring& AFilename, std::wstring& ADigest,
+                            TReadError& AError) = 0;
     // The process-wide trust checker: which details its checks retrieve, a
     // check, and the signer's subject name as the last check left it.
     virtual void SetTrustRetrieveProperties(TCertificateFields AFields) = 0;
@@ -111,6 +130,9 @@ public:
     bool InstallHook(std::wstring& AErrorMessage) override;
     bool FileScanServiceExists() override;
     bool FileScanServiceRunning() override;
+    TAnswer AskFileScanServiceExists() override;
+    TAnswer AskFileScanServiceRunning() override;
+    bool RunsElevated() override;
     bool FileScanServiceInstall() override;
     bool FileScanServiceStart() override;
     bool WebServiceLPActivate() override;
@@ -118,13 +140,14 @@ public:
     bool WebServiceUninject() override;
     bool FileExists(const std::wstring& APath) override;
     std::wstring WindowsVersionName(bool AWithNumbers) override;
-    std::wstring ReadFileVersion(const std::wstring& AFilename) override;
-    std::wstring ReadProductVersion(const std::wstring& AFilename) override;
-    TFileDigest DigestFile(const std::wstring& AFilename) override;
+    TVersionTexts ReadVersionTexts(const std::wstring& AFilename) override;
+    bool DigestFile(const std::wstring& AFilename, TFileDigest& ADigest,
+                    TReadError& AError) override;
     std::wstring DigestToText(const TFileDigest& ADigest) override;
     TWindowsNumbers WindowsVersionNumbers() override;
     std::uint64_t FileSize(const std::wstring& APath) override;
-    std::wstring FileSha256(const std::wstring& AFilename) override;
+    bool FileSha256(const std::wstring& AFilename, std::wstring& ADigest,
+                    TReadError& AError) override;
     void SetTrustRetrieveProperties(TCertificateFields AFields) override;
     TTrustStatus CheckFileTrust(const std::wstring& AFilename) override;
     std::wstring TrustSubjectName() override;

@@ -32,10 +32,20 @@
 //   the download module's shut-down, which waits the grace at most); the
 //   process's end takes one the platform still holds.
 // - The trust warm-up (fileinfo/TrustWarmUp.cpp): reads the root certificates
-//   once and touches nothing else; joined by its module's shut-down.
+//   and builds one chain, which leaves the system's chain engine made, and
+//   touches nothing of ours; joined by its module's shut-down.
+// - A digest's read-ahead (fileinfo/FileDigest.cpp): for a large file, brings
+//   the pages of the view being digested in ahead of the hash and reads
+//   nothing else; the digest stops it and joins it before the view goes.
 // - The process runner's error reader (hook/ProcessRunner.cpp): reads a
 //   started program's standard error into its caller's text while the caller
 //   reads standard output; joined before the runner returns.
+// - The injection workers (hook/RemoteThreads.cpp): an injection or
+//   uninjection deals with the other processes on at most eight jthreads, the
+//   calling thread among them, first opening and starting, then waiting and
+//   cleaning up; each writes only the slots of the processes it took and logs
+//   nothing. All are joined before the call counts the outcomes and writes its
+//   line on the calling thread.
 // The test programs add their own, jthreads as well: the automation's press
 // thread, which clicks a button of the tool and returns when the tool's
 // handler has (joined then, or left to the test program's end when the tool

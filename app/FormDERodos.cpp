@@ -2,16 +2,36 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 #include "app/Application.h"
 #include "app/DownloadProgressText.h"
 #include "app/LiveProtectionFiles.h"
 #include "app/ReportGathering.h"
+#include "platform/Deadline.h"
+#include "platform/FolderLock.h"
+#include "platform/ProgramPath.h"
+#include "platform/WholeOrNothing.h"
 
 TFormDERodos* FormDERodos = nullptr;
 
 namespace {
 
 constexpr const wchar_t* PanelClassName = L"TPanel";
+
+// The whole-file steps spend their held-file pauses in APause while it lives,
+// and as before afterwards.
+class TPausesLettingMessagesThrough {
+public:
+    explicit TPausesLettingMessagesThrough(std::function<void(uint32_t)> APause)
+        : FBefore(std::exchange(HeldFileWait.Pause, std::move(APause))) {}
+    TPausesLettingMessagesThrough(const TPausesLettingMessagesThrough&) = delete;
+    TPausesLettingMessagesThrough& operator=(const TPausesLettingMessagesThrough&) = delete;
+    ~TPausesLettingMessagesThrough() { HeldFileWait.Pause = std::move(FBefore); }
+
+private:
+    std::function<void(uint32_t)> FBefore;
+};
 
 // The panel draws its lowered bevel and hands its buttons' commands to the form.
 LRESULT CALLBACK PanelProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
@@ -197,7 +217,7 @@ void TFormDERodos::FormShow() {
     // Asked only now: a start that relocates ends without waiting for the
     // answers, and nothing asked before the relocation check can be stale.
     const TGathered<TReportFacts> gathered = GatherStartUpFacts(FServices, TFactsFor::Log);
-    AppendReport(ReportLines(gathered.Facts), gathered.Error);
+    AppendReport(ReportLines(UnknownAnswersAsNo(gathered.Facts)), gathered.Error);
 }
 
 void TFormDERodos::AppendReport(const std::vector<std::wstring>& ALines,
@@ -230,7 +250,14 @@ void TFormDERodos::Execute(TActionId AId) {
     if (!action.OnExecute || FBusy)
         return;
     BeginBusy();
-    RunGuarded(FHandle, action.OnExecute);
+    {
+        // A file another program holds makes a step wait for seconds; the
+        // window answers meanwhile, as it does during a download (Windows
+        // calls a window that does not answer for 5 s hung).
+        const TPausesLettingMessagesThrough pauses(
+            [this](uint32_t AMilliseconds) { PauseLettingMessagesThrough(AMilliseconds); });
+        RunGuarded(FHandle, action.OnExecute);
+    }
     EndBusy();
     // A close asked for meanwhile waited for the action; now it is done.
     if (FCloseAfterAction && FHandle)
@@ -307,18 +334,34 @@ void TFormDERodos::ShowDownloadProgress(const std::wstring& AURL, int64_t ARecei
         ::SetWindowTextW(FHandle, caption.c_str());
     FTaskbarProgress.Show(FHandle, ATotal > 0 ? DownloadProgressPermille(AReceived, ATotal) : -1);
     FShowingProgress = true;
+    LetMessagesThrough();
+}
 
+bool TFormDERodos::LetMessagesThrough() {
     MSG message;
     while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
             // For the message loop, once the action is over.
             ::PostQuitMessage(static_cast<int>(message.wParam));
-            break;
+            return false;
         }
-        if (::IsDialogMessageW(FHandle, &message))
+        if (FHandle && ::IsDialogMessageW(FHandle, &message))
             continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
+    }
+    return true;
+}
+
+void TFormDERodos::PauseLettingMessagesThrough(uint32_t AMilliseconds) {
+    const TDeadline deadline(AMilliseconds);
+    for (DWORD remaining = AMilliseconds; remaining > 0; remaining = deadline.Remaining()) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, remaining, QS_ALLINPUT);
+        if (!LetMessagesThrough()) {
+            // A quit waiting in the queue would wake every wait at once.
+            ::Sleep(deadline.Remaining());
+            return;
+        }
     }
 }
 
@@ -410,14 +453,24 @@ void TFormDERodos::aDownload27FilesExecute(const TAction&) {
 }
 
 void TFormDERodos::DownloadAlternativeFiles(const std::wstring& ABaseAddress) {
+    // Two presses on one folder would take each other's partial files and
+    // backups for leftovers of a kill.
+    const TFolderLock lock(ProgramFolder(), AlternativeFilesLockPurpose);
+    if (!lock.Taken()) {
+        LogFailure(L"Another window is replacing the files of this folder; nothing was done.");
+        return;
+    }
     LogSection(L"File Download");
     LogInfo(ABaseAddress);
+    TReplacedBuilds replaced;
     for (size_t index = FirstAlternativeFile; index < LiveProtectionFiles.size(); ++index) {
-        ReplaceFile(FServices, *this, ABaseAddress, index, FStreamWriter);
+        ReplaceFile(FServices, *this, ABaseAddress, index, FStreamWriter, &replaced);
         // The window is closing: no further file is touched.
         if (FCloseAfterAction)
             return;
     }
+    // A scanner may take a new build away a while after it appeared.
+    CheckReplacedBuilds(*this, replaced);
     // The state test is not run: the report shows what the download changed.
     ReportInstallation();
 }

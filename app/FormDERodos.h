@@ -82,9 +82,11 @@ public:
     // The button: DownloadAlternativeFiles with the download base address.
     void aDownload27FilesExecute(const TAction& ASender);
     // Replaces the alternative Live Protection files, one by one, with the
-    // builds below ABaseAddress, then writes the installation report again.
-    // A close during the download ends it after the file at hand, without
-    // the report.
+    // builds below ABaseAddress, then writes the installation report again;
+    // a file that fails has its line, and the next one is handled. A close
+    // during the download ends it after the file at hand, without the
+    // report. While a press runs on the program folder, in this window or
+    // another, a second one says so in one line and does nothing.
     void DownloadAlternativeFiles(const std::wstring& ABaseAddress);
     // The writer the downloaded builds go to the disk through; tests put in
     // one that fails or holds the file.
@@ -121,6 +123,11 @@ private:
     // (the buttons stay disabled and the form busy). The caption goes back
     // when the action ends.
     void ShowDownloadProgress(const std::wstring& AURL, int64_t AReceived, int64_t ATotal);
+    // Dispatches the messages waiting for this thread; false once the
+    // message loop's end was asked for (posted again for the loop).
+    bool LetMessagesThrough();
+    // A pause of an action spent answering the window's messages.
+    void PauseLettingMessagesThrough(uint32_t AMilliseconds);
     void EndDownloadProgress();
     void Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAction&));
     void BindLiveProtectionActions();

@@ -2,13 +2,15 @@
 
 #include <shellapi.h>
 
-#include "app/AlternativeFiles.h"
+#include <algorithm>
+
 #include "app/FormDERodos.h"
 #include "app/LiveProtectionFiles.h"
 #include "platform/Handles.h"
 #include "platform/ProgramPath.h"
 #include "platform/RegistryValue.h"
 #include "platform/SystemMessage.h"
+#include "platform/WholeOrNothing.h"
 
 TRelocation CheckProgramFolder(TRelocationSystem& ASystem, const std::wstring& AProgramFileName) {
     if (ASystem.FileExists(ExtractFilePath(AProgramFileName) + LiveProtectionFiles[0]))
@@ -23,22 +25,61 @@ TRelocation CheckProgramFolder(TRelocationSystem& ASystem, const std::wstring& A
         ASystem.ShowError(InstallLocationUnknown);
         return rlStayed;
     }
-    const std::wstring target = RelocationTarget(*location, AProgramFileName);
-    // An older copy that cannot be deleted makes the copy fail, which is reported.
-    if (ASystem.FileExists(target))
-        ASystem.DeleteFileOrLink(target);
-    // The tool ends only once its copy runs; otherwise it goes on where it is,
-    // rather than vanishing with nothing started.
+    // The files there before stay until every file of the tool lies there
+    // whole; an older copy that cannot leave its name makes the copy fail.
+    // The tool ends only once its copy runs; otherwise it goes on where it
+    // is, rather than vanishing with nothing started.
+    const std::wstring folder = IncludeTrailingPathDelimiter(*location);
+    const std::vector<std::wstring> files = ASystem.ToolFiles(AProgramFileName);
+    size_t failed = 0;
     DWORD errorCode = 0;
-    if (!ASystem.Copy(AProgramFileName, target, errorCode)) {
-        ASystem.ShowError(CopyFailedMessage(target, errorCode));
+    if (!ASystem.Copy(ExtractFilePath(AProgramFileName), files, folder, failed, errorCode)) {
+        ASystem.ShowError(CopyFailedMessage(folder + files.at(failed), errorCode));
         return rlStayed;
     }
+    const std::wstring target = RelocationTarget(*location, AProgramFileName);
     if (!ASystem.Start(target, errorCode)) {
         ASystem.ShowError(StartFailedMessage(target, errorCode));
         return rlStayed;
     }
     return rlRelocated;
+}
+
+namespace {
+
+// Appends the files below the folder ARelative (ending in "\") of AFolder,
+// by their names relative to AFolder, folders below it included. A link to a
+// folder is not followed: it may lead anywhere, or back up.
+void AddFilesBelow(const std::wstring& AFolder, const std::wstring& ARelative,
+                   std::vector<std::wstring>& AFiles) {
+    WIN32_FIND_DATAW found{};
+    const TFindHandle search(::FindFirstFileW((AFolder + ARelative + L"*").c_str(), &found));
+    for (bool more = static_cast<bool>(search); more;
+         more = ::FindNextFileW(search.get(), &found) != FALSE) {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            AFiles.push_back(ARelative + name);
+        else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            AddFilesBelow(AFolder, ARelative + name + L"\\", AFiles);
+    }
+}
+
+} // namespace
+
+std::vector<std::wstring> ToolFiles(const std::wstring& AProgramFileName) {
+    const std::wstring folder = ExtractFilePath(AProgramFileName);
+    const std::wstring name = ExtractFileName(AProgramFileName);
+    std::vector<std::wstring> files = {name};
+    const std::wstring twin = name.substr(0, name.find_last_of(L'.')) + L".com";
+    if (::lstrcmpiW(twin.c_str(), name.c_str()) != 0 && ::FileExists(folder + twin))
+        files.push_back(twin);
+    std::vector<std::wstring> translations;
+    AddFilesBelow(folder, L"locale\\", translations);
+    std::sort(translations.begin(), translations.end());
+    files.insert(files.end(), translations.begin(), translations.end());
+    return files;
 }
 
 std::wstring RelocationTarget(const std::wstring& AInstallLocation,
@@ -99,16 +140,14 @@ std::optional<std::wstring> TSystemRelocation::ReadInstallLocation() {
     return ReadStringValue(key.get(), InstallLocationValue);
 }
 
-bool TSystemRelocation::DeleteFileOrLink(const std::wstring& APath) {
-    return ::DeleteFileOrLink(APath);
+std::vector<std::wstring> TSystemRelocation::ToolFiles(const std::wstring& AProgramFileName) {
+    return ::ToolFiles(AProgramFileName);
 }
 
-bool TSystemRelocation::Copy(const std::wstring& AFrom, const std::wstring& ATo,
-                             DWORD& AErrorCode) {
-    if (::CopyFileW(AFrom.c_str(), ATo.c_str(), FALSE))
-        return true;
-    AErrorCode = ::GetLastError();
-    return false;
+bool TSystemRelocation::Copy(const std::wstring& AFrom, const std::vector<std::wstring>& AFiles,
+                             const std::wstring& ATo, std::size_t& AFailed, DWORD& AErrorCode) {
+    AErrorCode = CopyWholeOrNothing(AFrom, AFiles, ATo, AFailed);
+    return AErrorCode == 0;
 }
 
 bool TSystemRelocation::Start(const std::wstring& AProgram, DWORD& AErrorCode) {

@@ -1,13 +1,16 @@
 // The start-up relocation: the tool only works from inside the product's
 // installation folder, so when it was started elsewhere it offers to copy
 // itself there (the folder comes from the installer's uninstall record), to
-// start the copy and to end itself.
+// start the copy and to end itself. The whole tool goes: the program, its
+// console twin and its translations, each file whole, all or none.
 #pragma once
 
 #include <windows.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 inline constexpr const wchar_t* RelocationQuestion =
     L"This tool only works from within the Vexlo folder. Do you want to move it there (and "
@@ -42,9 +45,14 @@ public:
     // open with full access or the value is not text; a missing value is
     // empty text.
     virtual std::optional<std::wstring> ReadInstallLocation() = 0;
-    virtual bool DeleteFileOrLink(const std::wstring& APath) = 0;
-    // On failure AErrorCode is the system's error code.
-    virtual bool Copy(const std::wstring& AFrom, const std::wstring& ATo, DWORD& AErrorCode) = 0;
+    // The tool's files beside the program AProgramFileName, by their names
+    // relative to its folder, the program's own first (ToolFiles).
+    virtual std::vector<std::wstring> ToolFiles(const std::wstring& AProgramFileName) = 0;
+    // Copies AFiles from the folder AFrom into the folder ATo, all of them or
+    // none (CopyWholeOrNothing). On failure AFailed is the index of the file
+    // that failed and AErrorCode the system's error code.
+    virtual bool Copy(const std::wstring& AFrom, const std::vector<std::wstring>& AFiles,
+                      const std::wstring& ATo, std::size_t& AFailed, DWORD& AErrorCode) = 0;
     // Starts the program through the shell, without arguments, shown.
     virtual bool Start(const std::wstring& AProgram, DWORD& AErrorCode) = 0;
 };
@@ -56,6 +64,12 @@ enum TRelocation { rlStayed, rlRelocated };
 // in every other case the start-up goes on in the current folder, after an
 // error dialog where the relocation was wanted but failed.
 TRelocation CheckProgramFolder(TRelocationSystem& ASystem, const std::wstring& AProgramFileName);
+
+// The tool's files beside the program AProgramFileName, relative to its
+// folder: the program itself, its console twin (its name with ".com") when it
+// lies there, and every file below the folder "locale" (the translations),
+// in the order of their names.
+std::vector<std::wstring> ToolFiles(const std::wstring& AProgramFileName);
 
 // The copy's path: the installation folder, with a "\" unless it ends in
 // one, followed by the program's file name.
@@ -78,8 +92,9 @@ public:
     int Ask(const std::wstring& AQuestion) override;
     void ShowError(const std::wstring& AMessage) override;
     std::optional<std::wstring> ReadInstallLocation() override;
-    bool DeleteFileOrLink(const std::wstring& APath) override;
-    bool Copy(const std::wstring& AFrom, const std::wstring& ATo, DWORD& AErrorCode) override;
+    std::vector<std::wstring> ToolFiles(const std::wstring& AProgramFileName) override;
+    bool Copy(const std::wstring& AFrom, const std::vector<std::wstring>& AFiles,
+              const std::wstring& ATo, std::size_t& AFailed, DWORD& AErrorCode) override;
     bool Start(const std::wstring& AProgram, DWORD& AErrorCode) override;
 
 private:

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <utility>
 
 #include "platform/WinText.h"
 
@@ -29,8 +30,29 @@ json ResultOrNull(const std::optional<std::uint32_t>& AResult) {
     return text;
 }
 
-json AnswerOrNull(const std::optional<bool>& AAnswer) {
-    return AAnswer ? json(*AAnswer) : json(nullptr);
+// Not asked, or asked and unknown: null.
+json AnswerOrNull(const std::optional<TAnswer>& AAnswer) {
+    return AAnswer && AAnswer->IsKnown() ? json(AAnswer->IsYes()) : json(nullptr);
+}
+
+json StateToJson(const TStateFacts& AState) {
+    const std::pair<const char*, const std::optional<TAnswer>*> answers[] = {
+        {"servicePresence", &AState.ServicePresence},
+        {"serviceRunning", &AState.ServiceRunning},
+        {"installed", &AState.Installed},
+        {"running", &AState.Running},
+        {"injected", &AState.Injected},
+    };
+    json state = json::object();
+    json unknown = json::object();
+    for (const auto& [name, answer] : answers) {
+        state[name] = AnswerOrNull(*answer);
+        if (*answer && !(*answer)->IsKnown())
+            unknown[name] = {{"error", (*answer)->Error},
+                             {"reason", Text(UnknownAnswerReason(AState, **answer))}};
+    }
+    state["unknown"] = unknown;
+    return state;
 }
 
 json SignatureToJson(const std::optional<TSignatureFacts>& ASignature) {
@@ -57,8 +79,19 @@ json FileToJson(const TReportFileFacts& AFile) {
     file["size"] = AFile.Size;
     file["fileVersion"] = Text(AFile.FileVersion);
     file["productVersion"] = Text(AFile.ProductVersion);
-    file["sha1"] = Text(AFile.Sha1);
-    file["sha256"] = TextOrNull(AFile.Sha256);
+    // A digest that could not be read is null, with the reason beside it.
+    const auto digest = [&file](const char* AName, const std::wstring& ADigest,
+                                const std::optional<TReadFailure>& AFailure) {
+        if (!AFailure) {
+            file[AName] = TextOrNull(ADigest);
+            return;
+        }
+        file[AName] = nullptr;
+        file[std::string(AName) + "Error"] = Text(FailureText(*AFailure));
+        file[std::string(AName) + "ErrorCode"] = AFailure->Code;
+    };
+    digest("sha1", AFile.Sha1, AFile.Sha1Failure);
+    digest("sha256", AFile.Sha256, AFile.Sha256Failure);
     file["signature"] = SignatureToJson(AFile.Signature);
     return file;
 }
@@ -81,19 +114,15 @@ std::string ReportFactsToJson(const TReportFacts& AFacts) {
     for (const TReportFileFacts& file : installation.Files)
         files.push_back(FileToJson(file));
     const TStateFacts state = AFacts.State.value_or(TStateFacts{});
-    const std::optional<TStateVerdict> verdict = StateVerdictOf(state);
+    const std::optional<TVerdictFacts> verdict = StateVerdictOf(state);
     const json document = {
         {"windows", WindowsToJson(installation.Windows)},
         {"programFolder", installation.Windows ? Text(installation.ProgramFolder) : json(nullptr)},
         {"files", files},
-        {"state",
-         {{"servicePresence", AnswerOrNull(state.ServicePresence)},
-          {"serviceRunning", AnswerOrNull(state.ServiceRunning)},
-          {"installed", AnswerOrNull(state.Installed)},
-          {"running", AnswerOrNull(state.Running)},
-          {"injected", AnswerOrNull(state.Injected)}}},
+        {"elevated", AFacts.State ? json(state.Elevated) : json(nullptr)},
+        {"state", StateToJson(state)},
         {"verdict",
-         {{"success", verdict ? json(verdict->Success) : json(nullptr)},
+         {{"success", verdict && verdict->Success ? json(*verdict->Success) : json(nullptr)},
           {"text", verdict ? Text(verdict->Text) : json(nullptr)}}},
     };
     // A lone surrogate became a replacement character on the way to UTF-8;

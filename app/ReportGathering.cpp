@@ -9,6 +9,7 @@
 #include "app/LiveProtectionFiles.h"
 #include "fileinfo/WindowsVersion.h"
 #include "platform/ProgramPath.h"
+#include "platform/SystemMessage.h"
 
 namespace {
 
@@ -49,12 +50,18 @@ TReportFileFacts FileFacts(TConsoleServices& AServices, size_t AIndex, TFactsFor
     file.Path = LiveProtectionFilePath(AIndex);
     if (!AServices.FileExists(file.Path))
         return file;
-    file.FileVersion = AServices.ReadFileVersion(file.Path);
-    file.ProductVersion = AServices.ReadProductVersion(file.Path);
-    file.Sha1 = LowerCase(AServices.DigestToText(AServices.DigestFile(file.Path)));
+    TVersionTexts versions = AServices.ReadVersionTexts(file.Path);
+    file.FileVersion = std::move(versions.FileVersion);
+    file.ProductVersion = std::move(versions.ProductVersion);
+    TConsoleServices::TReadError error;
+    if (TFileDigest digest; AServices.DigestFile(file.Path, digest, error))
+        file.Sha1 = LowerCase(AServices.DigestToText(digest));
+    else
+        file.Sha1Failure = TReadFailure{error.Code, error.Message};
     if (AFor == TFactsFor::Json) {
         file.Size = AServices.FileSize(file.Path);
-        file.Sha256 = AServices.FileSha256(file.Path);
+        if (!AServices.FileSha256(file.Path, file.Sha256, error))
+            file.Sha256Failure = TReadFailure{error.Code, error.Message};
     }
     file.Present = true;
     return file;
@@ -94,12 +101,20 @@ void GatherInstallation(TConsoleServices& AServices, TFactsFor AFor, TInstallati
     }
 }
 
+// Keeps AAnswer, with the system's words for the error of an unknown one.
+void Keep(std::optional<TAnswer>& AKept, TAnswer AAnswer, TStateFacts& AFacts) {
+    AKept = AAnswer;
+    if (!AAnswer.IsKnown() && !AFacts.ErrorTexts.contains(AAnswer.Error))
+        AFacts.ErrorTexts[AAnswer.Error] = SystemMessage(AAnswer.Error);
+}
+
 void GatherState(TConsoleServices& AServices, TStateFacts& AFacts) {
-    AFacts.Installed = AServices.Hook().IsInjectionDriverInstalled();
-    AFacts.Running = AServices.Hook().IsInjectionDriverRunning();
-    AFacts.Injected = AServices.Hook().IsLibraryInjected();
-    AFacts.ServicePresence = AServices.FileScanServiceExists();
-    AFacts.ServiceRunning = AServices.FileScanServiceRunning();
+    AFacts.Elevated = AServices.RunsElevated();
+    Keep(AFacts.Installed, AServices.Hook().AskInjectionDriverInstalled(), AFacts);
+    Keep(AFacts.Running, AServices.Hook().AskInjectionDriverRunning(), AFacts);
+    Keep(AFacts.Injected, AServices.Hook().AskLibraryInjected(), AFacts);
+    Keep(AFacts.ServicePresence, AServices.AskFileScanServiceExists(), AFacts);
+    Keep(AFacts.ServiceRunning, AServices.AskFileScanServiceRunning(), AFacts);
 }
 
 // Runs AGather on the facts and keeps the error that ends it.

@@ -76,24 +76,30 @@ void WriteReport(const std::wstring& APath, const std::string& AText) {
             WideToUtf8(L"Cannot write the report to \"" + APath + L"\". " + SystemMessage(error)));
 }
 
-// The report's text and whether its verdict is a success line.
-std::pair<std::string, bool> ProduceReport(bool AJson) {
+// The report's text and its exit code.
+std::pair<std::string, int> ProduceReport(bool AJson) {
     TSystemConsoleServices services;
     const TGathered<TReportFacts> gathered =
         GatherStartUpFacts(services, AJson ? TFactsFor::Json : TFactsFor::Log);
     if (gathered.Error)
         std::rethrow_exception(gathered.Error);
-    const std::optional<TStateVerdict> verdict =
-        StateVerdictOf(gathered.Facts.State.value_or(TStateFacts{}));
-    const bool success = verdict && verdict->Success;
+    const int exitCode = ReportExitCode(gathered.Facts.State.value_or(TStateFacts{}));
     if (AJson)
-        return {ReportFactsToJson(gathered.Facts), success};
-    return {LogLinesToText(ReportLines(gathered.Facts)), success};
+        return {ReportFactsToJson(gathered.Facts), exitCode};
+    return {LogLinesToText(ReportLines(gathered.Facts)), exitCode};
 }
 
 TCLPGroup* GReportGroup = nullptr;
 
 } // namespace
+
+int ReportExitCode(const TStateFacts& AState) {
+    if (HasUnknownAnswer(AState))
+        return ReportIncompleteExitCode;
+    const std::optional<TVerdictFacts> verdict = StateVerdictOf(AState);
+    return verdict && verdict->Success.value_or(false) ? ReportActiveExitCode
+                                                       : ReportInactiveExitCode;
+}
 
 std::string LogLinesToText(const std::vector<std::wstring>& ALines) {
     std::wstring text;
@@ -111,9 +117,9 @@ int RunReport(TModuleSequence& AModules, const TReportRequest& ARequest) {
             throw std::runtime_error("No file given: /report:<file>, or /report:- for standard "
                                      "output.");
         AModules.StartUp();
-        const auto [text, success] = ProduceReport(ARequest.Json);
+        const auto [text, reportCode] = ProduceReport(ARequest.Json);
         WriteReport(ARequest.Path, text);
-        exitCode = success ? ReportActiveExitCode : ReportInactiveExitCode;
+        exitCode = reportCode;
     } catch (const std::exception& error) {
         WriteErrorLine(Utf8ToWide(error.what()));
     } catch (...) {
@@ -157,7 +163,7 @@ void ReportParametersStartUp() {
     GReportGroup = &parameters.Add();
     GReportGroup->SetGroupName(L"Report");
     GReportGroup->SetDescription(L"The report without a window; exit code 0 active, 2 not "
-                                 L"active, 3 not written");
+                                 L"active, 3 not written, 4 incomplete");
     GReportGroup->SetNecessity(gnAllOptional);
     GReportGroup
         ->AddParameter(L"report", L"writes the start-up report and the state test to <file> "

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/Modules.h"
+#include "app/ReportFacts.h"
 
 struct TReportRequest {
     std::wstring Path; // "-" for standard output
@@ -19,6 +20,12 @@ struct TReportRequest {
 inline constexpr int ReportActiveExitCode = 0;   // the verdict is a success line
 inline constexpr int ReportInactiveExitCode = 2; // the verdict is a failure line
 inline constexpr int ReportNotWrittenExitCode = 3;
+// Written, but a state answer is unknown (it needs an elevated prompt, or the
+// system gave none): whatever the verdict, the report is incomplete.
+inline constexpr int ReportIncompleteExitCode = 4;
+
+// The exit code of a report with these state answers.
+int ReportExitCode(const TStateFacts& AState);
 
 // The program's answer to a command line that asks for no window: the help
 // page on standard output (exit code 0), the report (RunReport), or one line

@@ -2,6 +2,9 @@
 // section of eight lines, every question asked afresh.
 #include "app/StateTest.h"
 
+#include <string_view>
+#include <vector>
+
 #include "app/FormDERodos.h"
 #include "app/ReportGathering.h"
 
@@ -17,7 +20,28 @@ TStateVerdict StateVerdict(bool AInstalled, bool ARunning, bool AInjected) {
     return {false, L"Live Protection is not installed!"};
 }
 
+std::optional<TStateVerdict> StateVerdict(TAnswer AInstalled, TAnswer ARunning, TAnswer AInjected) {
+    std::optional<TStateVerdict> verdict;
+    // Each answer as it stands, or both answers where it is unknown.
+    const auto values = [](TAnswer AAnswer) {
+        return AAnswer.IsKnown() ? std::vector<bool>{AAnswer.IsYes()}
+                                 : std::vector<bool>{false, true};
+    };
+    for (const bool installed : values(AInstalled)) {
+        for (const bool running : values(ARunning)) {
+            for (const bool injected : values(AInjected)) {
+                const TStateVerdict line = StateVerdict(installed, running, injected);
+                if (verdict && std::wstring_view(verdict->Text) != line.Text)
+                    return std::nullopt;
+                verdict = line;
+            }
+        }
+    }
+    return verdict;
+}
+
+// The window's questions answer no where they cannot find out.
 void TFormDERodos::RunStateTest() {
     const TGathered<TStateFacts> gathered = GatherStateFacts(FServices);
-    AppendReport(StateTestLines(gathered.Facts), gathered.Error);
+    AppendReport(StateTestLines(UnknownAnswersAsNo(gathered.Facts)), gathered.Error);
 }

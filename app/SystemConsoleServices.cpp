@@ -13,6 +13,7 @@
 #include "hook/VexloHook.h"
 #include "platform/Handles.h"
 #include "platform/ProgramPath.h"
+#include "platform/SystemMessage.h"
 #include "services/ProductServices.h"
 #include "webclient/FileScanWebClient.h"
 
@@ -32,6 +33,27 @@ bool TSystemConsoleServices::FileScanServiceExists() {
 
 bool TSystemConsoleServices::FileScanServiceRunning() {
     return ::FileScanServiceRunning();
+}
+
+TAnswer TSystemConsoleServices::AskFileScanServiceExists() {
+    return ::AskFileScanServiceExists();
+}
+
+TAnswer TSystemConsoleServices::AskFileScanServiceRunning() {
+    return ::AskFileScanServiceRunning();
+}
+
+// A token that cannot be asked counts as not elevated: this only chooses the
+// words for an answer that was refused.
+bool TSystemConsoleServices::RunsElevated() {
+    TKernelHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.addressof()))
+        return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation),
+                                 &size) &&
+           elevation.TokenIsElevated != 0;
 }
 
 bool TSystemConsoleServices::FileScanServiceInstall() {
@@ -62,18 +84,25 @@ std::wstring TSystemConsoleServices::WindowsVersionName(bool AWithNumbers) {
     return ::WindowsVersionName(AWithNumbers);
 }
 
-std::wstring TSystemConsoleServices::ReadFileVersion(const std::wstring& AFilename) {
-    return ::ReadFileVersion(AFilename);
+TVersionTexts TSystemConsoleServices::ReadVersionTexts(const std::wstring& AFilename) {
+    return ::ReadVersionTexts(AFilename);
 }
 
-std::wstring TSystemConsoleServices::ReadProductVersion(const std::wstring& AFilename) {
-    return ::ReadProductVersion(AFilename);
+namespace {
+
+TConsoleServices::TReadError ReadError(DWORD ACode) {
+    return {ACode, SystemMessage(ACode)};
 }
 
-TFileDigest TSystemConsoleServices::DigestFile(const std::wstring& AFilename) {
-    TFileDigest digest;
-    ::DigestFile(AFilename, digest);
-    return digest;
+} // namespace
+
+bool TSystemConsoleServices::DigestFile(const std::wstring& AFilename, TFileDigest& ADigest,
+                                        TReadError& AError) {
+    DWORD error = ERROR_SUCCESS;
+    if (::DigestFile(AFilename, ADigest, error))
+        return true;
+    AError = ReadError(error);
+    return false;
 }
 
 std::wstring TSystemConsoleServices::DigestToText(const TFileDigest& ADigest) {
@@ -93,8 +122,13 @@ std::uint64_t TSystemConsoleServices::FileSize(const std::wstring& APath) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::wstring TSystemConsoleServices::FileSha256(const std::wstring& AFilename) {
-    return ::FileSha256(AFilename);
+bool TSystemConsoleServices::FileSha256(const std::wstring& AFilename, std::wstring& ADigest,
+                                        TReadError& AError) {
+    DWORD error = ERROR_SUCCESS;
+    if (::FileSha256(AFilename, ADigest, error))
+        return true;
+    AError = ReadError(error);
+    return false;
 }
 
 // The trust checker exists from its module's start-up to its shut-down; outside

@@ -5,7 +5,12 @@
 # (targets with DERODO_DELAY_LOAD set) therefore delay-loads them: they load
 # at first use, when the program entry has already limited the library search
 # to the system folder. Every other program links them as usual.
-set(DERODO_DELAY_LOADED_LIBRARIES bcrypt comctl32 crypt32 version wininet)
+# Beside them, the KnownDLLs that only the buttons' actions need (COM for the
+# taskbar's progress, sockets for the file-scan service, the image functions
+# for certificates): loaded at first use too, each with the libraries it
+# brings, the start-up does not wait for them.
+set(DERODO_DELAY_LOADED_LIBRARIES bcrypt comctl32 crypt32 rstrtmgr version wininet
+    ole32 ws2_32 imagehlp)
 
 # derodo_import_library_exports(<library> <functions var> <data var>)
 # The names a mingw-w64 import library (lib<library>.a) imports from its

@@ -104,15 +104,16 @@ bool IsAnswerHead(std::string_view ARawHeaders) {
     if (end == std::string_view::npos)
         return false;
     // "HTTP/" and the version (one digit, or two with a dot), a space, three
-    // digits, then the end or a space and the reason.
+    // digits, then the end or a space and the reason. A status starts at 100:
+    // below it, it would pass for one of the download's own codes (1, 18).
     std::string_view status = ARawHeaders.substr(0, end);
     if (status.substr(0, 5) != "HTTP/" || status.size() < 6 || !IsDigit(status[5]))
         return false;
     status.remove_prefix(6);
     if (status.size() >= 2 && status[0] == '.' && IsDigit(status[1]))
         status.remove_prefix(2);
-    if (status.size() < 4 || status[0] != ' ' || !IsDigit(status[1]) || !IsDigit(status[2]) ||
-        !IsDigit(status[3]) || (status.size() > 4 && status[4] != ' '))
+    if (status.size() < 4 || status[0] != ' ' || !IsDigit(status[1]) || status[1] == '0' ||
+        !IsDigit(status[2]) || !IsDigit(status[3]) || (status.size() > 4 && status[4] != ' '))
         return false;
     // The first field: a name, a colon.
     const std::string_view fields = ARawHeaders.substr(end + 2);

@@ -13,6 +13,7 @@
 
 #include "diagnostics/DebugLogger.h"
 #include "diagnostics/FailedCall.h"
+#include "download/RequestGuard.h"
 #include "platform/WinText.h"
 
 namespace {
@@ -32,24 +33,6 @@ bool IsRedirect(uint16_t AStatus) {
     return AStatus == HTTP_STATUS_MOVED || AStatus == HTTP_STATUS_REDIRECT ||
            AStatus == HTTP_STATUS_REDIRECT_METHOD || AStatus == HTTP_STATUS_REDIRECT_KEEP_VERB ||
            AStatus == HTTP_STATUS_PERMANENT_REDIRECT;
-}
-
-// A header of the answer as text, however long. False with the platform's
-// error (ERROR_HTTP_HEADER_NOT_FOUND when the answer has none).
-bool QueryHeader(HINTERNET ARequest, DWORD AInfoLevel, std::string& AText, DWORD& AError) {
-    AText.assign(64, '\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        DWORD size = static_cast<DWORD>(AText.size());
-        if (::HttpQueryInfoA(ARequest, AInfoLevel, AText.data(), &size, nullptr)) {
-            AText.resize(size);
-            return true;
-        }
-        AError = ::GetLastError();
-        if (AError != ERROR_INSUFFICIENT_BUFFER)
-            return false;
-        AText.assign(static_cast<size_t>(size) + 1, '\0');
-    }
-    return false;
 }
 
 // The platform's error of a call that waited for the server, or the time-out
@@ -79,15 +62,19 @@ std::string WinINetUserAgent;
 TDownloadLimits DownloadLimits;
 
 // The phases of one transfer as its thread lives them, and its request, which
-// the watching thread closes to end a transfer that ran over its bound. The
-// request is closed exactly once, by whichever of the two comes first: a
-// handle value closed twice may already name another transfer's request.
+// the watching thread ends a transfer that ran over its bound by. Every call on
+// the request goes through the guard, which closes it exactly once and never
+// while a call is made on it.
 class TTransferWatch {
 public:
     explicit TTransferWatch(const TDownloadLimits& ALimits)
         : FClock(
               {ALimits.ConnectMs, ALimits.HeadMs, ALimits.LowSpeedBytes, ALimits.LowSpeedWindowMs},
-              NowMs()) {}
+              NowMs()),
+          FGuard([](TRequestGuard::THandle ARequest) {
+              const TLastErrorKeeper keeper;
+              ::InternetCloseHandle(ARequest);
+          }) {}
 
     // The transfer's thread.
     void Connecting() {
@@ -104,27 +91,19 @@ public:
         FReceived = ABytes;
         Update([ABytes](TTransferClock& AClock) { AClock.Received(ABytes); });
     }
-    void Opened(HINTERNET ARequest) {
-        const std::lock_guard<std::mutex> lock(FLock);
-        FRequest = FCancelled ? nullptr : ARequest;
-        if (FCancelled)
-            ::InternetCloseHandle(ARequest);
+    void Opened(HINTERNET ARequest) { FGuard.Opened(ARequest); }
+    // A call on the request: false, with ERROR_INTERNET_OPERATION_CANCELLED,
+    // and not made once the watch has ended the transfer.
+    bool Call(const std::function<bool()>& ACall) {
+        if (FGuard.Call(ACall))
+            return true;
+        if (FGuard.Cancelled())
+            ::SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+        return false;
     }
-    // Before a call that waits for the server: false once the watch has
-    // ended the transfer, whose request must then not be used again.
-    bool Enter() { return !Cancelled(); }
-    bool Cancelled() {
-        const std::lock_guard<std::mutex> lock(FLock);
-        return FCancelled;
-    }
+    bool Cancelled() const { return FGuard.Cancelled(); }
     // True when the request is still the caller's to close.
-    bool Release(HINTERNET ARequest) {
-        const std::lock_guard<std::mutex> lock(FLock);
-        if (FRequest != ARequest)
-            return false;
-        FRequest = nullptr;
-        return true;
-    }
+    bool Release(HINTERNET ARequest) { return FGuard.Release(ARequest); }
 
     // The watching thread.
     bool Overdue() {
@@ -135,20 +114,13 @@ public:
         const std::lock_guard<std::mutex> lock(FLock);
         return FClock.Phase();
     }
-    // Closes the request: on Windows the call waiting on it returns at once.
-    // Under Wine it does not (measured for a connect that is never accepted,
-    // a TLS handshake, a head and a body that never come): such a call
-    // returns only when the server sends or the platform's own time-out ends it.
-    void Cancel() {
-        HINTERNET request = nullptr;
-        {
-            const std::lock_guard<std::mutex> lock(FLock);
-            FCancelled = true;
-            std::swap(request, FRequest);
-        }
-        if (request)
-            ::InternetCloseHandle(request);
-    }
+    // Ends the transfer. Its request is closed now if no call is made on it,
+    // else as soon as the call returns: Windows allows a close only while no
+    // call is made on the handle. A call that waits for the server returns
+    // only when the server sends, or the platform's own time-out (the
+    // silence and connect limits, given to it) ends it; the window does not
+    // wait for it (DownloadAbandonGraceMs).
+    void Cancel() { FGuard.Cancel(); }
     int64_t ReceivedBytes() const { return FReceived; }
     int64_t TotalBytes() const { return FTotal; }
 
@@ -160,12 +132,39 @@ private:
 
     std::mutex FLock;
     TTransferClock FClock;
-    HINTERNET FRequest = nullptr;
-    bool FCancelled = false;
+    TRequestGuard FGuard;
     std::atomic<int64_t> FReceived{0}, FTotal{0};
 };
 
 namespace {
+
+// A call on a request, through its watch when it has one: never on a
+// request the watch has ended.
+bool CallOnRequest(TTransferWatch* AWatch, const std::function<bool()>& ACall) {
+    return AWatch ? AWatch->Call(ACall) : ACall();
+}
+
+// A header of the answer as text, however long. False with the platform's
+// error (ERROR_HTTP_HEADER_NOT_FOUND when the answer has none).
+bool QueryHeader(TTransferWatch* AWatch, HINTERNET ARequest, DWORD AInfoLevel, std::string& AText,
+                 DWORD& AError) {
+    AText.assign(64, '\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD size = static_cast<DWORD>(AText.size());
+        if (CallOnRequest(AWatch, [&] {
+                return ::HttpQueryInfoA(ARequest, AInfoLevel, AText.data(), &size, nullptr) !=
+                       FALSE;
+            })) {
+            AText.resize(size);
+            return true;
+        }
+        AError = ::GetLastError();
+        if (AError != ERROR_INSUFFICIENT_BUFFER)
+            return false;
+        AText.assign(static_cast<size_t>(size) + 1, '\0');
+    }
+    return false;
+}
 
 // The platform's news of a watched request: the connection stands once it
 // connected or sends.
@@ -317,37 +316,44 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
                            FWatch);
     if (!request)
         return Failed("HttpOpenRequestA");
+    const auto onRequest = [&](const std::function<bool()>& ACall) {
+        return CallOnRequest(FWatch, ACall);
+    };
+    const auto setOption = [&](DWORD AOption, void* AValue, DWORD ASize) {
+        onRequest(
+            [&] { return ::InternetSetOptionA(request.get(), AOption, AValue, ASize) != FALSE; });
+    };
     if (FWatch)
-        ::InternetSetStatusCallbackA(request.get(), WatchStatus);
+        onRequest([&] {
+            return ::InternetSetStatusCallbackA(request.get(), WatchStatus) !=
+                   INTERNET_INVALID_STATUS_CALLBACK;
+        });
     // No wait for the server without a bound: Wine's own default waits for
     // ever. The silence limit holds for each wait for bytes, while the head
     // and while the body arrive; the platform is given the connect limit too.
     DWORD silenceLimit = DownloadLimits.SilenceMs;
     DWORD connectLimit = DownloadLimits.ConnectMs;
-    ::InternetSetOptionA(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &silenceLimit,
-                         sizeof(silenceLimit));
-    ::InternetSetOptionA(request.get(), INTERNET_OPTION_SEND_TIMEOUT, &silenceLimit,
-                         sizeof(silenceLimit));
-    ::InternetSetOptionA(request.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectLimit,
-                         sizeof(connectLimit));
+    setOption(INTERNET_OPTION_RECEIVE_TIMEOUT, &silenceLimit, sizeof(silenceLimit));
+    setOption(INTERNET_OPTION_SEND_TIMEOUT, &silenceLimit, sizeof(silenceLimit));
+    setOption(INTERNET_OPTION_CONNECT_TIMEOUT, &connectLimit, sizeof(connectLimit));
 
     const auto send = [&](const std::string& AHeaders) {
-        if (FWatch) {
+        if (FWatch)
             FWatch->Connecting();
-            if (!FWatch->Enter()) {
-                ::SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
-                return false;
-            }
-        }
         const auto start = std::chrono::steady_clock::now();
-        if (::HttpSendRequestA(request.get(), AHeaders.empty() ? nullptr : AHeaders.c_str(),
-                               static_cast<DWORD>(AHeaders.size()),
-                               ARequest.Body.empty() ? nullptr
-                                                     : const_cast<char*>(ARequest.Body.data()),
-                               static_cast<DWORD>(ARequest.Body.size())))
+        if (onRequest([&] {
+                return ::HttpSendRequestA(
+                           request.get(), AHeaders.empty() ? nullptr : AHeaders.c_str(),
+                           static_cast<DWORD>(AHeaders.size()),
+                           ARequest.Body.empty() ? nullptr
+                                                 : const_cast<char*>(ARequest.Body.data()),
+                           static_cast<DWORD>(ARequest.Body.size())) != FALSE;
+            }))
             return true;
-        ::SetLastError(SilenceOrError(
-            ::GetLastError(), start, std::min(DownloadLimits.SilenceMs, DownloadLimits.ConnectMs)));
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_INTERNET_OPERATION_CANCELLED)
+            ::SetLastError(SilenceOrError(
+                error, start, std::min(DownloadLimits.SilenceMs, DownloadLimits.ConnectMs)));
         return false;
     };
     const auto sendFailed = [&] {
@@ -362,12 +368,10 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
     ReadStatus(request.get());
     if (ARequest.RetryUnauthorized && FStatusCode == 401) {
         // The lengths count the terminating zero.
-        ::InternetSetOptionA(request.get(), INTERNET_OPTION_USERNAME,
-                             const_cast<char*>(PostUserName),
-                             static_cast<DWORD>(std::char_traits<char>::length(PostUserName) + 1));
-        ::InternetSetOptionA(request.get(), INTERNET_OPTION_PASSWORD,
-                             const_cast<char*>(PostPassword),
-                             static_cast<DWORD>(std::char_traits<char>::length(PostPassword) + 1));
+        setOption(INTERNET_OPTION_USERNAME, const_cast<char*>(PostUserName),
+                  static_cast<DWORD>(std::char_traits<char>::length(PostUserName) + 1));
+        setOption(INTERNET_OPTION_PASSWORD, const_cast<char*>(PostPassword),
+                  static_cast<DWORD>(std::char_traits<char>::length(PostPassword) + 1));
         if (!send(std::string()))
             return sendFailed();
         ReadStatus(request.get());
@@ -381,7 +385,7 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
     DWORD error = ERROR_SUCCESS;
     std::string location;
     if ((ARequest.Flags & INTERNET_FLAG_NO_AUTO_REDIRECT) && IsRedirect(FStatusCode) &&
-        QueryHeader(request.get(), HTTP_QUERY_LOCATION, location, error)) {
+        QueryHeader(FWatch, request.get(), HTTP_QUERY_LOCATION, location, error)) {
         // What left over TLS never comes back over plain HTTP: Windows refuses
         // that redirect itself, Wine would follow it.
         const std::string next = RedirectTarget(target.Host + ":" + std::to_string(target.Port),
@@ -393,6 +397,9 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
             return Refused("Redirect", ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR, AStream);
         if (ARedirects >= SecureRedirectLimit)
             return Refused("Redirect", ERROR_HTTP_REDIRECT_FAILED, AStream);
+        // A transfer its watch has ended opens nothing more.
+        if (Abandoned())
+            return Refused("Redirect", ERROR_INTERNET_OPERATION_CANCELLED, AStream);
         TRequest redirected = ARequest;
         redirected.Path = path;
         return Transfer(server, INTERNET_DEFAULT_HTTPS_PORT, redirected, AStream, ARedirects + 1);
@@ -402,7 +409,7 @@ bool TtxInternetHTTP::Transfer(const std::string& AServer, uint16_t ADefaultPort
     // the end of the body unknown. The platform reads the first of several
     // fields; the raw head has them all.
     std::string head;
-    if (!QueryHeader(request.get(), HTTP_QUERY_RAW_HEADERS_CRLF, head, error))
+    if (!QueryHeader(FWatch, request.get(), HTTP_QUERY_RAW_HEADERS_CRLF, head, error))
         return Refused("HttpQueryInfoA", error, AStream);
     const TAnnouncedLength length = AnnouncedLength(head);
     if (length.Verdict == TLengthVerdict::NotANumber ||
@@ -428,7 +435,10 @@ bool TtxInternetHTTP::ReadStatus(void* ARequest) {
     char text[32] = {};
     DWORD size = sizeof(text);
     FStatusCode = 0;
-    if (!::HttpQueryInfoA(ARequest, HTTP_QUERY_STATUS_CODE, text, &size, nullptr)) {
+    if (!CallOnRequest(FWatch, [&] {
+            return ::HttpQueryInfoA(ARequest, HTTP_QUERY_STATUS_CODE, text, &size, nullptr) !=
+                   FALSE;
+        })) {
         Note("- HttpQueryInfo (" + InternetErrorText(::GetLastError()) + ")");
         return false;
     }
@@ -444,7 +454,8 @@ bool TtxInternetHTTP::ReadStatus(void* ARequest) {
     // The platform makes up a status for an answer that has none.
     std::string head;
     DWORD error = ERROR_SUCCESS;
-    if (!QueryHeader(ARequest, HTTP_QUERY_RAW_HEADERS_CRLF, head, error) || !IsAnswerHead(head)) {
+    if (!QueryHeader(FWatch, ARequest, HTTP_QUERY_RAW_HEADERS_CRLF, head, error) ||
+        !IsAnswerHead(head)) {
         Note("- HttpQueryInfo no answer head >" + head.substr(0, head.find('\r')) + "<");
         return false;
     }
@@ -461,14 +472,12 @@ bool TtxInternetHTTP::ReceiveBody(void* ARequest, TStream& AStream) {
     const std::unique_ptr<char[]> buffer(new char[blockSize + 1]);
     DWORD readError = ERROR_SUCCESS;
     const auto wait = [&](const char* ACall, auto ACallPlatform) {
-        if (FWatch && !FWatch->Enter()) {
-            readError = ERROR_INTERNET_OPERATION_CANCELLED;
-            return false;
-        }
         const auto start = std::chrono::steady_clock::now();
-        if (ACallPlatform())
+        if (CallOnRequest(FWatch, ACallPlatform))
             return true;
-        readError = SilenceOrError(::GetLastError(), start, DownloadLimits.SilenceMs);
+        readError = ::GetLastError();
+        if (readError != ERROR_INTERNET_OPERATION_CANCELLED)
+            readError = SilenceOrError(readError, start, DownloadLimits.SilenceMs);
         Log(ACall, readError);
         return false;
     };

@@ -2,10 +2,16 @@
 
 #include <windows.h>
 
+#include <winternl.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
 #include <intrin.h>
@@ -50,27 +56,51 @@ void Cpuid(unsigned ALeaf, unsigned ASubLeaf, unsigned ARegisters[4]) {
 #endif
 
 // Size of the pieces a view is digested in: between two pieces the digest
-// notices a view whose file has vanished.
+// notices a view whose file has vanished, and the read-ahead hears how far the
+// hash has come.
 constexpr std::size_t ViewPieceSize = 1 << 20;
 
-// The view being digested on this thread, for the exception handler.
+// How far the read-ahead may run beyond the hash. Pages it brings in stay
+// mapped, not cached: the bound only keeps it from running through a file
+// that the hash may never reach.
+constexpr std::size_t ReadAheadWindow = 64 << 20;
+
+// The view being digested, for the exception handler; both threads of a
+// read-ahead point at the same one.
 struct TViewRead {
+    TViewRead(const std::uint8_t* ABase, std::size_t ASize) : Base(ABase), Size(ASize) {}
+
     const std::uint8_t* Base;
     std::size_t Size;
-    bool Unmapped = false;
+    std::mutex Lock; // one handler at a time replaces the view
+    std::atomic<bool> Unmapped = false;
+    DWORD Fault = ERROR_SUCCESS;
     TVirtualMemory Replacement;
 };
 thread_local TViewRead* CurrentViewRead = nullptr;
+
+// The reason a fault gives: an in-page error carries the status of the read
+// that failed; an access violation (Wine's answer for a file cut short behind
+// its mapping) carries none, and the file then ended before the view did.
+DWORD FaultError(const EXCEPTION_RECORD& ARecord) {
+    if (ARecord.ExceptionCode == EXCEPTION_IN_PAGE_ERROR && ARecord.NumberParameters >= 3) {
+        const auto status = static_cast<NTSTATUS>(ARecord.ExceptionInformation[2]);
+        if (const ULONG error = ::RtlNtStatusToDosError(status); error != ERROR_MR_MID_NOT_FOUND)
+            return error;
+    }
+    return ERROR_HANDLE_EOF;
+}
 
 // A page of a mapped view that the system cannot bring in raises an exception
 // at the reading instruction: an in-page error on Windows (a network share
 // gone, a disk failing), an access violation under Wine (the file cut short
 // behind the mapping). Zero pages put in place of the view let the interrupted
-// read complete; the digest that read belongs to is dropped.
+// read complete; the digest that read belongs to is dropped. The hash and its
+// read-ahead may fault at once: the second finds the zero pages in place.
 LONG CALLBACK VanishedViewHandler(EXCEPTION_POINTERS* AException) {
     TViewRead* read = CurrentViewRead;
     const EXCEPTION_RECORD* record = AException->ExceptionRecord;
-    if (!read || read->Unmapped || record->NumberParameters < 2)
+    if (!read || record->NumberParameters < 2)
         return EXCEPTION_CONTINUE_SEARCH;
     const bool readFault = record->ExceptionCode == EXCEPTION_IN_PAGE_ERROR ||
                            (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
@@ -78,14 +108,97 @@ LONG CALLBACK VanishedViewHandler(EXCEPTION_POINTERS* AException) {
     const auto address = reinterpret_cast<const std::uint8_t*>(record->ExceptionInformation[1]);
     if (!readFault || address < read->Base || address >= read->Base + read->Size)
         return EXCEPTION_CONTINUE_SEARCH;
-    if (!::UnmapViewOfFile(read->Base))
-        return EXCEPTION_CONTINUE_SEARCH;
-    read->Unmapped = true;
-    read->Replacement.reset(::VirtualAlloc(const_cast<std::uint8_t*>(read->Base), read->Size,
-                                           MEM_RESERVE | MEM_COMMIT, PAGE_READONLY));
+    const std::lock_guard<std::mutex> replacing(read->Lock);
+    if (!read->Unmapped) {
+        if (!::UnmapViewOfFile(read->Base))
+            return EXCEPTION_CONTINUE_SEARCH;
+        read->Fault = FaultError(*record);
+        read->Unmapped = true;
+        read->Replacement.reset(::VirtualAlloc(const_cast<std::uint8_t*>(read->Base), read->Size,
+                                               MEM_RESERVE | MEM_COMMIT, PAGE_READONLY));
+    }
     return read->Replacement.get() == read->Base ? EXCEPTION_CONTINUE_EXECUTION
                                                  : EXCEPTION_CONTINUE_SEARCH;
 }
+
+std::size_t PageSize() {
+    static const std::size_t size = [] {
+        SYSTEM_INFO info;
+        ::GetSystemInfo(&info);
+        return info.dwPageSize > 0 ? static_cast<std::size_t>(info.dwPageSize) : 4096;
+    }();
+    return size;
+}
+
+// Brings the pages of a large view in on a thread of its own, up to
+// ReadAheadWindow beyond the hash: each page the hash reaches is then mapped
+// already, and the cost of mapping it (under Wine the larger part of a
+// digest's time) is spent on the other core. It stops when the hash stops and
+// is joined before the view goes.
+class TViewReadAhead {
+public:
+    explicit TViewReadAhead(TViewRead& ARead) : FRead(ARead) {
+        if (ARead.Size < ViewReadAheadMinimum)
+            return;
+        try {
+            FThread = std::jthread([this](const std::stop_token& AStop) { Run(AStop); });
+        } catch (const std::system_error&) {
+            // Without a thread the hash brings its pages in itself.
+        }
+    }
+    TViewReadAhead(const TViewReadAhead&) = delete;
+    TViewReadAhead& operator=(const TViewReadAhead&) = delete;
+    ~TViewReadAhead() { Stop(); }
+
+    // The hash has read the view up to AOffset. The read-ahead is woken only
+    // when the hash has come as far as it waits for: a wake is a call into the
+    // system on the hash's thread.
+    void Hashed(std::size_t AOffset) {
+        if (!FThread.joinable())
+            return;
+        FHashed.store(AOffset);
+        if (AOffset >= FWakeAt.load())
+            FHashed.notify_one();
+    }
+
+    void Stop() {
+        if (!FThread.joinable())
+            return;
+        FThread.request_stop();
+        FHashed.store(FRead.Size);
+        FHashed.notify_one();
+        FThread.join();
+    }
+
+private:
+    void Run(const std::stop_token& AStop) {
+        CurrentViewRead = &FRead;
+        const std::size_t page = PageSize();
+        for (std::size_t at = 0; at < FRead.Size; at += page) {
+            if (at >= FHashed.load() + ReadAheadWindow) {
+                // A window ahead: on again when the hash has read half of it.
+                const std::size_t resume = at - ReadAheadWindow / 2;
+                FWakeAt.store(resume);
+                for (std::size_t hashed = FHashed.load();
+                     hashed < resume && !AStop.stop_requested(); hashed = FHashed.load())
+                    FHashed.wait(hashed);
+                FWakeAt.store(NoWake);
+            }
+            if (AStop.stop_requested() || FRead.Unmapped)
+                break;
+            // One read a page brings the page in; volatile, so that it is made.
+            static_cast<void>(*static_cast<const volatile std::uint8_t*>(FRead.Base + at));
+        }
+        CurrentViewRead = nullptr;
+    }
+
+    static constexpr std::size_t NoWake = std::numeric_limits<std::size_t>::max();
+
+    TViewRead& FRead;
+    std::atomic<std::size_t> FHashed{0};
+    std::atomic<std::size_t> FWakeAt{NoWake}; // where the waiting read-ahead goes on
+    std::jthread FThread;
+};
 
 // A file cut short while it is read is read again as it is now. Each attempt
 // that fails so needs another cut during it; the bound keeps a file cut and
@@ -101,34 +214,44 @@ std::optional<std::uint64_t> CurrentSize(HANDLE AFile) {
 
 enum TFeedResult { frFed, frCutShort, frFailed };
 
+struct TFeed {
+    TFeedResult Result;
+    DWORD Error = ERROR_SUCCESS; // why, unless fed
+};
+
 // Feeds the content AFile has now into ASha1, through a mapping and a view of
-// exactly the size taken first: a file growing meanwhile is digested as it
-// was then, and nothing beyond the view is ever read. A file cut short while
-// it was read may have left zeros in the view where its content was, even
+// exactly the size taken first: a file growing meanwhile is digested as it was
+// then, and nothing beyond the view is ever read. A file cut short while it
+// was read may have left zeros in the view where its content was, even
 // without a fault: its size afterwards tells, and its digest is then dropped.
-TFeedResult FeedFileOnce(HANDLE AFile, TSha1& ASha1) {
+TFeed FeedFileOnce(HANDLE AFile, TSha1& ASha1) {
     const std::optional<std::uint64_t> size = CurrentSize(AFile);
     if (!size)
-        return frFailed;
+        return {frFailed, ::GetLastError()};
     // The system refuses to map an empty file: nothing to feed.
     if (*size == 0)
-        return frFed;
+        return {frFed};
     // A file of 4 GiB or more is digested whole where the address space holds its view.
     if (*size > std::numeric_limits<SIZE_T>::max())
-        return frFailed;
-    bool fed = false;
+        return {frFailed, ERROR_NOT_ENOUGH_MEMORY};
+    DWORD error = ERROR_SUCCESS;
     TKernelHandle mapping(::CreateFileMappingW(AFile, nullptr, PAGE_READONLY,
                                                static_cast<DWORD>(*size >> 32),
                                                static_cast<DWORD>(*size), nullptr));
-    if (mapping) {
+    if (!mapping) {
+        error = ::GetLastError();
+    } else {
         TMappedView view(
             ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(*size)));
-        fed = view && DigestMappedView(view, static_cast<std::size_t>(*size), ASha1);
+        if (!view)
+            error = ::GetLastError();
+        else
+            DigestMappedView(view, static_cast<std::size_t>(*size), ASha1, error);
     }
     const std::optional<std::uint64_t> after = CurrentSize(AFile);
     if (after && *after < *size)
-        return frCutShort;
-    return fed ? frFed : frFailed;
+        return {frCutShort, ERROR_HANDLE_EOF};
+    return {error == ERROR_SUCCESS ? frFed : frFailed, error};
 }
 
 } // namespace
@@ -252,41 +375,52 @@ TFileDigest TSha1::Finish() {
     return digest;
 }
 
-bool DigestMappedView(TMappedView& AView, std::size_t ASize, TSha1& ASha1) {
-    TViewRead read{static_cast<const std::uint8_t*>(AView.get()), ASize, false, {}};
+bool DigestMappedView(TMappedView& AView, std::size_t ASize, TSha1& ASha1, DWORD& AErrorCode) {
+    AErrorCode = ERROR_SUCCESS;
+    TViewRead read(static_cast<const std::uint8_t*>(AView.get()), ASize);
     {
         TVectoredHandler handler(::AddVectoredExceptionHandler(1, VanishedViewHandler));
         CurrentViewRead = &read;
+        TViewReadAhead ahead(read);
         for (std::size_t done = 0; done < ASize && !read.Unmapped;) {
             const std::size_t piece = std::min(ViewPieceSize, ASize - done);
             ASha1.Update(read.Base + done, piece);
             done += piece;
+            ahead.Hashed(done);
         }
+        ahead.Stop();
         CurrentViewRead = nullptr;
     }
     if (!read.Unmapped)
         return true;
+    AErrorCode = read.Fault;
     // The view is gone already; its zero pages go with read.Replacement.
     AView.release();
     return false;
 }
 
-void DigestFile(const std::wstring& AFilename, TFileDigest& ADigest) {
+bool DigestFile(const std::wstring& AFilename, TFileDigest& ADigest, DWORD& AErrorCode) {
     ADigest = {};
+    AErrorCode = ERROR_SUCCESS;
     TFileHandle file(::CreateFileW(AFilename.c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    for (int attempt = 0; file && attempt < MaxDigestAttempts; ++attempt) {
+    if (!file) {
+        AErrorCode = ::GetLastError();
+        return false;
+    }
+    for (int attempt = 0; attempt < MaxDigestAttempts; ++attempt) {
         TSha1 sha1;
-        const TFeedResult result = FeedFileOnce(file.get(), sha1);
-        if (result == frFed) {
+        const TFeed feed = FeedFileOnce(file.get(), sha1);
+        AErrorCode = feed.Error;
+        if (feed.Result == frFed) {
             ADigest = sha1.Finish();
-            return;
+            return true;
         }
-        if (result == frFailed)
+        if (feed.Result == frFailed)
             break;
     }
-    ADigest = TSha1().Finish();
+    return false;
 }
 
 std::wstring DigestToText(const TFileDigest& ADigest) {

@@ -16,11 +16,13 @@ using TFileDigest = std::array<std::uint8_t, 20>;
 
 // Digests AFilename: the content it has when its size is taken, read through
 // a view of exactly that size. A file growing meanwhile is digested as it was
-// then; a file cut short while it is read is read again as it is now.
-// Whatever fails (no such file, no sharing, an empty file, no view, the file
-// vanishing while it is read) leaves the digest of empty input,
-// da39a3ee5e6b4b0d3255bfef95601890afd80709; nothing is reported.
-void DigestFile(const std::wstring& AFilename, TFileDigest& ADigest);
+// then; a file cut short while it is read is read again as it is now. An empty
+// file digests to the digest of empty input, da39a3ee5e6b4b0d3255bfef95601890afd80709.
+// A file that cannot be read (no such file, no sharing, no access, no view,
+// the file vanishing or being cut short again and again while it is read)
+// answers false with the system's error code in AErrorCode; ADigest is then
+// all zeros.
+bool DigestFile(const std::wstring& AFilename, TFileDigest& ADigest, DWORD& AErrorCode);
 // 40 lower-case hexadecimal digits, high nibble first.
 std::wstring DigestToText(const TFileDigest& ADigest);
 
@@ -60,6 +62,14 @@ private:
 
 // Feeds the whole view into ASha1 in one pass. When the file behind the view
 // vanishes while it is read (a network share gone, a file cut short behind our
-// back), the access fault is caught, the view is released and false returned;
-// ASha1 then holds part of the content and must be dropped.
-bool DigestMappedView(TMappedView& AView, std::size_t ASize, TSha1& ASha1);
+// back), the access fault is caught, the view is released and false returned
+// with the reason in AErrorCode (the system's error for the page it could not
+// bring in; ERROR_HANDLE_EOF where the fault gives none, as a file cut short
+// under Wine does); ASha1 then holds part of the content and must be dropped.
+// A large view is read ahead by a second thread, which brings its pages in
+// while the hash runs (ViewReadAheadMinimum).
+bool DigestMappedView(TMappedView& AView, std::size_t ASize, TSha1& ASha1, DWORD& AErrorCode);
+
+// The views worth a second thread: below this the pages come in as fast as a
+// thread starts.
+inline constexpr std::size_t ViewReadAheadMinimum = 16 << 20;

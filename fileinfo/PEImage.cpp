@@ -28,6 +28,8 @@ constexpr uint64_t StringTableLengthSize = 4;
 constexpr uint16_t Magic32 = 0x10B;
 constexpr uint16_t Magic64 = 0x20B;
 constexpr uint64_t SectionAlignmentAt = 32;
+constexpr uint64_t FileAlignmentAt = 36;
+constexpr uint64_t LargestFileAlignment = 64 * 1024;
 constexpr uint64_t SizeOfImageAt = 56;
 constexpr uint64_t SizeOfHeadersAt = 60;
 constexpr uint64_t SubsystemAt = 68;
@@ -80,6 +82,14 @@ private:
 // AValue rounded up to a multiple of AAlignment, a power of two.
 uint64_t AlignUp(uint64_t AValue, uint64_t AAlignment) {
     return (AValue + AAlignment - 1) & ~(AAlignment - 1);
+}
+
+bool IsPowerOfTwo(uint32_t AValue) {
+    return AValue != 0 && (AValue & (AValue - 1)) == 0;
+}
+
+bool IsZeros(std::string_view ABytes) {
+    return std::all_of(ABytes.begin(), ABytes.end(), [](char c) { return c == '\0'; });
 }
 
 // Where the file header and the optional header begin, when the bytes hold
@@ -141,11 +151,13 @@ TPEImageFault CheckPEImage(std::string_view ABytes) {
         return TPEImageFault::pifBadOptionalHeader;
     const uint64_t countAt = magic == Magic64 ? DirectoryCountAt64 : DirectoryCountAt32;
     const uint64_t directories = countAt + 4;
-    uint32_t headersSize = 0, directoryCount = 0, sectionAlignment = 0, imageSize = 0;
+    uint32_t headersSize = 0, directoryCount = 0, sectionAlignment = 0, fileAlignment = 0,
+             imageSize = 0;
     if (optionalSize < directories || !bytes.U32(optional + SizeOfHeadersAt, headersSize) ||
         !bytes.U32(optional + countAt, directoryCount))
         return TPEImageFault::pifBadOptionalHeader;
     bytes.U32(optional + SectionAlignmentAt, sectionAlignment);
+    bytes.U32(optional + FileAlignmentAt, fileAlignment);
     bytes.U32(optional + SizeOfImageAt, imageSize);
     // The loader looks at no more than sixteen directories; those it looks
     // at must lie within the optional header.
@@ -213,24 +225,35 @@ TPEImageFault CheckPEImage(std::string_view ABytes) {
     // The loader maps SizeOfImage bytes, a multiple of the section
     // alignment: no less than the sections take, and no more than the
     // alignment adds to that.
-    const bool powerOfTwo =
-        sectionAlignment != 0 && (sectionAlignment & (sectionAlignment - 1)) == 0;
-    if (!powerOfTwo || imageSize < memoryEnd || imageSize > AlignUp(memoryEnd, sectionAlignment))
+    if (!IsPowerOfTwo(sectionAlignment) || imageSize < memoryEnd ||
+        imageSize > AlignUp(memoryEnd, sectionAlignment))
         return TPEImageFault::pifBadImageSize;
     // Signing tools pad the certificate table to its alignment, and some
     // leave the padding out of its size.
     const uint64_t end = std::max(bodyEnd, AlignUp(certificatesEnd, CertificateAlignment));
-    if (bytes.Size() > end)
+    // Linkers may pad the file to its file alignment after its last part
+    // (LLVM's lld does, after the COFF string table). Padding is zeros, and
+    // no more than the alignment asks for; anything else after the body is
+    // not part of the image.
+    const bool validAlignment =
+        IsPowerOfTwo(fileAlignment) && fileAlignment <= LargestFileAlignment;
+    const uint64_t paddedEnd = validAlignment ? AlignUp(end, fileAlignment) : end;
+    if (bytes.Size() > paddedEnd || !IsZeros(ABytes.substr(std::min(end, bytes.Size()))))
         return TPEImageFault::pifTrailingBytes;
     return TPEImageFault::pifNone;
 }
 
-TPEImageFault CheckReplacementImage(std::string_view ANew, std::string_view AInstalled) {
+bool SuitsKind(const TPEImageKind& AImage, const TPEImageKind& AKind) {
+    // The kernel loads a driver whether or not it is marked as a library
+    // (GNU ld marks the drivers it links as shared images so).
+    return AImage.Machine == AKind.Machine && AImage.Driver == AKind.Driver &&
+           (AKind.Driver || AImage.Library == AKind.Library);
+}
+
+TPEImageFault CheckReplacementImage(std::string_view ANew, const TPEImageKind& AKind) {
     const TPEImageFault fault = CheckPEImage(ANew);
     if (fault != TPEImageFault::pifNone)
         return fault;
-    const std::optional<TPEImageKind> installed = PEImageKind(AInstalled);
-    if (installed && PEImageKind(ANew) != installed)
-        return TPEImageFault::pifOtherKind;
-    return TPEImageFault::pifNone;
+    const std::optional<TPEImageKind> kind = PEImageKind(ANew);
+    return kind && SuitsKind(*kind, AKind) ? TPEImageFault::pifNone : TPEImageFault::pifOtherKind;
 }

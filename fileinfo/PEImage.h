@@ -21,8 +21,9 @@ enum class TPEImageFault {
     pifSymbolsCut,        // the COFF symbol table reaches past the end
     pifNoSectionData,     // headers only: no section holds any data
     pifBadImageSize,      // its size in memory is short of its sections or far beyond them
-    pifTrailingBytes,     // bytes after the body: the image ends before the bytes do
-    pifOtherKind,         // whole, but not of the kind of the image it is to replace
+    pifTrailingBytes,     // bytes after the body that are no padding: the image ends before
+                          // the bytes do
+    pifOtherKind,         // whole, but not of the kind asked for
 };
 
 // What an image is for, as the loader tells programs, libraries and drivers
@@ -40,15 +41,24 @@ struct TPEImageKind {
 std::optional<TPEImageKind> PEImageKind(std::string_view ABytes);
 
 // The body of an image ends with the last of its headers, its sections' raw
-// data, its COFF symbol and string tables and its certificate table; only
-// the certificate table may be followed by padding to its 8-byte alignment.
+// data, its COFF symbol and string tables and its certificate table. The
+// certificate table may be followed by padding to its 8-byte alignment, and
+// the body by zeros up to the file alignment (as LLVM's lld pads after the
+// string table); any other byte after the body is no part of the image.
 TPEImageFault CheckPEImage(std::string_view ABytes);
 
 inline bool IsCompletePEImage(std::string_view ABytes) {
     return CheckPEImage(ABytes) == TPEImageFault::pifNone;
 }
 
-// Whether ANew may take the place of the installed file whose bytes (or
-// their start) are AInstalled: a whole image of the same kind. Where
-// AInstalled holds no image headers, any whole image may.
-TPEImageFault CheckReplacementImage(std::string_view ANew, std::string_view AInstalled);
+// Whether an image of the kind AImage is one of the kind AKind: of its
+// machine, a driver or not, and, unless a driver, a library or not.
+bool SuitsKind(const TPEImageKind& AImage, const TPEImageKind& AKind);
+
+// Whether ANew may take the place of a file of the kind AKind: a whole image
+// that suits that kind.
+TPEImageFault CheckReplacementImage(std::string_view ANew, const TPEImageKind& AKind);
+
+// The machines the Live Protection files are built for (IMAGE_FILE_MACHINE_*).
+inline constexpr uint16_t MachineI386 = 0x014C;
+inline constexpr uint16_t MachineAMD64 = 0x8664;

@@ -18,14 +18,12 @@ std::wstring HexWord(std::uint16_t AValue) {
     return text;
 }
 
-bool FindVersionString(const std::wstring& AFilename, const std::wstring& AValueName,
+// The first non-empty value AValueName of the block's translations.
+bool FindInVersionInfo(std::vector<std::uint8_t>& AData, const std::wstring& AValueName,
                        std::wstring& AText) {
-    std::vector<std::uint8_t> data;
-    if (!LoadVersionInfo(AFilename, data))
-        return false;
     LPVOID list = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueW(data.data(), L"\\\\VarFileInfo\\\\Translation", &list, &length) || !list)
+    if (!::VerQueryValueW(AData.data(), L"\\\\VarFileInfo\\\\Translation", &list, &length) || !list)
         return false;
     // The list may sit anywhere in the block: copied out, not read in place.
     std::vector<DWORD> translations(length / sizeof(DWORD));
@@ -35,7 +33,7 @@ bool FindVersionString(const std::wstring& AFilename, const std::wstring& AValue
         UINT size = 0;
         const std::wstring path =
             VersionStringPath(LOWORD(translation), HIWORD(translation), AValueName);
-        if (!::VerQueryValueW(data.data(), path.c_str(), &value, &size) || !value)
+        if (!::VerQueryValueW(AData.data(), path.c_str(), &value, &size) || !value)
             continue;
         std::wstring text = VersionValueText(static_cast<const wchar_t*>(value), size);
         if (!text.empty()) {
@@ -44,6 +42,33 @@ bool FindVersionString(const std::wstring& AFilename, const std::wstring& AValue
         }
     }
     return false;
+}
+
+bool FindVersionString(const std::wstring& AFilename, const std::wstring& AValueName,
+                       std::wstring& AText) {
+    std::vector<std::uint8_t> data;
+    return LoadVersionInfo(AFilename, data) && FindInVersionInfo(data, AValueName, AText);
+}
+
+void LogUnexpected(const std::exception& AError) {
+    if (TDebugLogger* logger = DebugLogger())
+        logger->LogException(AError, L"unexpected situation?", dlvFatal);
+}
+
+// A 32-bit block (VS_VERSIONINFO) counts its bytes in a 16-bit length and
+// names itself in UTF-16 after its three counts; the 16-bit kind of old
+// executables names itself in 8-bit text after two.
+constexpr std::size_t LargestBlock = 0xFFFF;
+constexpr wchar_t BlockKey[] = L"VS_VERSION_INFO";
+
+bool WholeWideBlock(const std::vector<std::uint8_t>& AData) {
+    constexpr std::size_t keyAt = 3 * sizeof(WORD);
+    if (AData.size() < keyAt + sizeof(BlockKey))
+        return false;
+    WORD length = 0;
+    std::memcpy(&length, AData.data(), sizeof(length));
+    return length <= AData.size() &&
+           std::memcmp(AData.data() + keyAt, BlockKey, sizeof(BlockKey)) == 0;
 }
 
 } // namespace
@@ -58,6 +83,19 @@ std::wstring VersionValueText(const wchar_t* AText, std::size_t ALength) {
 }
 
 bool LoadVersionInfo(const std::wstring& AFilename, std::vector<std::uint8_t>& AData) {
+    // Each call of the version API loads the file as an image, which under
+    // Wine takes longer for a large executable than all else the report reads
+    // of it: a buffer that holds the largest 32-bit block spares the call that
+    // asks for the size first. The wide queries need nothing of the room the
+    // system would add for 8-bit ones.
+    AData.assign(LargestBlock, 0);
+    if (!::GetFileVersionInfoW(AFilename.c_str(), 0, static_cast<DWORD>(AData.size()),
+                               AData.data()))
+        return false;
+    if (WholeWideBlock(AData))
+        return true;
+    // A 16-bit block is converted by the queries inside the room the system
+    // asks for.
     DWORD handle = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(AFilename.c_str(), &handle);
     if (size == 0)
@@ -77,10 +115,24 @@ bool ReadVersionString(const std::wstring& AFilename, const std::wstring& AValue
     try {
         return FindVersionString(AFilename, AValueName, AText);
     } catch (const std::exception& error) {
-        if (TDebugLogger* logger = DebugLogger())
-            logger->LogException(error, L"unexpected situation?", dlvFatal);
+        LogUnexpected(error);
         return false;
     }
+}
+
+TVersionTexts ReadVersionTexts(const std::wstring& AFilename) {
+    TVersionTexts texts;
+    try {
+        std::vector<std::uint8_t> data;
+        if (LoadVersionInfo(AFilename, data)) {
+            FindInVersionInfo(data, L"FileVersion", texts.FileVersion);
+            FindInVersionInfo(data, L"ProductVersion", texts.ProductVersion);
+        }
+    } catch (const std::exception& error) {
+        LogUnexpected(error);
+        return {};
+    }
+    return texts;
 }
 
 bool TryReadFileVersion(const std::wstring& AFilename, std::wstring& AText) {

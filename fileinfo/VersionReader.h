@@ -10,6 +10,14 @@
 // The file's "FileVersion" / "ProductVersion", empty when none is found.
 std::wstring ReadFileVersion(const std::wstring& AFilename);
 std::wstring ReadProductVersion(const std::wstring& AFilename);
+
+// Both texts from one read of the file's version block, each as its own
+// reader gives it: a file is opened once, not four times.
+struct TVersionTexts {
+    std::wstring FileVersion;
+    std::wstring ProductVersion;
+};
+TVersionTexts ReadVersionTexts(const std::wstring& AFilename);
 // True and the text when found; false and an empty text otherwise.
 bool TryReadFileVersion(const std::wstring& AFilename, std::wstring& AText);
 bool TryReadProductVersion(const std::wstring& AFilename, std::wstring& AText);
@@ -19,7 +27,7 @@ bool ReadVersionString(const std::wstring& AFilename, const std::wstring& AValue
                        std::wstring& AText);
 
 // The file's whole version information block; false when it has none or it
-// cannot be read.
+// cannot be read. One read of the file where the block is of the 32-bit kind.
 bool LoadVersionInfo(const std::wstring& AFilename, std::vector<std::uint8_t>& AData);
 // "\\StringFileInfo\\" + language + code page + "\\" + value name, each
 // separator written twice, language and code page as four upper-case

@@ -1,8 +1,11 @@
 #include "hook/DriverService.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "hook/InjectionRules.h"
+#include "platform/Answer.h"
 #include "platform/Deadline.h"
 #include "platform/Handles.h"
 #include "platform/ProgramPath.h"
@@ -166,9 +169,48 @@ BOOL InjIsDriverInstalled(LPCWSTR ADriverName) {
     // change of its configuration tells it apart, failing with
     // ERROR_SERVICE_MARKED_FOR_DELETE. This change changes nothing.
     const TServiceHandle service = OpenDriver(ADriverName, SERVICE_CHANGE_CONFIG);
-    return service && ::ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                             SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
-                                             nullptr, nullptr, nullptr);
+    if (service)
+        return ::ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                      SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr, nullptr);
+    // A name that is not registered answers ERROR_SERVICE_DOES_NOT_EXIST
+    // whatever the rights asked for; only a registration that is there
+    // refuses the access.
+    if (::GetLastError() != ERROR_ACCESS_DENIED)
+        return FALSE;
+    return InjIsDriverRegistrationStanding(ADriverName);
+}
+
+BOOL InjIsDriverRegistrationStanding(LPCWSTR ADriverName) {
+    const TServiceHandle service = OpenDriver(ADriverName, SERVICE_QUERY_CONFIG);
+    if (!service)
+        return FALSE;
+    DWORD size = 0;
+    if (!::QueryServiceConfigW(service.get(), nullptr, 0, &size) &&
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return FALSE;
+    std::vector<QUERY_SERVICE_CONFIGW> configuration(size / sizeof(QUERY_SERVICE_CONFIGW) + 1);
+    if (!::QueryServiceConfigW(
+            service.get(), configuration.data(),
+            static_cast<DWORD>(configuration.size() * sizeof(QUERY_SERVICE_CONFIGW)), &size))
+        return FALSE;
+    // The service control manager's mark, which it reads at the next start
+    // of the system to remove the registration. Wine's manager neither
+    // disables what it marks nor writes the mark, so a marking is invisible
+    // here under Wine; but Wine grants every caller the change right, and
+    // never asks this.
+    std::optional<std::uint32_t> deleteFlag;
+    DWORD flag = 0;
+    DWORD flagSize = sizeof(flag);
+    const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + ADriverName;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"DeleteFlag", RRF_RT_REG_DWORD, nullptr,
+                       &flag, &flagSize) == ERROR_SUCCESS)
+        deleteFlag = flag;
+    const TAnswer answer = RegistrationAnswer(configuration[0].dwStartType, deleteFlag);
+    if (answer.IsYes())
+        return TRUE;
+    ::SetLastError(answer.IsKnown() ? ERROR_SERVICE_MARKED_FOR_DELETE : answer.Error);
+    return FALSE;
 }
 
 bool DriverRunsForInjection(LPCWSTR ADriverName) {

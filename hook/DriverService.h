@@ -3,7 +3,10 @@
 //
 // Every operation answers nonzero for success (for the questions: yes) and
 // zero for failure (no). A failed operation leaves its cause as the thread's
-// last error; the callers rely on that for install and start.
+// last error; the callers rely on that for install and start. A question's
+// zero leaves why (ServiceAnswer in platform/Answer.h tells a no from a
+// question that could not be answered): no such service, its registration
+// marked for deletion, the driver stopped, or the error that kept the answer.
 #pragma once
 
 #include <windows.h>
@@ -28,8 +31,14 @@ BOOL InjStartDriver(LPCWSTR ADriverName);
 // Stops the driver and waits, bounded, until it has stopped. Stopping a
 // stopped driver succeeds.
 BOOL InjStopDriver(LPCWSTR ADriverName);
-// Registered and not marked for deletion.
+// Registered and not marked for deletion. Only a change of the registration
+// tells that for certain; where the right to change it is refused (a caller
+// without elevation), the answer is InjIsDriverRegistrationStanding's.
 BOOL InjIsDriverInstalled(LPCWSTR ADriverName);
+// The same question with no more than the right to read the registration's
+// configuration (RegistrationAnswer in platform/Answer.h): zero with
+// ERROR_ACCESS_DENIED where that cannot tell.
+BOOL InjIsDriverRegistrationStanding(LPCWSTR ADriverName);
 BOOL InjIsDriverRunning(LPCWSTR ADriverName);
 
 // Whether the driver runs; unlike the plain question, a "no" leaves its

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "hook/InjectionOutcomes.h"
+#include "platform/Answer.h"
 
 class THookControls {
 public:
@@ -17,6 +18,15 @@ public:
     virtual bool IsInjectionDriverInstalled() = 0;
     virtual bool IsInjectionDriverRunning() = 0;
     virtual bool IsLibraryInjected() = 0;
+    // The same questions as the state test asks them, where a question that
+    // cannot be answered (without the rights to know it, most of all) is no
+    // "no": unknown, with the error that kept the answer. Unless an
+    // implementation tells more, each is its question's yes or no.
+    virtual TAnswer AskInjectionDriverInstalled() {
+        return TAnswer::Of(IsInjectionDriverInstalled());
+    }
+    virtual TAnswer AskInjectionDriverRunning() { return TAnswer::Of(IsInjectionDriverRunning()); }
+    virtual TAnswer AskLibraryInjected() { return TAnswer::Of(IsLibraryInjected()); }
 
     // One step each, true when it succeeded; the cause of a failure stays the
     // thread's last error.

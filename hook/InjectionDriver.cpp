@@ -30,64 +30,75 @@ std::wstring LibraryOfKind(const std::wstring& ALibraryFile, TProcessLibrary AKi
     return LibraryForBitness(ALibraryFile, AKind == pl64);
 }
 
+// Starts the routine in the process opened for the thread with that access,
+// unless it cannot be found or the process not opened for it.
+void StartThreadIn(TVisitedProcess& AProcess, DWORD AAccess, LPTHREAD_START_ROUTINE ARoutine,
+                   LPVOID AArgument, TRemoteThread& AStarted) {
+    const HANDLE process = ARoutine ? AProcess.ForThread(AAccess) : nullptr;
+    if (process)
+        AStarted.Thread = StartRemoteThread(process, ARoutine, AArgument);
+    if (AStarted.Thread)
+        AStarted.Start = vsStarted;
+}
+
 // Starts LoadLibraryW of the library of the process's kind, unless the
 // process cannot load it or has it already.
-TRemoteThread StartLoad(HANDLE AProcess, const std::wstring& ALibraryFile) {
+TRemoteThread StartLoad(TVisitedProcess& AProcess, const std::wstring& ALibraryFile) {
     TRemoteThread started;
-    const TProcessLibrary kind = LibraryKindOf(AProcess);
+    const HANDLE reader = AProcess.Reader();
+    const TProcessLibrary kind = LibraryKindOf(reader);
     if (kind == plNone) {
         started.Start = vsNoLibrary;
         return started;
     }
     const std::wstring library = LibraryOfKind(ALibraryFile, kind);
-    const TModuleSearch search = SearchModuleIn(AProcess, ExtractFileName(library), kind);
+    const TModuleSearch search = SearchModuleIn(reader, ExtractFileName(library), kind);
     if (search.Module) {
         started.Start = vsNothingToDo;
         return started;
     }
-    const LPTHREAD_START_ROUTINE loadLibrary =
-        RemoteKernel32Routine(AProcess, kind, "LoadLibraryW");
+    const LPTHREAD_START_ROUTINE loadLibrary = RemoteKernel32Routine(reader, kind, "LoadLibraryW");
     if (!loadLibrary)
         return started;
+    const HANDLE process = AProcess.ForThread(LoadThreadAccess);
+    if (!process)
+        return started;
     const SIZE_T size = (library.size() + 1) * sizeof(wchar_t);
-    started.Memory = TRemoteMemory(AProcess, size);
+    started.Memory = TRemoteMemory(process, size);
     if (!started.Memory ||
-        !::WriteProcessMemory(AProcess, started.Memory.get(), library.c_str(), size, nullptr))
+        !::WriteProcessMemory(process, started.Memory.get(), library.c_str(), size, nullptr))
         return started;
     // The thread's exit code holds only the low half of a 64-bit module
     // handle: a zero is checked in the module list (LoadedAfterLoad).
-    started.Thread = StartRemoteThread(AProcess, loadLibrary, started.Memory.get());
-    if (started.Thread)
-        started.Start = vsStarted;
+    StartThreadIn(AProcess, LoadThreadAccess, loadLibrary, started.Memory.get(), started);
     return started;
 }
 
-bool LoadedAfterLoad(HANDLE AProcess, const std::wstring& ALibraryFile) {
-    const TProcessLibrary kind = LibraryKindOf(AProcess);
+bool LoadedAfterLoad(HANDLE AReader, const std::wstring& ALibraryFile) {
+    const TProcessLibrary kind = LibraryKindOf(AReader);
     return kind != plNone &&
-           FindModuleIn(AProcess, ExtractFileName(LibraryOfKind(ALibraryFile, kind)), kind);
+           FindModuleIn(AReader, ExtractFileName(LibraryOfKind(ALibraryFile, kind)), kind);
 }
 
-TRemoteThread StartFree(HANDLE AProcess, const std::wstring& ALibraryFile) {
+TRemoteThread StartFree(TVisitedProcess& AProcess, const std::wstring& ALibraryFile) {
     TRemoteThread started;
-    const TProcessLibrary kind = LibraryKindOf(AProcess);
+    const HANDLE reader = AProcess.Reader();
+    const TProcessLibrary kind = LibraryKindOf(reader);
     if (kind == plNone) {
         started.Start = vsNoLibrary;
         return started;
     }
     // A list that cannot be read is no proof that the library is not there.
     const TModuleSearch search =
-        SearchModuleIn(AProcess, ExtractFileName(LibraryOfKind(ALibraryFile, kind)), kind);
+        SearchModuleIn(reader, ExtractFileName(LibraryOfKind(ALibraryFile, kind)), kind);
     if (!search.Listed)
         return started;
     if (!search.Module) {
         started.Start = vsNothingToDo;
         return started;
     }
-    started.Thread = StartRemoteThread(
-        AProcess, RemoteKernel32Routine(AProcess, kind, "FreeLibrary"), search.Module);
-    if (started.Thread)
-        started.Start = vsStarted;
+    StartThreadIn(AProcess, FreeThreadAccess, RemoteKernel32Routine(reader, kind, "FreeLibrary"),
+                  search.Module, started);
     return started;
 }
 
@@ -112,6 +123,24 @@ BOOL Answer(const wchar_t* ARoutine, const std::wstring& ALibraryFile,
 
 } // namespace
 
+TRemoteWork LibraryWork(TInjectionDirection ADirection, const std::wstring& ALibraryFile) {
+    TRemoteWork work;
+    work.Direction = ADirection;
+    if (ADirection == idLoad) {
+        work.Start = [ALibraryFile](TVisitedProcess& AProcess) {
+            return StartLoad(AProcess, ALibraryFile);
+        };
+        work.Loaded = [ALibraryFile](HANDLE AReader) {
+            return LoadedAfterLoad(AReader, ALibraryFile);
+        };
+    } else {
+        work.Start = [ALibraryFile](TVisitedProcess& AProcess) {
+            return StartFree(AProcess, ALibraryFile);
+        };
+    }
+    return work;
+}
+
 BOOL InjInjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
                       BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
                       const void* AReserved, DWORD ATimeout) {
@@ -130,11 +159,8 @@ BOOL InjInjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
     RecordInjection(ADriverName, given);
     TInjectionCounts counts;
     if (AOtherProcesses) {
-        TRemoteWork work;
-        work.Direction = idLoad;
-        work.Start = [&](HANDLE AProcess) { return StartLoad(AProcess, given); };
-        work.Loaded = [&](HANDLE AProcess) { return LoadedAfterLoad(AProcess, given); };
-        counts = RunInOtherProcesses(ATarget, AIncludeMask, AExcludeMask, ATimeout, work);
+        counts = RunInOtherProcesses(ATarget, AIncludeMask, AExcludeMask, ATimeout,
+                                     LibraryWork(idLoad, given));
         KeepOutcome(idLoad, counts);
     }
     return Answer(L"InjInjectLibrary", given, idLoad, counts);
@@ -156,10 +182,8 @@ BOOL InjUninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget
     ForgetInjection(ADriverName, given);
     TInjectionCounts counts;
     if (AOtherProcesses) {
-        TRemoteWork work;
-        work.Direction = idFree;
-        work.Start = [&](HANDLE AProcess) { return StartFree(AProcess, given); };
-        counts = RunInOtherProcesses(ATarget, AIncludeMask, AExcludeMask, ATimeout, work);
+        counts = RunInOtherProcesses(ATarget, AIncludeMask, AExcludeMask, ATimeout,
+                                     LibraryWork(idFree, given));
         KeepOutcome(idFree, counts);
     }
     return Answer(L"InjUninjectLibrary", given, idFree, counts);
@@ -182,8 +206,7 @@ BOOL InjUninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD A
         if (const std::optional<TInjectionOutcome> one = InjTakeLastOutcome()) {
             if (!all)
                 all = TInjectionOutcome{idFree, {}};
-            for (size_t kind = 0; kind < iokCount; ++kind)
-                all->Counts.Of[kind] += one->Counts.Of[kind];
+            all->Counts.Add(one->Counts);
         }
     }
     LastOutcome = all;

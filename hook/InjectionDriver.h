@@ -26,20 +26,22 @@
 // other way round; 32-bit (WOW64) processes get the 32-bit one.
 //
 // Fails while the driver is not running and when the library does not load
-// into the calling process. The remote threads are started in all other
-// processes first and then waited for together, ATimeout milliseconds from
-// the call's start at most. Each admitted process ends with one outcome
-// (InjectionOutcomes.h): loaded (or had it already), load refused (its
-// thread answered 0 and the library is not there), late (its thread did not
-// end in time, or the time was up before its turn), frozen or critical
-// (passed over before any thread was made), not opened, no thread started,
-// no library of the pair, or ended meanwhile. Only a late process that still
-// runs makes the call fail: it answers zero with ERROR_TIMEOUT, although the
-// library stays loaded, and recorded, where it got in (the calling process
-// among them), and a late process may still get it once its thread runs.
-// Every other outcome leaves the answer nonzero with the last error 0; each
-// call writes one line to the debug log with the count of every outcome, so
-// a refused, frozen or critical process is not silent.
+// into the calling process. The other processes are dealt with a few at a
+// time (RemoteThreads.h), each opened only for what is done to it: asked
+// first, its module list read once, and opened for a thread only when it gets
+// one. The remote threads are all started first and then waited for, ATimeout
+// milliseconds from the call's start at most. Each admitted process ends with
+// one outcome (InjectionOutcomes.h): loaded (or had it already), load refused
+// (its thread answered 0 and the library is not there), late (its thread did
+// not end in time, or the time was up before its turn), frozen or critical
+// (also protected; passed over before any thread was made), not opened, no
+// thread started, no library of the pair, or ended meanwhile. Only a late
+// process that still runs makes the call fail: it answers zero with
+// ERROR_TIMEOUT, although the library stays loaded, and recorded, where it
+// got in (the calling process among them), and a late process may still get
+// it once its thread runs. Every other outcome leaves the answer nonzero with
+// the last error 0; each call writes one line to the debug log with the count
+// of every outcome, so a refused, frozen or critical process is not silent.
 BOOL InjInjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget,
                       BOOL AOtherProcesses, LPCWSTR AIncludeMask, LPCWSTR AExcludeMask,
                       const void* AReserved, DWORD ATimeout);
@@ -55,6 +57,11 @@ BOOL InjUninjectLibrary(LPCWSTR ADriverName, LPCWSTR ALibraryFile, DWORD ATarget
 // time-out. When one of them fails the call answers zero and leaves the
 // first failure's error; the others are still uninjected.
 BOOL InjUninjectAllLibraries(LPCWSTR ADriverName, const void* AReserved, DWORD ATimeout);
+
+// The work of an injection (idLoad) or an uninjection (idFree) of the library
+// (its full path; each process gets the one of its bitness) in the other
+// processes, as the two calls above hand it to RunInOtherProcesses.
+TRemoteWork LibraryWork(TInjectionDirection ADirection, const std::wstring& ALibraryFile);
 
 // What the last InjInjectLibrary or InjUninjectLibrary made on this thread
 // did in the other processes (InjUninjectAllLibraries: all of its calls

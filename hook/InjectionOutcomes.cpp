@@ -5,7 +5,7 @@ TInjectionOutcomeKind ClassifyVisit(TInjectionDirection ADirection, const TVisit
         return iokLate;
     if (!AFacts.Opened)
         return iokNotOpened;
-    if (AFacts.Critical)
+    if (AFacts.Critical || AFacts.Protected)
         return iokCritical;
     if (AFacts.Frozen)
         return iokFrozen;

@@ -23,9 +23,11 @@ enum TInjectionDirection {
 // - iokRefused: the thread ended without doing it: the process refused the
 //   library (a code-integrity guard, a DllMain that declines) or the free
 //   failed.
-// - iokFrozen, iokCritical: passed over before any thread was made: a frozen
-//   (suspended packaged) app would hold the thread until it is thawed; a
-//   fault of the hook in a critical process stops the system.
+// - iokFrozen, iokCritical: passed over before any thread was made, and
+//   never opened for one: a frozen (suspended packaged) app would hold the
+//   thread until it is thawed; a fault of the hook in a critical process
+//   stops the system; a protected process is guarded by the system and
+//   counts as critical.
 // - iokNotOpened: the process cannot be opened with the access the visit needs.
 // - iokNotStarted: no thread could be started in it (its modules could not be
 //   read, or memory or the thread could not be made).
@@ -57,6 +59,7 @@ struct TVisitFacts {
     bool Reached = true; // the time was not up before its turn came
     bool Opened = true;  // opened with the visit's access
     bool Critical = false;
+    bool Protected = false;
     bool Frozen = false;
     TVisitStart Start = vsStarted;
     bool ThreadEnded = true;
@@ -78,6 +81,11 @@ struct TInjectionCounts {
     std::array<size_t, iokCount> Of{};
     size_t operator[](TInjectionOutcomeKind AKind) const { return Of[AKind]; }
     void Add(TInjectionOutcomeKind AKind) { ++Of[AKind]; }
+    // The counts of another call added to these.
+    void Add(const TInjectionCounts& AOther) {
+        for (size_t kind = 0; kind < iokCount; ++kind)
+            Of[kind] += AOther.Of[kind];
+    }
     // True when one of the outcomes fails the call.
     bool Failed() const;
 };

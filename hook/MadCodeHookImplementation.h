@@ -150,6 +150,14 @@ public:
     bool IsInjectionDriverRunning() override {
         return Step(&THookLayer::IsDriverRunning, FDriverName.c_str());
     }
+    // The two driver questions' zero tells its reason by the last error the
+    // layer leaves: a "no", or the error that kept the answer.
+    TAnswer AskInjectionDriverInstalled() override {
+        return Ask(&TMadCodeHookImplementation::IsInjectionDriverInstalled);
+    }
+    TAnswer AskInjectionDriverRunning() override {
+        return Ask(&TMadCodeHookImplementation::IsInjectionDriverRunning);
+    }
     bool InjectLibrary32() override {
         return Step(&THookLayer::InjectLibrary, FDriverName.c_str(), FLibraryFilename32.c_str(),
                     FInjectionProcessHandle, FlagTrue, MaskOrNull(FIncludeMask),
@@ -249,6 +257,11 @@ private:
         return (FLayer.get()->*ACall)(AArguments...) != 0;
     }
     void EnablePrivileges();
+    TAnswer Ask(bool (TMadCodeHookImplementation::*AQuestion)()) {
+        ::SetLastError(ERROR_SUCCESS);
+        const bool yes = (this->*AQuestion)();
+        return ServiceAnswer(yes, ::GetLastError());
+    }
     // The file-name selector of the driver preparation.
     std::wstring GetFilename(TBlendFileKind AKind) const;
     // Runs the tool hidden with AParameters and appends its output lines,

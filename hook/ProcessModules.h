@@ -2,7 +2,8 @@
 // the pair a process can load, whether a module is loaded in it, and where a
 // routine of its own kernel32 lies, also in a 32-bit (WOW64) process, whose
 // kernel32 is not ours. Reading needs no thread inside the process, so a
-// process whose loader is busy can still be looked at.
+// process whose loader is busy can still be looked at; the process handle
+// needs no more than ReadAccess (ProcessAccess.h).
 #pragma once
 
 #include <windows.h>

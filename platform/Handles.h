@@ -88,6 +88,15 @@ using TLocalMemory = TUniqueHandle<TNullHandleTraits<HLOCAL, &::LocalFree>>;
 using TVectoredHandler = TUniqueHandle<TNullHandleTraits<PVOID, &::RemoveVectoredExceptionHandler>>;
 using TEnvironmentStrings = TUniqueHandle<TNullHandleTraits<LPWCH, &::FreeEnvironmentStringsW>>;
 
+// The ownership of a mutex this thread has waited for: released once, before
+// the mutex's own handle (a TKernelHandle) is closed.
+struct TMutexOwnershipTraits {
+    using pointer = HANDLE;
+    static pointer Invalid() noexcept { return nullptr; }
+    static void Close(pointer h) noexcept { ::ReleaseMutex(h); }
+};
+using TMutexOwnership = TUniqueHandle<TMutexOwnershipTraits>;
+
 // FindFirstFileW reports failure with INVALID_HANDLE_VALUE; FindClose ends the search.
 struct TFindHandleTraits {
     using pointer = HANDLE;

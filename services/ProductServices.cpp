@@ -43,13 +43,26 @@ constexpr std::array<TBuiltInService, ProductServiceCount> BuiltInServices = {{
 }};
 
 // One file-scan operation: the primitive on entry 1 with a code of its own,
-// and the operation's line when the answer is false.
+// and the operation's line when the answer is false. AErrorCode: the code
+// the primitive left.
+bool OnFileScanService(bool (*APrimitive)(const TServiceInfo9&, DWORD&), const wchar_t* AText,
+                       DWORD& AErrorCode) {
+    AErrorCode = 0;
+    const bool result = APrimitive(ProductServices[FileScanServiceIndex], AErrorCode);
+    if (!result)
+        LogFailedCall(AText, AErrorCode);
+    return result;
+}
+
 bool OnFileScanService(bool (*APrimitive)(const TServiceInfo9&, DWORD&), const wchar_t* AText) {
     DWORD errorCode = 0;
-    const bool result = APrimitive(ProductServices[FileScanServiceIndex], errorCode);
-    if (!result)
-        LogFailedCall(AText, errorCode);
-    return result;
+    return OnFileScanService(APrimitive, AText, errorCode);
+}
+
+TAnswer AskFileScanService(bool (*APrimitive)(const TServiceInfo9&, DWORD&), const wchar_t* AText) {
+    DWORD errorCode = 0;
+    const bool yes = OnFileScanService(APrimitive, AText, errorCode);
+    return ServiceAnswer(yes, errorCode);
 }
 
 } // namespace
@@ -73,11 +86,19 @@ void ProductServicesShutDown() {
 }
 
 bool FileScanServiceExists() {
-    return OnFileScanService(&vxnServiceExists, L"FileScanServiceExists");
+    return AskFileScanServiceExists().IsYes();
 }
 
 bool FileScanServiceRunning() {
-    return OnFileScanService(&vxnServiceRunning, L"FileScanServiceRunning");
+    return AskFileScanServiceRunning().IsYes();
+}
+
+TAnswer AskFileScanServiceExists() {
+    return AskFileScanService(&vxnServiceExists, L"FileScanServiceExists");
+}
+
+TAnswer AskFileScanServiceRunning() {
+    return AskFileScanService(&vxnServiceRunning, L"FileScanServiceRunning");
 }
 
 bool FileScanServiceStart() {

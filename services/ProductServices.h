@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 
+#include "platform/Answer.h"
 #include "services/Services.h"
 
 inline constexpr size_t ProductServiceCount = 7;
@@ -26,6 +27,11 @@ void ProductServicesShutDown();
 // code the primitive left (0 when no system call failed).
 bool FileScanServiceExists();
 bool FileScanServiceRunning();
+// The same two questions, each with its line, where a question that could
+// not be answered (a manager or service refused to the caller, most of all)
+// is unknown with the primitive's code rather than a "no".
+TAnswer AskFileScanServiceExists();
+TAnswer AskFileScanServiceRunning();
 bool FileScanServiceStart();
 // An exception of the standard kind raised on the way is logged as fatal and
 // answered false.

@@ -8,21 +8,28 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/AlternativeFiles.h"
 #include "app/LiveProtectionFiles.h"
 #include "download/WinINet.h"
+#include "platform/FolderLock.h"
 #include "platform/ProgramPath.h"
 #include "platform/SystemMessage.h"
+#include "platform/WholeOrNothing.h"
 #include "platform/WinText.h"
 #include "tests/app/FakeConsoleServices.h"
 #include "tests/automation/LoopbackServer.h"
+#include "tests/automation/ScannerProcess.h"
+#include "tests/support/HeldFileWait.h"
 #include "tests/support/TestBuilds.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/UnixSide.h"
 
 namespace {
 
@@ -73,26 +80,19 @@ public:
         }
         return lines;
     }
-    // The message of the error that ends a run below ABase; fails when none does.
-    std::wstring RunError(const std::wstring& ABase) {
-        try {
-            DownloadAlternativeFiles(ABase);
-        } catch (const std::runtime_error& error) {
-            return Utf8ToWide(error.what());
-        }
-        ADD_FAILURE() << "no error ended the run";
-        return {};
-    }
     bool ReportWritten() const {
         return std::find(Lines.begin(), Lines.end(), L"[ Windows ]") != Lines.end();
     }
 
     // One file through the swap, written as the download writes it.
-    void ReplaceFile(const std::wstring& ABase, size_t AIndex) {
-        ::ReplaceFile(FServices, *this, ABase, AIndex,
-                      [this](const TMemoryStream& AStream, const std::wstring& APath) {
-                          Write(AStream, APath);
-                      });
+    void ReplaceFile(const std::wstring& ABase, size_t AIndex,
+                     TReplacedBuilds* AReplaced = nullptr) {
+        ::ReplaceFile(
+            FServices, *this, ABase, AIndex,
+            [this](const TMemoryStream& AStream, const std::wstring& APath) {
+                Write(AStream, APath);
+            },
+            AReplaced);
     }
     bool RestoreBackup(size_t AIndex) { return ::RestoreBackup(*this, AIndex); }
 
@@ -121,6 +121,8 @@ protected:
         std::error_code ignored;
         fs::remove_all(ProgramFolder() + BackupFolderName, ignored);
         fs::remove(ProgramFolder() + L"LPBackup", ignored);
+        for (size_t i = 0; i < LiveProtectionFiles.size(); ++i)
+            ::SetFileAttributesW(Installed(i).c_str(), FILE_ATTRIBUTE_NORMAL);
         fs::remove_all(ServerRoot(), ignored);
         fs::create_directories(ServerRoot());
         ::DeleteFileW(LogFile().c_str());
@@ -200,6 +202,25 @@ protected:
         }
     }
 
+    // The lines of a press in which every file has its backup made and is
+    // replaced.
+    std::vector<std::wstring> AllReplaced() const {
+        return Expected(Base(), EachFile(L"[+] Backup for %s created."));
+    }
+    static std::wstring ScannerProgram() { return FixturePath(L"..\\scanner.exe"); }
+    // The scanner did open each backup and each new build as it appeared.
+    static void ExpectHeldEachBackupAndBuild(const std::vector<std::wstring>& AHeld) {
+        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+            for (const std::wstring& name :
+                 {std::wstring(LiveProtectionFiles[i]),
+                  BackupFolderName + std::wstring(LiveProtectionFiles[i])})
+                EXPECT_NE(std::find(AHeld.begin(), AHeld.end(), name), AHeld.end())
+                    << WideToUtf8(name) << " was not held";
+        }
+    }
+
+    // The holds of files the tests play wait for their holder no longer than this.
+    const THeldFileWaitForTest FWait{500};
     TSystemConsoleServices FServices;
     std::unique_ptr<TLoopbackServer> FServer;
 };
@@ -283,12 +304,17 @@ TEST_F(AlternativeFiles, NoBodyButAWholeOneIsWritten) {
     }
 }
 
-// The line after "Unable to delete for replacement: %s", with the system's reason.
-std::wstring RefusalLine(DWORD AError) {
+// The line after "Unable to delete for replacement: %s", with the system's
+// reason, and why where it is known.
+std::wstring RefusalLine(DWORD AError, const std::wstring& AWhy = L"") {
     return L"[i] The system refused the deletion; error code is " + std::to_wstring(AError) +
-           L" (" + SystemMessage(AError) + L").";
+           L" (" + SystemMessage(AError) + L")" + (AWhy.empty() ? L"" : L": " + AWhy) + L".";
 }
 
+const std::wstring HeldOpen = L"another program holds the file open";
+
+// Held past the wait, it fails alone with its line and the reason; the
+// others are replaced, the report is written, nothing of its swap is left.
 TEST_F(AlternativeFiles, AFileInUseIsNotReplaced) {
     // Open as a running program is: readable, so it can be backed up, but
     // not deletable.
@@ -299,11 +325,14 @@ TEST_F(AlternativeFiles, AFileInUseIsNotReplaced) {
     form.DownloadAlternativeFiles(Base());
     std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
     perFile.insert(perFile.begin() + 1, {L"[-] Unable to delete for replacement: " + Installed(1),
-                                         RefusalLine(ERROR_SHARING_VIOLATION)});
+                                         RefusalLine(ERROR_SHARING_VIOLATION, HeldOpen)});
     EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
+    EXPECT_TRUE(form.ReportWritten());
     inUse.reset();
     ExpectOriginal(1);
-    ExpectAlternative(2);
+    for (size_t i = 2; i < LiveProtectionFiles.size(); ++i)
+        ExpectAlternative(i);
+    ExpectNoPartialFiles();
     ExpectNothingLost();
 }
 
@@ -364,7 +393,7 @@ TEST_F(AlternativeFiles, AFileHeldWithDeleteSharingIsNotReplacedAndStays) {
     form.DownloadAlternativeFiles(Base());
     std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
     perFile.insert(perFile.begin() + 1, {L"[-] Unable to delete for replacement: " + Installed(1),
-                                         RefusalLine(ERROR_SHARING_VIOLATION)});
+                                         RefusalLine(ERROR_SHARING_VIOLATION, HeldOpen)});
     EXPECT_EQ(form.DownloadLines(), Expected(Base(), perFile));
     ExpectOriginal(1);
     // No deletion was left waiting: the file is still there once its holder is gone.
@@ -440,15 +469,10 @@ TEST_F(AlternativeFiles, AFileThatCannotGoSaysWhy) {
              EXPECT_TRUE(*file);
              return [file] { file->reset(); };
          },
-         RefusalLine(ERROR_SHARING_VIOLATION)},
+         RefusalLine(ERROR_SHARING_VIOLATION, HeldOpen)},
         {"loaded as an image",
          [](const std::wstring& APath) {
-             TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-             TKernelHandle section(::CreateFileMappingW(file.get(), nullptr,
-                                                        PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
-             auto view = std::make_shared<TMappedView>(
-                 section ? ::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+             auto view = std::make_shared<TMappedView>(MapAsImage(APath));
              EXPECT_TRUE(*view);
              return [view] { view->reset(); };
          },
@@ -460,7 +484,7 @@ TEST_F(AlternativeFiles, AFileThatCannotGoSaysWhy) {
              ::SetFileAttributesW(APath.c_str(), FILE_ATTRIBUTE_READONLY);
              return [APath] { ::SetFileAttributesW(APath.c_str(), FILE_ATTRIBUTE_NORMAL); };
          },
-         RefusalLine(ERROR_ACCESS_DENIED)},
+         RefusalLine(ERROR_ACCESS_DENIED, L"the file is read-only")},
     };
     for (const TCase& c : cases) {
         const std::function<void()> release = c.Hold(Installed(7));
@@ -558,41 +582,47 @@ TEST_F(AlternativeFiles, ARestoreThatCannotBeDoneSaysWhy) {
     }
 }
 
+// The line of a file whose replacement failed, with its reason.
+std::wstring ReplacingFailed(const std::wstring& AName, const std::wstring& AWhy) {
+    return L"[-] Replacing " + AName + L" failed: " + AWhy;
+}
+
+// A write that fails (a full disk) fails its file alone: the new file is
+// written before the old one is touched, so nothing is restored, and the
+// press goes on with the next file and ends with its report.
 TEST_F(AlternativeFiles, AWriteThatFailsLeavesTheInstalledFileAsItWas) {
     TAlternativeFilesForm form(FServices);
     form.FailingWrite = L"QVHookDrv64.sys";
-    const std::wstring message = form.RunError(Base());
-    EXPECT_EQ(message.rfind(L"Cannot write file \"" + Installed(4), 0), 0u);
-    EXPECT_NE(message.find(SystemMessage(ERROR_DISK_FULL)), std::wstring::npos);
-    std::vector<std::wstring> perFile = EachFile(L"[+] Backup for %s created.");
-    // The new file is written before the old one is touched: nothing to
-    // restore. The run ends there: the remaining files are not handled, no report.
-    perFile.resize(4);
-    EXPECT_EQ(form.Lines, Expected(Base(), perFile));
-    for (size_t i = 1; i <= 3; ++i)
-        ExpectAlternative(i);
-    for (size_t i = 4; i <= 7; ++i)
-        ExpectOriginal(i);
-    EXPECT_FALSE(Exists(Installed(4) + L".partial"));
-    EXPECT_FALSE(Exists(Backup(5)));
+    form.DownloadAlternativeFiles(Base());
+    std::vector<std::wstring> lines = AllReplaced();
+    lines.insert(lines.begin() + 3 + 4,
+                 ReplacingFailed(L"QVHookDrv64.sys", L"Cannot write file \"" + Installed(4) +
+                                                         L".partial\". " +
+                                                         SystemMessage(ERROR_DISK_FULL)));
+    EXPECT_EQ(form.DownloadLines(), lines);
+    EXPECT_TRUE(form.ReportWritten());
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        ExpectBuild(i, i == 4 ? "original" : "alternative");
+    ExpectNoPartialFiles();
     ExpectNothingLost();
 }
 
-// The old file has left its name when the new one cannot take it: it takes
-// its name back and stays, and is not deleted when the swap lets go of it.
-TEST_F(AlternativeFiles, ANewFileThatCannotTakeTheNameGivesItBackToTheOldOne) {
+// The new file is held by another program past the wait, so that it cannot
+// take the name: the old file keeps it, the file fails alone.
+TEST_F(AlternativeFiles, ANewFileThatCannotTakeTheNameLeavesTheOldOneInPlace) {
     TAlternativeFilesForm form(FServices);
     form.HeldWrite = L"QVHook64.dll";
-    EXPECT_EQ(form.RunError(Base()), L"Cannot replace file \"" + Installed(2) + L"\". " +
-                                         SystemMessage(ERROR_SHARING_VIOLATION));
+    form.DownloadAlternativeFiles(Base());
     ASSERT_TRUE(form.Held);
     form.Held.reset();
     ::DeleteFileW((Installed(2) + L".partial").c_str());
-    // Nothing to restore: the run ends there, without the remaining files.
-    EXPECT_EQ(form.Lines, Expected(Base(), {L"[+] Backup for QVHook32.dll created.",
-                                            L"[+] Backup for QVHook64.dll created."}));
-    ExpectAlternative(1);
-    ExpectOriginal(2);
+    std::vector<std::wstring> lines = AllReplaced();
+    lines.insert(lines.begin() + 3 + 2,
+                 ReplacingFailed(L"QVHook64.dll", SystemMessage(ERROR_SHARING_VIOLATION)));
+    EXPECT_EQ(form.DownloadLines(), lines);
+    EXPECT_TRUE(form.ReportWritten());
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        ExpectBuild(i, i == 2 ? "original" : "alternative");
     for (const fs::directory_entry& entry : fs::directory_iterator(ProgramFolder()))
         EXPECT_FALSE(entry.path().extension() == L".replaced") << entry.path().string();
     ExpectNothingLost();
@@ -669,15 +699,209 @@ TEST_F(AlternativeFiles, TheButtonAsksForEachFileBelowItsAddress) {
         std::count(services.Calls.begin(), services.Calls.end(), "IsInjectionDriverInstalled"), 0);
 }
 
-TEST_F(AlternativeFiles, AnErrorInTheDownloadEndsTheRun) {
+// An error raised inside the download fails its file alone; every file is
+// asked for, and the report is written.
+TEST_F(AlternativeFiles, AnErrorInTheDownloadFailsItsFileAlone) {
     TFakeConsoleServices services;
     services.Raising.insert("DownloadToStream");
     TAlternativeFilesForm form(services);
-    EXPECT_THROW(form.DownloadAlternativeFiles(Base()), std::runtime_error);
-    EXPECT_EQ(form.Lines, Expected(Base(), {L"[+] Backup for QVHook32.dll created."}));
-    EXPECT_EQ(services.DownloadedURLs.size(), 1u);
-    ExpectOriginal(1);
+    form.DownloadAlternativeFiles(Base());
+    const std::vector<std::wstring> lines = form.DownloadLines();
+    ASSERT_EQ(lines.size(), 3u + 2 * 7);
+    for (size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(lines[3 + 2 * i], EachFile(L"[+] Backup for %s created.")[i]);
+        const std::wstring failed =
+            L"[-] Replacing " + std::wstring(LiveProtectionFiles[i + 1]) + L" failed: ";
+        EXPECT_EQ(lines[4 + 2 * i].rfind(failed, 0), 0u) << WideToUtf8(lines[4 + 2 * i]);
+    }
+    EXPECT_EQ(services.DownloadedURLs.size(), 7u);
+    EXPECT_TRUE(form.ReportWritten());
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        ExpectOriginal(i);
     ExpectNothingLost();
+}
+
+// An on-access scanner opens each new file as it appears, the backups too,
+// and holds it for a moment, sharing nothing or reading: every file is
+// installed all the same, byte for byte, and nothing of the swap is left.
+TEST_F(AlternativeFiles, AScannerThatHoldsEachNewFileKeepsNoFileFromItsPlace) {
+    const THeldFileWaitForTest wait(HeldFileWaitMs);
+    for (const bool shareRead : {false, true}) {
+        std::error_code ignored;
+        fs::remove_all(ProgramFolder() + BackupFolderName, ignored);
+        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+            WriteWholeFile(Installed(i), Content(LiveProtectionFiles[i], "original"));
+        TAlternativeFilesForm form(FServices);
+        std::vector<std::wstring> held;
+        {
+            const TScannerProcess scanner(ScannerProgram(), ProgramFolder(), {300, shareRead, L""});
+            form.DownloadAlternativeFiles(Base());
+            held = scanner.Held();
+        }
+        EXPECT_EQ(form.DownloadLines(), AllReplaced()) << shareRead;
+        EXPECT_TRUE(form.ReportWritten());
+        for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+            ExpectAlternative(i);
+        ExpectNoPartialFiles();
+        ExpectNothingLost();
+        ExpectHeldEachBackupAndBuild(held);
+    }
+}
+
+// The kind comes from the file's role: an installed file that cannot be
+// read for the moment does not let a build of another kind in, and an
+// installed file of the wrong kind gives way to a build of the right one.
+TEST_F(AlternativeFiles, TheKindComesFromTheFilesRoleNotFromWhatIsInstalled) {
+    const std::string library32 = Content(L"QVHook32.dll", "alternative");
+    WriteWholeFile(ServerRoot() + L"QVHook64.dll", library32);
+    fs::create_directories(ProgramFolder() + BackupFolderName);
+    WriteWholeFile(Backup(2), Content(L"QVHook64.dll", "original"));
+    {
+        // Held without sharing while its header would be read.
+        const TFileHandle held(::CreateFileW(Installed(2).c_str(), GENERIC_READ, 0, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        TAlternativeFilesForm form(FServices);
+        form.ReplaceFile(Base(), 2);
+        EXPECT_EQ(form.Lines, (std::vector<std::wstring>{L"[i] Backup for QVHook64.dll exists.",
+                                                         L"[-] Unable to download: 193"}));
+    }
+    ExpectOriginal(2);
+    // The 32-bit library was installed in its place before; a 64-bit build
+    // takes it.
+    WriteWholeFile(Installed(2), library32);
+    WriteWholeFile(ServerRoot() + L"QVHook64.dll", Content(L"QVHook64.dll", "alternative"));
+    TAlternativeFilesForm form(FServices);
+    form.ReplaceFile(Base(), 2);
+    EXPECT_EQ(form.Lines, std::vector<std::wstring>{L"[i] Backup for QVHook64.dll exists."});
+    ExpectAlternative(2);
+}
+
+// Libraries linked by LLVM's lld end in padding to their file alignment:
+// whole images, installed byte for byte.
+TEST_F(AlternativeFiles, LibrariesLinkedByLldAreInstalled) {
+    const std::string lld64 = ReadWholeFile(FixturePath(L"..\\linkers\\lld-x64-g.dll"));
+    const std::string lld32 = ReadWholeFile(FixturePath(L"..\\linkers\\lld-x86.dll"));
+    ASSERT_FALSE(lld64.empty());
+    ASSERT_FALSE(lld32.empty());
+    WriteWholeFile(ServerRoot() + L"QVHook64.dll", lld64);
+    WriteWholeFile(ServerRoot() + L"QVHook32.dll", lld32);
+    TAlternativeFilesForm form(FServices);
+    form.ReplaceFile(Base(), 1);
+    form.ReplaceFile(Base(), 2);
+    EXPECT_EQ(form.Lines, (std::vector<std::wstring>{L"[+] Backup for QVHook32.dll created.",
+                                                     L"[+] Backup for QVHook64.dll created."}));
+    EXPECT_TRUE(ReadWholeFile(Installed(1)) == lld32);
+    EXPECT_TRUE(ReadWholeFile(Installed(2)) == lld64);
+}
+
+// A scanner quarantines the new build right after the swap: the old build
+// comes back from the backup, with a line that says what happened, whether
+// the swap saw it go or the end of the press found it gone.
+TEST_F(AlternativeFiles, AQuarantinedNewBuildIsRestoredFromTheBackup) {
+    const THeldFileWaitForTest wait(HeldFileWaitMs);
+    TAlternativeFilesForm form(FServices);
+    {
+        const TScannerProcess scanner(ScannerProgram(), ProgramFolder(),
+                                      {200, false, L"QVHook64.dll"});
+        form.DownloadAlternativeFiles(Base());
+        EXPECT_EQ(scanner.QuarantinedFile(), L"QVHook64.dll");
+    }
+    const std::vector<std::wstring> lines = form.DownloadLines();
+    const auto removed =
+        std::find(lines.begin(), lines.end(),
+                  L"[-] The new build of QVHook64.dll was removed by another program.");
+    ASSERT_NE(removed, lines.end());
+    ASSERT_NE(removed + 1, lines.end());
+    EXPECT_EQ(removed[1], L"[+] Backup for QVHook64.dll restore.");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::wstring& ALine) { return ALine.rfind(L"[-]", 0) == 0; }),
+              1);
+    EXPECT_TRUE(form.ReportWritten());
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        ExpectBuild(i, i == 2 ? "original" : "alternative");
+    ExpectNoPartialFiles();
+}
+
+// The end of a press looks at every build it put in place: one another
+// program took away (or changed) comes back from the backup.
+TEST_F(AlternativeFiles, TheEndOfAPressFindsTheBuildsOtherProgramsTookAway) {
+    TAlternativeFilesForm form(FServices);
+    TReplacedBuilds replaced;
+    for (size_t i : {1, 2, 3})
+        form.ReplaceFile(Base(), i, &replaced);
+    ASSERT_EQ(replaced.size(), 3u);
+    ::DeleteFileW(Installed(1).c_str());
+    WriteWholeFile(Installed(3), Content(L"QVHookDrv32.sys", "cleaned"));
+    form.Lines.clear();
+    CheckReplacedBuilds(form, replaced);
+    EXPECT_EQ(form.Lines,
+              (std::vector<std::wstring>{
+                  L"[-] The new build of QVHook32.dll was removed by another program.",
+                  L"[+] Backup for QVHook32.dll restore.",
+                  L"[-] The new build of QVHookDrv32.sys was removed by another program.",
+                  L"[+] Backup for QVHookDrv32.sys restore."}));
+    ExpectOriginal(1);
+    ExpectAlternative(2);
+    ExpectOriginal(3);
+}
+
+// A replaced file keeps the hidden and system attributes the administrator
+// gave the old one.
+TEST_F(AlternativeFiles, HiddenAndSystemAttributesSurviveTheSwap) {
+    constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(::SetFileAttributesW(Installed(4).c_str(), kept));
+    TAlternativeFilesForm form(FServices);
+    form.ReplaceFile(Base(), 4);
+    EXPECT_EQ(form.Lines, std::vector<std::wstring>{L"[+] Backup for QVHookDrv64.sys created."});
+    ExpectAlternative(4);
+    EXPECT_EQ(::GetFileAttributesW(Installed(4).c_str()) & kept, kept);
+    ::SetFileAttributesW(Installed(4).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The installed name is a link to a file in another folder: the swap
+// replaces the name, and the file it led to is neither written nor deleted.
+TEST_F(AlternativeFiles, ALinkedFileIsReplacedAndItsTargetLeftAlone) {
+    const TScratchFolder elsewhere;
+    const std::wstring target =
+        elsewhere.Write(L"QVHook64.dll", Content(L"QVHook64.dll", "original"));
+    ::DeleteFileW(Installed(2).c_str());
+    if (!MakeFileLink(Installed(2), target))
+        GTEST_SKIP() << "this system makes no file links";
+    TAlternativeFilesForm form(FServices);
+    form.ReplaceFile(Base(), 2);
+    EXPECT_EQ(form.Lines, std::vector<std::wstring>{L"[+] Backup for QVHook64.dll created."});
+    ExpectAlternative(2);
+    EXPECT_TRUE(ReadWholeFile(target) == Content(L"QVHook64.dll", "original"));
+    EXPECT_TRUE(ReadWholeFile(Backup(2)) == Content(L"QVHook64.dll", "original"));
+}
+
+// While a press runs on the folder (another window's), a press says so in
+// one line and does nothing: no backup, no download, no report.
+TEST_F(AlternativeFiles, ASecondPressOnTheFolderSaysSoAndDoesNothing) {
+    std::promise<void> taken, done;
+    std::thread otherWindow([&] {
+        const TFolderLock lock(ProgramFolder(), AlternativeFilesLockPurpose);
+        EXPECT_TRUE(lock.Taken());
+        taken.set_value();
+        done.get_future().wait();
+    });
+    taken.get_future().wait();
+    TAlternativeFilesForm form(FServices);
+    form.DownloadAlternativeFiles(Base());
+    done.set_value();
+    otherWindow.join();
+    EXPECT_EQ(form.Lines, std::vector<std::wstring>{
+                              L"[-] Another window is replacing the files of this folder; "
+                              L"nothing was done."});
+    EXPECT_EQ(RequestLog().find(FilesPath), std::string::npos);
+    EXPECT_FALSE(Exists(ProgramFolder() + L"LPBackup"));
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        ExpectOriginal(i);
+    // Once it is over, a press runs.
+    TAlternativeFilesForm after(FServices);
+    after.DownloadAlternativeFiles(Base());
+    EXPECT_EQ(after.DownloadLines(), AllReplaced());
 }
 
 } // namespace

@@ -23,6 +23,7 @@
 #include "tests/automation/Automation.h"
 #include "tests/automation/DemoCopy.h"
 #include "tests/automation/LoopbackServer.h"
+#include "tests/automation/ScannerProcess.h"
 #include "tests/support/SmallVolume.h"
 #include "tests/support/TestBuilds.h"
 #include "tests/support/TestFiles.h"
@@ -31,7 +32,9 @@ namespace {
 
 std::wstring Digest(const std::wstring& APath) {
     TFileDigest digest;
-    DigestFile(APath, digest);
+    DWORD error = ERROR_SUCCESS;
+    if (!DigestFile(APath, digest, error))
+        ADD_FAILURE() << WideToUtf8(APath) << " cannot be read: " << error;
     return DigestToText(digest);
 }
 
@@ -175,15 +178,7 @@ TEST(AlternativeFilesWindow, FilesOtherProgramsHoldLoseNothingAndASecondPressEnd
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(looking);
-    TMappedView image;
-    {
-        // Only the view stays, as of a program the loader has mapped.
-        TFileHandle file(::CreateFileW(loaded.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        TKernelHandle section(
-            ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
-        image.reset(section ? ::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
-    }
+    TMappedView image = MapAsImage(loaded);
     ASSERT_TRUE(image);
 
     TAutomatedTool window(scene.Tool);
@@ -409,19 +404,159 @@ TEST(AlternativeFilesWindow, AWriteThatFillsTheVolumeLeavesTheInstalledFileAsItW
     TAutomatedTool window(tool);
     ASSERT_NE(window.WaitForMainWindow(), nullptr);
     const size_t startUp = window.LogLines().size();
-    const std::optional<TMessageBoxInfo> box = window.Press(L"Download alternative files #1");
-    // The error ends the run, and nothing was deleted, so nothing is restored.
-    ASSERT_TRUE(box.has_value());
-    EXPECT_NE(box->Text.find(SystemMessage(ERROR_DISK_FULL)), std::wstring::npos)
-        << WideToUtf8(box->Text);
-    const std::vector<std::wstring> lines = LinesAfter(window.LogLines(), startUp);
-    ASSERT_GE(lines.size(), 4u);
+    // No box: the write fails its file alone, nothing was deleted, so nothing
+    // is restored; the partial file goes and the next files are handled.
+    EXPECT_FALSE(window.Press(L"Download alternative files #1").has_value());
+    const std::vector<std::wstring> lines = DownloadLines(LinesAfter(window.LogLines(), startUp));
+    ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(lines[3], L"[+] Backup for QVHook32.dll created.");
-    EXPECT_EQ(lines.size(), 4u) << WideToUtf8(lines.back());
+    EXPECT_EQ(lines[4].rfind(L"[-] Replacing QVHook32.dll failed: Cannot write file", 0), 0u)
+        << WideToUtf8(lines[4]);
+    EXPECT_NE(lines[4].find(SystemMessage(ERROR_DISK_FULL)), std::wstring::npos)
+        << WideToUtf8(lines[4]);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), L"[+] Backup for QVHookInst64.exe created."),
+              1);
     EXPECT_TRUE(ReadWholeFile(folder + L"QVHook32.dll") == original);
     EXPECT_FALSE(Exists(folder + L"QVHook32.dll.partial"));
-    window.Answer(*box, IDOK);
     EXPECT_EQ(window.Close(), 0u);
+}
+
+// Every new file of the folder, the backups too, is opened by a scanner as it
+// appears and held for a while, sharing nothing or reading: every press
+// installs all seven builds byte for byte, leaves no partial file and ends
+// with its report.
+void ExpectEveryFileInstalledBesideAScanner(const std::wstring& AName,
+                                            const TScannerOptions& AOptions) {
+    ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
+    const TSwapScene scene(AName);
+    const auto& [originals, builds] = scene.Files;
+    std::vector<std::wstring> lines, held;
+    {
+        const TScannerProcess scanner(TestProgramFolder() + L"scanner.exe", scene.Demo.Folder(),
+                                      AOptions);
+        lines = PressOnce(scene.Tool);
+        held = scanner.Held();
+    }
+    std::vector<std::wstring> expected = {L"", L"[ File Download ]",
+                                          L"[i] https://127.0.0.1:" +
+                                              std::to_wstring(DERODO_LOOPBACK_DOWNLOAD_PORT) +
+                                              AnsiToWide(FilesPath)};
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        expected.push_back(L"[+] Backup for " + std::wstring(LiveProtectionFiles[i]) +
+                           L" created.");
+    EXPECT_EQ(DownloadLines(lines), expected);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), L"[ Windows ]"), lines.end());
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+        const std::wstring name = LiveProtectionFiles[i];
+        EXPECT_TRUE(ReadWholeFile(scene.Demo.File(name)) == builds[i]) << WideToUtf8(name);
+        EXPECT_TRUE(ReadWholeFile(scene.Demo.File(L"LPBackup\\" + name)) == originals[i])
+            << WideToUtf8(name);
+    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(scene.Demo.Folder()))
+        EXPECT_NE(entry.path().extension().wstring(), L".partial") << entry.path().string();
+    // It did open each backup and each new build as it appeared.
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+        for (const std::wstring& name : {std::wstring(LiveProtectionFiles[i]),
+                                         L"LPBackup\\" + std::wstring(LiveProtectionFiles[i])})
+            EXPECT_NE(std::find(held.begin(), held.end(), name), held.end())
+                << WideToUtf8(name) << " was not held";
+    }
+}
+
+TEST(AlternativeFilesWindow, AScannerHoldingEachNewFileForASecondSharingNothing) {
+    ExpectEveryFileInstalledBesideAScanner(L"alternativefiles-scanner-1s", {1000, false, L""});
+}
+
+TEST(AlternativeFilesWindow, AScannerHoldingEachNewFileForThreeSecondsSharingReading) {
+    ExpectEveryFileInstalledBesideAScanner(L"alternativefiles-scanner-3s", {3000, true, L""});
+}
+
+// Another program holds one installed file, for a minute: that file fails
+// alone, with its line and the reason, once the tool's wait for it has
+// passed; the other six are installed, and the report is written.
+TEST(AlternativeFilesWindow, AFileHeldForAMinuteFailsAloneAndTheOthersAreInstalled) {
+    ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
+    const TSwapScene scene(L"alternativefiles-held-minute");
+    const auto& [originals, builds] = scene.Files;
+    const std::wstring held = scene.Demo.File(L"QVHookHelper.exe");
+    const TFileHandle holder(::CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    std::vector<std::wstring> lines;
+    {
+        TAutomatedTool window(scene.Tool);
+        const HWND main = window.WaitForMainWindow();
+        ASSERT_TRUE(main);
+        const size_t startUp = window.LogLines().size();
+        window.Click(L"Download alternative files #1");
+        // The window answers while the press waits for the held file, as it
+        // does during a download: Windows calls one silent for 5 s hung.
+        int unanswered = 0;
+        const auto end = std::chrono::steady_clock::now() + 120s;
+        while (window.PressPending() && std::chrono::steady_clock::now() < end) {
+            DWORD_PTR result = 0;
+            if (!::SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result))
+                ++unanswered;
+            std::this_thread::sleep_for(200ms);
+        }
+        ASSERT_FALSE(window.PressPending());
+        EXPECT_EQ(unanswered, 0);
+        lines = LinesAfter(window.LogLines(), startUp);
+        EXPECT_EQ(window.Close(), 0u);
+    }
+    const std::vector<std::wstring> download = DownloadLines(lines);
+    const auto failure = std::find(download.begin(), download.end(),
+                                   L"[-] Unable to delete for replacement: " + held);
+    ASSERT_NE(failure, download.end());
+    ASSERT_NE(failure + 1, download.end());
+    EXPECT_EQ(failure[1], L"[i] The system refused the deletion; error code is 32 (" +
+                              SystemMessage(ERROR_SHARING_VIOLATION) +
+                              L"): another program holds the file open.");
+    EXPECT_EQ(std::count_if(download.begin(), download.end(),
+                            [](const std::wstring& ALine) { return ALine.rfind(L"[-]", 0) == 0; }),
+              1);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), L"[ Windows ]"), lines.end());
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i) {
+        const std::wstring name = LiveProtectionFiles[i];
+        EXPECT_TRUE(ReadWholeFile(scene.Demo.File(name)) == (i == 5 ? originals[i] : builds[i]))
+            << WideToUtf8(name);
+    }
+    EXPECT_FALSE(Exists(held + L".partial"));
+}
+
+// Two windows of the tool on one folder, pressed at the same time: one
+// replaces the files, the other says so in one line and does nothing.
+TEST(AlternativeFilesWindow, TwoWindowsOnOneFolderPressOneAtATime) {
+    ASSERT_TRUE(TrustTestCA(TestProgramFolder() + L"testca\\ca.cer"));
+    TDemoCopy demo(L"alternativefiles-two-windows");
+    const std::wstring tool = demo.AddProgram(L"derodo_loopbackdownload.exe");
+    const std::wstring served = MakeTestFolder(L"alternativefiles-two-windows-served");
+    const TServedBuilds files = ServeBuilds(demo, served);
+    // Slowly, so that the first press still runs when the second comes.
+    const TLoopbackServer server(DownloadServer(served, 0.5));
+    TAutomatedTool first(tool), second(tool);
+    ASSERT_NE(first.WaitForMainWindow(), nullptr);
+    ASSERT_NE(second.WaitForMainWindow(), nullptr);
+    const size_t firstStart = first.LogLines().size(), secondStart = second.LogLines().size();
+    first.Click(L"Download alternative files #1");
+    while (first.PressPending() && !Exists(demo.File(L"LPBackup\\QVHook32.dll")))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(first.PressPending());
+    EXPECT_FALSE(second.Press(L"Download alternative files #1").has_value());
+    EXPECT_EQ(LinesAfter(second.LogLines(), secondStart),
+              std::vector<std::wstring>{
+                  L"[-] Another window is replacing the files of this folder; nothing was done."});
+    EXPECT_TRUE(first.PressPending());
+    while (first.PressPending())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::vector<std::wstring> lines = DownloadLines(LinesAfter(first.LogLines(), firstStart));
+    for (const std::wstring& line : lines)
+        EXPECT_NE(line.rfind(L"[-]", 0), 0u) << WideToUtf8(line);
+    for (size_t i = FirstAlternativeFile; i < LiveProtectionFiles.size(); ++i)
+        EXPECT_TRUE(ReadWholeFile(demo.File(LiveProtectionFiles[i])) == files.Builds[i])
+            << WideToUtf8(LiveProtectionFiles[i]);
+    EXPECT_EQ(first.Close(), 0u);
+    EXPECT_EQ(second.Close(), 0u);
 }
 
 } // namespace

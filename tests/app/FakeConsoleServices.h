@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -37,6 +38,15 @@ public:
     }
     bool FileScanServiceExists() override { return Ask("FileScanServiceExists"); }
     bool FileScanServiceRunning() override { return Ask("FileScanServiceRunning"); }
+    TAnswer AskFileScanServiceExists() override {
+        return AskAnswer("FileScanServiceExists", [this] { return FileScanServiceExists(); });
+    }
+    TAnswer AskFileScanServiceRunning() override {
+        return AskAnswer("FileScanServiceRunning", [this] { return FileScanServiceRunning(); });
+    }
+    // Whether the questions run elevated, as the window always does.
+    bool Elevated = true;
+    bool RunsElevated() override { return Elevated; }
     bool FileScanServiceInstall() override { return Ask("FileScanServiceInstall"); }
     bool FileScanServiceStart() override { return Ask("FileScanServiceStart"); }
     bool WebServiceLPActivate() override { return Ask("WebServiceLPActivate"); }
@@ -51,6 +61,9 @@ public:
         std::uint8_t DigestByte = 0; // every byte of the digest
         std::uint64_t Size = 78622;
         std::wstring Sha256 = std::wstring(64, L'5');
+        // A digest that cannot be read fails with this code (ReadErrorMessage).
+        std::optional<std::uint32_t> Sha1Error;
+        std::optional<std::uint32_t> Sha256Error;
         TTrustStatus Status = tsSuccess;
         std::wstring Subject = L"Quorvane Tessit Limited";
     };
@@ -70,16 +83,17 @@ public:
             OnWindowsVersionName();
         return AWithNumbers ? WindowsName : L"(without numbers)";
     }
-    std::wstring ReadFileVersion(const std::wstring& APath) override {
-        return Read("ReadFileVersion", APath).FileVersion;
+    TVersionTexts ReadVersionTexts(const std::wstring& APath) override {
+        const TFile& file = Read("ReadVersionTexts", APath);
+        return {file.FileVersion, file.ProductVersion};
     }
-    std::wstring ReadProductVersion(const std::wstring& APath) override {
-        return Read("ReadProductVersion", APath).ProductVersion;
+    // Marked, to show that the text comes from here.
+    static std::wstring ReadErrorMessage(std::uint32_t ACode) {
+        return L"<message " + std::to_wstring(ACode) + L">";
     }
-    TFileDigest DigestFile(const std::wstring& APath) override {
-        TFileDigest digest;
-        digest.fill(Read("DigestFile", APath).DigestByte);
-        return digest;
+    bool DigestFile(const std::wstring& APath, TFileDigest& ADigest, TReadError& AError) override {
+        const TFile& file = Read("DigestFile", APath);
+        return Answer(file.Sha1Error, AError, [&] { ADigest.fill(file.DigestByte); });
     }
     TWindowsNumbers WindowsVersionNumbers() override {
         Record("WindowsVersionNumbers");
@@ -88,8 +102,9 @@ public:
     std::uint64_t FileSize(const std::wstring& APath) override {
         return Read("FileSize", APath).Size;
     }
-    std::wstring FileSha256(const std::wstring& APath) override {
-        return Read("FileSha256", APath).Sha256;
+    bool FileSha256(const std::wstring& APath, std::wstring& ADigest, TReadError& AError) override {
+        const TFile& file = Read("FileSha256", APath);
+        return Answer(file.Sha256Error, AError, [&] { ADigest = file.Sha256; });
     }
     // In upper case: the report writes it in lower case whatever it gets.
     std::wstring DigestToText(const TFileDigest& ADigest) override {
@@ -144,6 +159,18 @@ protected:
         if (file == Files.end())
             throw std::runtime_error("no such file");
         return file->second;
+    }
+
+    // A read that fails with AError's code when there is one, else gives its result.
+    template <class TGive>
+    static bool Answer(const std::optional<std::uint32_t>& AErrorCode, TReadError& AError,
+                       TGive AGive) {
+        if (AErrorCode) {
+            AError = {*AErrorCode, ReadErrorMessage(*AErrorCode)};
+            return false;
+        }
+        AGive();
+        return true;
     }
 
     // The file at APath, once AOperation on it is recorded.

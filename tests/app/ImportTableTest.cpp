@@ -16,12 +16,13 @@
 namespace {
 
 // KnownDLLs on every Windows the tool runs on, 7 to 11: always taken from the
-// system folder.
+// system folder. Beside them ntdll, which the system maps into every process
+// before any library is looked for.
 const std::vector<std::string> KnownDlls = {
-    "advapi32.dll", "clbcatq.dll",  "comdlg32.dll", "difxapi.dll", "gdi32.dll",    "imagehlp.dll",
-    "imm32.dll",    "kernel32.dll", "msctf.dll",    "msvcrt.dll",  "normaliz.dll", "nsi.dll",
-    "ole32.dll",    "oleaut32.dll", "psapi.dll",    "rpcrt4.dll",  "sechost.dll",  "setupapi.dll",
-    "shell32.dll",  "shlwapi.dll",  "user32.dll",   "wldap32.dll", "ws2_32.dll",
+    "ntdll.dll",    "advapi32.dll", "clbcatq.dll",  "comdlg32.dll", "difxapi.dll", "gdi32.dll",
+    "imagehlp.dll", "imm32.dll",    "kernel32.dll", "msctf.dll",    "msvcrt.dll",  "normaliz.dll",
+    "nsi.dll",      "ole32.dll",    "oleaut32.dll", "psapi.dll",    "rpcrt4.dll",  "sechost.dll",
+    "setupapi.dll", "shell32.dll",  "shlwapi.dll",  "user32.dll",   "wldap32.dll", "ws2_32.dll",
 };
 
 // The import table's library names, in lower case; empty when the file does
@@ -62,6 +63,18 @@ TEST(ImportTable, NamesOnlyKnownDlls) {
     for (const std::string& name : imported)
         EXPECT_TRUE(std::find(KnownDlls.begin(), KnownDlls.end(), name) != KnownDlls.end())
             << name << " is not a KnownDLL";
+}
+
+// The libraries only the buttons' actions need load at their first use, for
+// both programs: the start-up does not wait for them.
+TEST(ImportTable, LeavesTheActionsLibrariesToTheirFirstUse) {
+    for (const wchar_t* program : {L"derodo.exe", L"derodo.com"}) {
+        const std::vector<std::string> imported = ImportedLibraries(TestProgramFolder() + program);
+        ASSERT_FALSE(imported.empty());
+        for (const char* name : {"ole32.dll", "ws2_32.dll", "imagehlp.dll"})
+            EXPECT_TRUE(std::find(imported.begin(), imported.end(), name) == imported.end())
+                << name;
+    }
 }
 
 } // namespace

@@ -46,7 +46,8 @@ TEST(InstallationReportWindow, TheToolReportsAllEightFilesOfItsFolder) {
     for (const TInstalledFile& file : InstalledFiles) {
         const std::wstring path = folder.Copy(FixturePath(file.Source), file.Name);
         TFileDigest digest;
-        DigestFile(path, digest);
+        DWORD error = ERROR_SUCCESS;
+        EXPECT_TRUE(DigestFile(path, digest, error)) << error;
         versions.push_back(L"[i] " + RightAligned(file.Name, 20) + L" - file " +
                            RightAligned(ReadFileVersion(path), 10) + L" product " +
                            RightAligned(ReadProductVersion(path), 10) + L" hash " +

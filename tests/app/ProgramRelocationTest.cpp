@@ -1,5 +1,6 @@
 // The relocation's decisions against a recorder of its dialogs, registry,
-// files and shell: what it does in which order for each outcome.
+// files and shell: what it does in which order for each outcome; and the
+// tool's files as they lie beside the program.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,19 +13,23 @@
 
 #include "app/ProgramRelocation.h"
 #include "platform/SystemMessage.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
 const std::wstring Program = L"D:\\Downloads\\derodo.exe";
 const std::wstring Marker = L"D:\\Downloads\\QVFSSvc.exe";
 const std::wstring Target = L"C:\\Vexlo\\derodo.exe";
+const std::wstring Catalog = L"locale\\de\\LC_MESSAGES\\default.mo";
 
 class TRecordedRelocation : public TRelocationSystem {
 public:
     std::set<std::wstring> Files;
     int Answer = IDYES;
     std::optional<std::wstring> Location = L"C:\\Vexlo";
+    std::vector<std::wstring> Tool = {L"derodo.exe", L"derodo.com", Catalog};
     DWORD CopyError = 0;
+    size_t CopyFailed = 0;
     DWORD StartError = 0;
     std::vector<std::wstring> Calls;
 
@@ -43,12 +48,17 @@ public:
         Calls.push_back(L"ReadInstallLocation");
         return Location;
     }
-    bool DeleteFileOrLink(const std::wstring& APath) override {
-        Calls.push_back(L"DeleteFileOrLink " + APath);
-        return false; // not looked at
+    std::vector<std::wstring> ToolFiles(const std::wstring& AProgramFileName) override {
+        Calls.push_back(L"ToolFiles " + AProgramFileName);
+        return Tool;
     }
-    bool Copy(const std::wstring& AFrom, const std::wstring& ATo, DWORD& AErrorCode) override {
-        Calls.push_back(L"Copy " + AFrom + L" " + ATo);
+    bool Copy(const std::wstring& AFrom, const std::vector<std::wstring>& AFiles,
+              const std::wstring& ATo, std::size_t& AFailed, DWORD& AErrorCode) override {
+        std::wstring call = L"Copy " + AFrom + L" to " + ATo + L":";
+        for (const std::wstring& file : AFiles)
+            call += L" " + file;
+        Calls.push_back(call);
+        AFailed = CopyFailed;
         AErrorCode = CopyError;
         return CopyError == 0;
     }
@@ -68,7 +78,9 @@ struct TCase {
 
 const std::wstring Asked = std::wstring(L"Ask ") + RelocationQuestion;
 const std::wstring Unknown = std::wstring(L"ShowError ") + InstallLocationUnknown;
-const std::wstring Copied = L"Copy " + Program + L" " + Target;
+const std::wstring Listed = L"ToolFiles " + Program;
+const std::wstring Copied =
+    L"Copy D:\\Downloads\\ to C:\\Vexlo\\: derodo.exe derodo.com " + Catalog;
 
 TEST(ProgramRelocation, EachOutcomeDoesItsStepsAndEndsTheToolOnlyOnceTheCopyRuns) {
     const std::vector<TCase> cases = {
@@ -90,30 +102,43 @@ TEST(ProgramRelocation, EachOutcomeDoesItsStepsAndEndsTheToolOnlyOnceTheCopyRuns
          rlStayed},
         {"relocated",
          [](TRecordedRelocation&) {},
-         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", L"FileExists " + Target, Copied,
+         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", Listed, Copied,
           L"Start " + Target},
          rlRelocated},
         {"a question that could not be shown is no No",
          [](TRecordedRelocation& s) { s.Answer = 0; },
-         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", L"FileExists " + Target, Copied,
+         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", Listed, Copied,
           L"Start " + Target},
          rlRelocated},
-        {"older copy replaced, location with its trailing backslash",
+        {"an older copy there, location with its trailing backslash",
          [](TRecordedRelocation& s) {
              s.Location = L"C:\\Vexlo\\";
              s.Files.insert(Target);
          },
-         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", L"FileExists " + Target,
-          L"DeleteFileOrLink " + Target, Copied, L"Start " + Target},
+         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", Listed, Copied,
+          L"Start " + Target},
+         rlRelocated},
+        {"the program alone",
+         [](TRecordedRelocation& s) { s.Tool = {L"derodo.exe"}; },
+         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", Listed,
+          L"Copy D:\\Downloads\\ to C:\\Vexlo\\: derodo.exe", L"Start " + Target},
          rlRelocated},
         {"copy failed",
          [](TRecordedRelocation& s) { s.CopyError = ERROR_ACCESS_DENIED; },
-         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", L"FileExists " + Target, Copied,
+         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", Listed, Copied,
           L"ShowError " + CopyFailedMessage(Target, ERROR_ACCESS_DENIED)},
+         rlStayed},
+        {"copy failed on a translation: that file is named",
+         [](TRecordedRelocation& s) {
+             s.CopyError = ERROR_SHARING_VIOLATION;
+             s.CopyFailed = 2;
+         },
+         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", Listed, Copied,
+          L"ShowError " + CopyFailedMessage(L"C:\\Vexlo\\" + Catalog, ERROR_SHARING_VIOLATION)},
          rlStayed},
         {"copy not started",
          [](TRecordedRelocation& s) { s.StartError = ERROR_BAD_FORMAT; },
-         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", L"FileExists " + Target, Copied,
+         {L"FileExists " + Marker, Asked, L"ReadInstallLocation", Listed, Copied,
           L"Start " + Target, L"ShowError " + StartFailedMessage(Target, ERROR_BAD_FORMAT)},
          rlStayed},
     };
@@ -124,6 +149,27 @@ TEST(ProgramRelocation, EachOutcomeDoesItsStepsAndEndsTheToolOnlyOnceTheCopyRuns
         EXPECT_EQ(CheckProgramFolder(system, Program), row.Result);
         EXPECT_EQ(system.Calls, row.Calls);
     }
+}
+
+// The tool's files as they lie beside the program: the program, its twin,
+// the translations, and nothing else.
+TEST(ProgramRelocation, TheToolIsTheProgramItsTwinAndItsTranslations) {
+    TScratchFolder folder;
+    const std::wstring program = folder.Write(L"Test Tool.exe", "program");
+    folder.Write(L"other.dll", "not the tool's");
+    EXPECT_EQ(ToolFiles(program), std::vector<std::wstring>{L"Test Tool.exe"});
+
+    folder.Write(L"Test Tool.com", "twin");
+    for (const wchar_t* sub : {L"locale", L"locale\\fr", L"locale\\fr\\LC_MESSAGES", L"locale\\de",
+                               L"locale\\de\\LC_MESSAGES", L"locale\\empty"})
+        ASSERT_TRUE(::CreateDirectoryW((folder.Path() + sub).c_str(), nullptr));
+    folder.Write(L"locale\\fr\\LC_MESSAGES\\default.mo", "fr");
+    folder.Write(L"locale\\de\\LC_MESSAGES\\default.mo", "de");
+    folder.Write(L"locale\\README", "about the catalogs");
+    EXPECT_EQ(ToolFiles(program),
+              (std::vector<std::wstring>{L"Test Tool.exe", L"Test Tool.com", L"locale\\README",
+                                         L"locale\\de\\LC_MESSAGES\\default.mo",
+                                         L"locale\\fr\\LC_MESSAGES\\default.mo"}));
 }
 
 TEST(ProgramRelocation, TheTargetIsTheLocationWithOneBackslashAndTheProgramsName) {

@@ -1,6 +1,7 @@
-// The start-up relocation end to end: the real tool started outside the
-// installation folder, its dialogs answered from here, the uninstall record
-// written by the test, the copy found and closed.
+// The start-up relocation end to end: the real tool, with its twin and its
+// translations, started outside the installation folder, its dialogs
+// answered from here, the uninstall record written by the test, the copy
+// found and closed.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -76,18 +78,40 @@ bool Contains(const std::vector<std::wstring>& ALines, const std::wstring& ALine
     return std::find(ALines.begin(), ALines.end(), ALine) != ALines.end();
 }
 
+// The files of the tool besides the window program: its console twin and
+// its German catalog.
+const std::wstring Twin = L"derodo.com";
+const std::wstring Catalog = L"locale\\de\\LC_MESSAGES\\default.mo";
+
+// Every file below AFolder whose name says it was left half-way by a copy.
+std::vector<std::wstring> LeftOvers(const std::filesystem::path& AFolder) {
+    std::vector<std::wstring> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(AFolder)) {
+        const std::wstring name = entry.path().filename().wstring();
+        if (name.ends_with(L".partial") || name.ends_with(L".replaced"))
+            found.push_back(entry.path().wstring());
+    }
+    return found;
+}
+
 class RelocationWindow : public testing::Test {
 protected:
-    // The tool as downloaded: in a folder without the product's files.
+    // The tool as downloaded, with its twin and its translations: in a
+    // folder without the product's files.
     TScratchFolder FDownloads;
     std::wstring FTool = FDownloads.Copy(FixturePath(L"derodo.exe"), L"derodo.exe");
     // The installation folder, with the product's files and an older copy
-    // of the tool.
+    // of the window program, but neither the twin nor the translations.
     TDemoCopy FInstallation{L"relocation"};
     std::wstring FTarget = FInstallation.File(L"derodo.exe");
     TUninstallRecord FRecord;
 
     void SetUp() override {
+        FDownloads.Copy(FixturePath(Twin), Twin);
+        std::filesystem::create_directories(FDownloads.Path() + L"locale\\de\\LC_MESSAGES");
+        FDownloads.Copy(FixturePath(Catalog), Catalog);
+        std::filesystem::remove(FInstallation.File(Twin));
+        std::filesystem::remove_all(FInstallation.File(L"locale"));
         TFileHandle file(::CreateFileW(FTarget.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
@@ -123,8 +147,15 @@ protected:
         EXPECT_EQ(lines[1], L"[ Windows ]");
         EXPECT_EQ(lines[3], L"[i] " + FDownloads.Path());
         EXPECT_TRUE(Contains(lines, L"[-] Missing file: " + FDownloads.Path() + L"QVFSSvc.exe"));
-        EXPECT_EQ(ReadWholeFile(FTarget), "older copy");
+        ExpectTheInstallationAsItWas();
         EXPECT_EQ(ATool.Close(), 0u);
+    }
+    // Nothing of the tool reached the installation folder, not even in part.
+    void ExpectTheInstallationAsItWas() {
+        EXPECT_EQ(ReadWholeFile(FTarget), "older copy");
+        EXPECT_FALSE(Exists(FInstallation.File(Twin)));
+        EXPECT_FALSE(Exists(FInstallation.File(L"locale")));
+        EXPECT_EQ(LeftOvers(FInstallation.Folder()), std::vector<std::wstring>{});
     }
 };
 
@@ -172,7 +203,7 @@ TEST_F(RelocationWindow, WithoutAUsableLocationTheErrorShowsAndTheToolGoesOnWher
     }
 }
 
-TEST_F(RelocationWindow, AnsweredYesTheCopyReplacesTheOlderOneStartsAndTheToolEndsWithOne) {
+TEST_F(RelocationWindow, AnsweredYesTheWholeToolReplacesTheOlderOneStartsAndTheToolEndsWithOne) {
     FRecord.WriteLocation(WithoutTrailingBackslash(FInstallation.Folder()));
     TAutomatedTool tool(FTool);
     AnswerQuestion(tool, IDYES);
@@ -180,6 +211,12 @@ TEST_F(RelocationWindow, AnsweredYesTheCopyReplacesTheOlderOneStartsAndTheToolEn
     EXPECT_EQ(tool.WaitForMainWindow(), nullptr);
     EXPECT_EQ(tool.WaitForExit(), 1u);
     EXPECT_EQ(ReadWholeFile(FTarget), ReadWholeFile(FTool));
+    // The twin and the German catalog came along, whole.
+    EXPECT_EQ(ReadWholeFile(FInstallation.File(Twin)), ReadWholeFile(FDownloads.Path() + Twin));
+    EXPECT_EQ(ReadWholeFile(FInstallation.File(Catalog)),
+              ReadWholeFile(FDownloads.Path() + Catalog));
+    EXPECT_FALSE(ReadWholeFile(FInstallation.File(Catalog)).empty());
+    EXPECT_EQ(LeftOvers(FInstallation.Folder()), std::vector<std::wstring>{});
 
     // The copy runs from the installation folder and asks nothing.
     std::unique_ptr<TAutomatedTool> copy = TAutomatedTool::FindStarted(FTarget);
@@ -202,6 +239,22 @@ TEST_F(RelocationWindow, ACopyThatFailsIsReportedAndTheToolGoesOnWhereItIs) {
         AnswerQuestion(tool, IDYES);
         AcknowledgeError(tool, CopyFailedMessage(FTarget, ERROR_SHARING_VIOLATION));
         inUse.reset();
+        ExpectStartUpInTheDownloadsFolder(tool);
+    }
+    {
+        SCOPED_TRACE("a translation that cannot be read: nothing is copied");
+        FRecord.WriteLocation(FInstallation.Folder());
+        const std::wstring held = FDownloads.Path() + Catalog;
+        TFileHandle unreadable(
+            ::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(unreadable);
+        TAutomatedTool tool(FTool);
+        AnswerQuestion(tool, IDYES);
+        AcknowledgeError(tool,
+                         CopyFailedMessage(FInstallation.File(Catalog), ERROR_SHARING_VIOLATION));
+        // Nothing half-copied while the tool still runs, the dialog answered.
+        ExpectTheInstallationAsItWas();
+        unreadable.reset();
         ExpectStartUpInTheDownloadsFolder(tool);
     }
     {

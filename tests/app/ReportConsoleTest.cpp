@@ -1,7 +1,8 @@
 // The report where support engineers run it: the console twin from cmd, the
 // report's targets on a full volume and the null device, the switches either
-// program does not understand, and the raw result of each trust check in the
-// JSON document. The tool runs in a folder of the test's own.
+// program does not understand, the raw result of each trust check in the
+// JSON document, and a file another program holds without sharing. The tool
+// runs in a folder of the test's own.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "fixtures/fileidentity/TestCA.h"
+#include "platform/Handles.h"
+#include "platform/SystemMessage.h"
 #include "platform/WinText.h"
 #include "tests/automation/Automation.h"
 #include "tests/support/SmallVolume.h"
@@ -174,6 +177,10 @@ TEST_F(ReportConsole, TheJsonCarriesEachChecksRawResultAndItsText) {
     const TCompletedRun run = Twin(L"/report:- /json");
     ASSERT_EQ(run.ExitCode, 2u) << run.Error;
     const nlohmann::json document = nlohmann::json::parse(run.Output);
+    // Wine gives every program a full administrator's token, the twin's too
+    // though its manifest asks for none: every state question is answered.
+    EXPECT_EQ(document["elevated"], true);
+    EXPECT_EQ(document["state"]["unknown"], nlohmann::json::object());
     const auto& files = document["files"];
     ASSERT_EQ(files.size(), 8u);
     struct TCase {
@@ -200,6 +207,41 @@ TEST_F(ReportConsole, TheJsonCarriesEachChecksRawResultAndItsText) {
     EXPECT_EQ(name.find(std::to_string(document["windows"]["build"].get<int>())), std::string::npos)
         << name;
     EXPECT_EQ(document["windows"]["version"].get<std::string>().rfind(name, 0), 0u);
+}
+
+// A file that cannot be read has no digest: its line says why, and the JSON
+// has null digests with the reason beside them.
+TEST_F(ReportConsole, AFileHeldWithoutSharingIsReportedAsUnreadableNeverWithADigest) {
+    const std::wstring held = Program(L"QVHook64.dll");
+    TFileHandle holder(::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    const std::string reason = WideToUtf8(SystemMessage(ERROR_SHARING_VIOLATION));
+    ASSERT_FALSE(reason.empty());
+
+    const TCompletedRun text = Twin(L"/report:-");
+    ASSERT_EQ(text.ExitCode, 2u) << text.Error;
+    const size_t line = text.Output.find("\r\n[-]         QVHook64.dll - file ");
+    ASSERT_NE(line, std::string::npos) << text.Output;
+    const std::string reported =
+        text.Output.substr(line + 2, text.Output.find("\r\n", line + 2) - line - 2);
+    EXPECT_TRUE(reported.ends_with(" hash unreadable: " + reason)) << reported;
+    EXPECT_NE(text.Output.find("QVHook32.dll - file  2.7.3.118 product    2.7.0.0 hash "),
+              std::string::npos)
+        << "the other files as ever";
+
+    const TCompletedRun json = Twin(L"/report:- /json");
+    ASSERT_EQ(json.ExitCode, 2u) << json.Error;
+    const nlohmann::json file = nlohmann::json::parse(json.Output)["files"][2];
+    ASSERT_EQ(file["name"], "QVHook64.dll");
+    EXPECT_TRUE(file["present"].get<bool>());
+    for (const char* digest : {"sha1", "sha256"}) {
+        SCOPED_TRACE(digest);
+        EXPECT_TRUE(file[digest].is_null());
+        EXPECT_EQ(file[std::string(digest) + "Error"], reason);
+        EXPECT_EQ(file[std::string(digest) + "ErrorCode"], ERROR_SHARING_VIOLATION);
+    }
+    EXPECT_EQ(file["signature"]["result"], "0x80070020") << "the check could not open it either";
 }
 
 } // namespace

@@ -5,10 +5,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/ReportFacts.h"
+#include "app/ReportMode.h"
 
 namespace {
 
@@ -68,8 +73,29 @@ TInstallationFacts ThreeFiles() {
     return facts;
 }
 
+constexpr TAnswer Yes = TAnswer::Of(true);
+constexpr TAnswer No = TAnswer::Of(false);
+constexpr TAnswer Refused = TAnswer::Unknown(AccessDeniedError);
+
+// The answers in the order they are asked; without elevation unless told.
+TStateFacts Asked(std::optional<TAnswer> AInstalled, std::optional<TAnswer> ARunning,
+                  std::optional<TAnswer> AInjected, std::optional<TAnswer> APresence,
+                  std::optional<TAnswer> AServiceRunning, bool AElevated = false,
+                  std::map<std::uint32_t, std::wstring> AErrorTexts = {}) {
+    TStateFacts facts;
+    facts.Installed = AInstalled;
+    facts.Running = ARunning;
+    facts.Injected = AInjected;
+    facts.ServicePresence = APresence;
+    facts.ServiceRunning = AServiceRunning;
+    facts.Elevated = AElevated;
+    facts.ErrorTexts = std::move(AErrorTexts);
+    return facts;
+}
+
 TStateFacts State(bool AInstalled, bool ARunning, bool AInjected) {
-    return {AInstalled, ARunning, AInjected, true, false};
+    return Asked(TAnswer::Of(AInstalled), TAnswer::Of(ARunning), TAnswer::Of(AInjected), Yes, No,
+                 true);
 }
 
 const std::wstring Hash(40, L'a');
@@ -137,6 +163,22 @@ TEST(ReportLines, EachBlockAsFarAsItsFactsWereGathered) {
     add("ended before the first check", noneChecked,
         {windowsBlock, versions, {L"", L"[ Signature Test ]"}});
 
+    TInstallationFacts unreadable = whole;
+    unreadable.Files[0].Sha1.clear();
+    unreadable.Files[0].Sha1Failure = TReadFailure{32, L"The file is in use"};
+    unreadable.Files[2].Sha1.clear();
+    unreadable.Files[2].Sha1Failure = TReadFailure{1234, L""};
+    add("digests that could not be read, with and without the system's text", unreadable,
+        {windowsBlock,
+         {L"[-]          QVFSSvc.exe - file  2.7.3.118 product    2.7.0.0 hash unreadable: "
+          L"The file is in use",
+          missingLine,
+          L"[-]     QVHookHelper.exe - file  2.7.3.118 product    2.7.0.0 hash unreadable: "
+          L"error 1234"},
+         {L"", L"[ Signature Test ]",
+          L"[+]          QVFSSvc.exe - success - subject Quorvane Tessit Limited",
+          L"[-]     QVHookHelper.exe - no signature - subject "}});
+
     TInstallationFacts longTexts = whole;
     longTexts.Files = {Present(L"A-name-of-22-letters.x", std::nullopt)};
     longTexts.Files[0].FileVersion = L"2.7.3.118-preview.4";
@@ -159,8 +201,9 @@ TEST(ReportLines, TheStateTestAsFarAsItsAnswersWereGathered) {
     };
     const std::vector<TCase> cases = {
         {{}, {L"", L"[ State Test ]"}},
-        {{true, true, true, std::nullopt, std::nullopt}, {L"", L"[ State Test ]"}},
-        {{true, true, true, true, std::nullopt}, {L"", L"[ State Test ]", L"[+] SERVICE PRESENCE"}},
+        {Asked(Yes, Yes, Yes, std::nullopt, std::nullopt), {L"", L"[ State Test ]"}},
+        {Asked(Yes, Yes, Yes, Yes, std::nullopt),
+         {L"", L"[ State Test ]", L"[+] SERVICE PRESENCE"}},
         {State(false, true, false),
          {L"", L"[ State Test ]", L"[+] SERVICE PRESENCE", L"[-] SERVICE RUNNING", L"[-] INSTALLED",
           L"[+] RUNNING", L"[-] INJECTED",
@@ -171,6 +214,71 @@ TEST(ReportLines, TheStateTestAsFarAsItsAnswersWereGathered) {
     };
     for (size_t i = 0; i < cases.size(); ++i)
         EXPECT_EQ(StateTestLines(cases[i].Facts), cases[i].Expected) << "case " << i;
+}
+
+// An unknown answer is an information line with its reason, never a "no";
+// the verdict stands only where no unknown answer could change it.
+TEST(ReportLines, AnUnknownAnswerSaysWhyAndTheVerdictRestsOnNoGuess) {
+    const TAnswer unavailable = TAnswer::Unknown(1722);
+    const std::wstring needsElevation = L": unknown, the answer needs an elevated prompt";
+    struct TCase {
+        const char* Name;
+        TStateFacts Facts;
+        TLines Expected; // after the section's two lines
+    };
+    const TCase cases[] = {
+        {"installed refused without elevation",
+         Asked(Refused, Yes, No, Yes, No),
+         {L"[+] SERVICE PRESENCE", L"[-] SERVICE RUNNING", L"[i] INSTALLED" + needsElevation,
+          L"[+] RUNNING", L"[-] INJECTED",
+          L"[i] The state of Live Protection is unknown without elevation."}},
+        {"refused though elevated: the system's words",
+         Asked(Refused, Yes, No, Yes, No, true, {{AccessDeniedError, L"Access denied"}}),
+         {L"[+] SERVICE PRESENCE", L"[-] SERVICE RUNNING",
+          L"[i] INSTALLED: unknown, Access denied (error 5)", L"[+] RUNNING", L"[-] INJECTED",
+          L"[i] The state of Live Protection is unknown."}},
+        {"no elevation would help: the system's words, or its code",
+         Asked(Yes, unavailable, Yes, unavailable, No, false, {{1722, L""}}),
+         {L"[i] SERVICE PRESENCE: unknown, error 1722", L"[-] SERVICE RUNNING", L"[+] INSTALLED",
+          L"[i] RUNNING: unknown, error 1722", L"[+] INJECTED",
+          L"[i] The state of Live Protection is unknown."}},
+        {"the service's answers never decide the verdict",
+         Asked(Yes, Yes, Yes, Refused, Refused),
+         {L"[i] SERVICE PRESENCE" + needsElevation, L"[i] SERVICE RUNNING" + needsElevation,
+          L"[+] INSTALLED", L"[+] RUNNING", L"[+] INJECTED", L"[+] Live Protection is active."}},
+        {"the library decides only for a driver installed and running",
+         Asked(No, Yes, Refused, Yes, Yes),
+         {L"[+] SERVICE PRESENCE", L"[+] SERVICE RUNNING", L"[-] INSTALLED", L"[+] RUNNING",
+          L"[i] INJECTED" + needsElevation,
+          L"[+] Live Protection is not installed, but running until reboot."}},
+        {"every answer refused",
+         Asked(Refused, Refused, Refused, Refused, Refused),
+         {L"[i] SERVICE PRESENCE" + needsElevation, L"[i] SERVICE RUNNING" + needsElevation,
+          L"[i] INSTALLED" + needsElevation, L"[i] RUNNING" + needsElevation,
+          L"[i] INJECTED" + needsElevation,
+          L"[i] The state of Live Protection is unknown without elevation."}},
+    };
+    for (const TCase& row : cases) {
+        TLines expected = {L"", L"[ State Test ]"};
+        expected.insert(expected.end(), row.Expected.begin(), row.Expected.end());
+        EXPECT_EQ(StateTestLines(row.Facts), expected) << row.Name;
+        EXPECT_TRUE(HasUnknownAnswer(row.Facts)) << row.Name;
+    }
+}
+
+// The window's questions answer no where they cannot find out: its lines are
+// those of a "no" in the place of each unknown answer.
+TEST(ReportLines, TheWindowShowsAnUnknownAnswerAsNo) {
+    TReportFacts facts;
+    facts.Installation = ThreeFiles();
+    facts.State = Asked(Refused, Yes, Yes, TAnswer::Unknown(1722), Yes);
+    const TReportFacts window = UnknownAnswersAsNo(facts);
+    EXPECT_FALSE(HasUnknownAnswer(*window.State));
+    EXPECT_EQ(ReportLines(window),
+              ReportLines(TReportFacts{ThreeFiles(), Asked(No, Yes, Yes, No, Yes)}));
+    EXPECT_EQ(ReportLines(window).back(),
+              L"[+] Live Protection is not installed, but running until reboot.");
+    EXPECT_FALSE(HasUnknownAnswer(State(false, false, false)));
 }
 
 TEST(ReportLines, TheStartUpReportIsTheInstallationReportThenTheStateTest) {
@@ -209,6 +317,7 @@ TEST(ReportFactsToJson, TheDocumentOfWholeFactsOfNoneAndOfTextToEscape) {
     };
     const TCase cases[] = {
         {"whole", whole, R"({
+  "elevated": true,
   "files": [
     {
       "fileVersion": "2.7.3.118",
@@ -264,7 +373,8 @@ TEST(ReportFactsToJson, TheDocumentOfWholeFactsOfNoneAndOfTextToEscape) {
     "installed": true,
     "running": true,
     "servicePresence": true,
-    "serviceRunning": false
+    "serviceRunning": false,
+    "unknown": {}
   },
   "verdict": {
     "success": false,
@@ -280,6 +390,7 @@ TEST(ReportFactsToJson, TheDocumentOfWholeFactsOfNoneAndOfTextToEscape) {
 }
 )"},
         {"nothing gathered", TReportFacts{}, R"({
+  "elevated": null,
   "files": [],
   "programFolder": null,
   "state": {
@@ -287,7 +398,8 @@ TEST(ReportFactsToJson, TheDocumentOfWholeFactsOfNoneAndOfTextToEscape) {
     "installed": null,
     "running": null,
     "servicePresence": null,
-    "serviceRunning": null
+    "serviceRunning": null,
+    "unknown": {}
   },
   "verdict": {
     "success": null,
@@ -298,6 +410,7 @@ TEST(ReportFactsToJson, TheDocumentOfWholeFactsOfNoneAndOfTextToEscape) {
 )"},
         {"text to escape", escapes,
          "{\n"
+         "  \"elevated\": null,\n"
          "  \"files\": [\n"
          "    {\n"
          "      \"name\": \"line\\nbreak\\u0001.exe\xEF\xBF\xBD\",\n"
@@ -311,7 +424,8 @@ TEST(ReportFactsToJson, TheDocumentOfWholeFactsOfNoneAndOfTextToEscape) {
          "    \"installed\": null,\n"
          "    \"running\": null,\n"
          "    \"servicePresence\": null,\n"
-         "    \"serviceRunning\": null\n"
+         "    \"serviceRunning\": null,\n"
+         "    \"unknown\": {}\n"
          "  },\n"
          "  \"verdict\": {\n"
          "    \"success\": null,\n"
@@ -330,13 +444,60 @@ TEST(ReportFactsToJson, TheDocumentOfWholeFactsOfNoneAndOfTextToEscape) {
         EXPECT_EQ(ReportFactsToJson(row.Facts), row.Expected) << row.Name;
 }
 
+// An unknown answer is null as one not asked, and says why beside it; the
+// verdict it could change is unknown too.
+TEST(ReportFactsToJson, AnUnknownAnswerIsNullWithItsErrorAndReason) {
+    TReportFacts facts;
+    facts.Installation = ThreeFiles();
+    facts.State = Asked(Refused, Yes, Yes, Yes, TAnswer::Unknown(1722), false,
+                        {{1722, L"The RPC server is unavailable"}});
+
+    const nlohmann::json document = nlohmann::json::parse(ReportFactsToJson(facts));
+    EXPECT_EQ(document["elevated"], false);
+    const nlohmann::json& state = document["state"];
+    EXPECT_TRUE(state["installed"].is_null());
+    EXPECT_TRUE(state["serviceRunning"].is_null());
+    EXPECT_EQ(state["running"], true);
+    EXPECT_EQ(state["servicePresence"], true);
+    EXPECT_EQ(state["unknown"], nlohmann::json::parse(R"json({
+                  "installed": {"error": 5, "reason": "the answer needs an elevated prompt"},
+                  "serviceRunning": {"error": 1722,
+                                     "reason": "The RPC server is unavailable (error 1722)"
+}
+})json"));
+    EXPECT_TRUE(document["verdict"]["success"].is_null());
+    EXPECT_EQ(document["verdict"]["text"],
+              "The state of Live Protection is unknown without elevation.");
+}
+
+// The exit code is the verdict's for a complete report, and its own for one
+// with an unknown answer, whatever the verdict.
+TEST(ReportExitCode, TheVerdictOrIncomplete) {
+    const struct {
+        const char* Name;
+        TStateFacts Facts;
+        int ExitCode;
+    } cases[] = {
+        {"active", State(true, true, true), ReportActiveExitCode},
+        {"running until reboot", State(false, true, false), ReportActiveExitCode},
+        {"not active", State(true, true, false), ReportInactiveExitCode},
+        {"installed unknown", Asked(Refused, Yes, Yes, Yes, Yes), ReportIncompleteExitCode},
+        {"a service answer unknown, the verdict known", Asked(Yes, Yes, Yes, Refused, Yes),
+         ReportIncompleteExitCode},
+        {"nothing asked", TStateFacts{}, ReportInactiveExitCode},
+    };
+    for (const auto& row : cases)
+        EXPECT_EQ(ReportExitCode(row.Facts), row.ExitCode) << row.Name;
+    EXPECT_EQ(ReportIncompleteExitCode, 4) << "the next code after 0, 1 (relocated), 2 and 3";
+}
+
 // Cut short, the facts not gathered are null, those gathered as ever.
 TEST(ReportFactsToJson, FactsCutShortAreNull) {
     TReportFacts facts;
     facts.Installation = ThreeFiles();
     facts.Installation.Files = {Present(L"QVFSSvc.exe", std::nullopt)};
     facts.Installation.Files[0].Sha256.clear();
-    facts.State = TStateFacts{true, false, false, true, std::nullopt};
+    facts.State = Asked(Yes, No, No, Yes, std::nullopt, true);
 
     const nlohmann::json document = nlohmann::json::parse(ReportFactsToJson(facts));
     ASSERT_EQ(document["files"].size(), 1u);
@@ -351,6 +512,32 @@ TEST(ReportFactsToJson, FactsCutShortAreNull) {
     EXPECT_TRUE(document["state"]["serviceRunning"].is_null());
     EXPECT_TRUE(document["verdict"]["success"].is_null()) << "no verdict before all five answers";
     EXPECT_TRUE(document["verdict"]["text"].is_null());
+}
+
+// A digest that could not be read is null, with the reason and its code
+// beside it; a digest that was read has neither.
+TEST(ReportFactsToJson, ADigestThatCouldNotBeReadIsNullWithTheReasonBesideIt) {
+    TReportFacts facts;
+    facts.Installation = ThreeFiles();
+    TReportFileFacts& file = facts.Installation.Files[0];
+    file.Sha1.clear();
+    file.Sha1Failure = TReadFailure{32, L"The file is in use"};
+    file.Sha256.clear();
+    file.Sha256Failure = TReadFailure{5, L""};
+
+    const nlohmann::json document = nlohmann::json::parse(ReportFactsToJson(facts));
+    const nlohmann::json& unreadable = document["files"][0];
+    EXPECT_TRUE(unreadable["sha1"].is_null());
+    EXPECT_EQ(unreadable["sha1Error"], "The file is in use");
+    EXPECT_EQ(unreadable["sha1ErrorCode"], 32);
+    EXPECT_TRUE(unreadable["sha256"].is_null());
+    EXPECT_EQ(unreadable["sha256Error"], "error 5");
+    EXPECT_EQ(unreadable["sha256ErrorCode"], 5);
+    EXPECT_EQ(unreadable["size"], 4096) << "the other facts as ever";
+    const nlohmann::json& readable = document["files"][2];
+    EXPECT_EQ(readable["sha1"], std::string(40, 'a'));
+    for (const char* key : {"sha1Error", "sha1ErrorCode", "sha256Error", "sha256ErrorCode"})
+        EXPECT_FALSE(readable.contains(key)) << key;
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // questions, the eight lines and the verdict for every driver state.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,48 @@ TEST(StateTest, EightLinesInOrderAndTheVerdictOfEveryDriverState) {
         // The driver is asked before the service, though written after it.
         EXPECT_EQ(services.Asked, (std::vector<std::string>{"installed", "running", "injected",
                                                             "service exists", "service running"}));
+    }
+}
+
+// An unknown answer leaves the verdict where both of its values give the
+// same line, and none where they part.
+TEST(StateTest, TheVerdictOfUnknownAnswersIsNoGuess) {
+    const TAnswer yes = TAnswer::Of(true), no = TAnswer::Of(false);
+    const TAnswer refused = TAnswer::Unknown(ERROR_ACCESS_DENIED);
+    const struct {
+        TAnswer Installed, Running, Injected;
+        const wchar_t* Verdict; // null: none
+    } cases[] = {
+        {refused, yes, yes, nullptr},
+        {refused, no, no, nullptr},
+        {yes, refused, no, nullptr},
+        {no, refused, yes, nullptr},
+        {yes, yes, refused, nullptr},
+        {refused, refused, refused, nullptr},
+        {yes, no, refused, L"Live Protection is installed, but not running!"},
+        {no, yes, refused, L"Live Protection is not installed, but running until reboot."},
+        {no, no, refused, L"Live Protection is not installed!"},
+        {yes, yes, no, L"Live Protection is installed, running, but not active!"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& row = cases[i];
+        const std::optional<TStateVerdict> verdict =
+            StateVerdict(row.Installed, row.Running, row.Injected);
+        ASSERT_EQ(verdict.has_value(), row.Verdict != nullptr) << "case " << i;
+        if (verdict) {
+            EXPECT_STREQ(verdict->Text, row.Verdict) << "case " << i;
+        }
+    }
+    // Known answers give the verdict of their yes and no.
+    for (const bool installed : {false, true}) {
+        for (const bool running : {false, true}) {
+            for (const bool injected : {false, true}) {
+                const std::optional<TStateVerdict> verdict = StateVerdict(
+                    TAnswer::Of(installed), TAnswer::Of(running), TAnswer::Of(injected));
+                ASSERT_TRUE(verdict);
+                EXPECT_STREQ(verdict->Text, StateVerdict(installed, running, injected).Text);
+            }
+        }
     }
 }
 

@@ -43,16 +43,6 @@ unsigned long UnixProcessId() {
 
 } // namespace
 
-std::wstring UnixPathOf(const std::wstring& AWindowsPath) {
-    std::wstring path = AWindowsPath;
-    if (path.size() >= 2 && (path[0] == L'Z' || path[0] == L'z') && path[1] == L':')
-        path.erase(0, 2);
-    for (wchar_t& c : path)
-        if (c == L'\\')
-            c = L'/';
-    return path;
-}
-
 std::wstring MakeTestFolder(const std::wstring& AName) {
     const std::wstring folder = ProgramFolder() + L"testdata\\" + AName + L"\\";
     ::CreateDirectoryW((ProgramFolder() + L"testdata").c_str(), nullptr);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/Handles.h"
+#include "tests/support/UnixSide.h"
 
 struct TLoopbackServerOptions {
     std::wstring Root;     // folder served below /files/ (Windows path)
@@ -48,10 +49,7 @@ private:
     TKernelHandle FProcess;
 };
 
-// Wine maps drive Z: to the Unix root: Z:\a\b is /a/b.
-std::wstring UnixPathOf(const std::wstring& AWindowsPath);
 // A fresh empty folder beside the test programs, for one test's files that
-// the loopback server (a Linux program) reads or writes: beside the test
-// programs lies on drive Z:, which UnixPathOf can translate; the temporary
-// folder of a TScratchFolder lies in the Wine prefix, which it cannot.
+// the loopback server (a Linux program) reads or writes, at their Unix path
+// (UnixPathOf).
 std::wstring MakeTestFolder(const std::wstring& AName);

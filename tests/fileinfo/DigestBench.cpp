@@ -24,7 +24,9 @@ int wmain(int argc, wchar_t** argv) {
         LARGE_INTEGER start, end;
         ::QueryPerformanceCounter(&start);
         TFileDigest digest;
-        DigestFile(argv[1], digest);
+        DWORD error = ERROR_SUCCESS;
+        if (!DigestFile(argv[1], digest, error))
+            return 1;
         ::QueryPerformanceCounter(&end);
         const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) /
                                static_cast<double>(frequency.QuadPart);

@@ -4,6 +4,7 @@
 // and which of them may take the place of which.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -42,7 +43,15 @@ TEST(PEImage, EveryRealImageIsWholeAndNoCutOneIs) {
         // the next answer) is no part of the image.
         EXPECT_EQ(CheckPEImage(image + "bytes after the image"), TPEImageFault::pifTrailingBytes)
             << WideToUtf8(name);
-        EXPECT_EQ(CheckPEImage(image + '\0'), TPEImageFault::pifTrailingBytes) << WideToUtf8(name);
+        // Zeros up to the file alignment are padding; beyond it they are not.
+        const uint32_t alignment = Get32(image, TLayout(image).Optional + 36);
+        const bool aligned = image.size() % alignment == 0;
+        EXPECT_EQ(CheckPEImage(image + '\0'),
+                  aligned ? TPEImageFault::pifTrailingBytes : TPEImageFault::pifNone)
+            << WideToUtf8(name);
+        EXPECT_EQ(CheckPEImage(image + std::string(alignment, '\0')),
+                  TPEImageFault::pifTrailingBytes)
+            << WideToUtf8(name);
         // Every length short of the whole: whatever the last part is (the
         // certificate table, the symbols or a section), it is cut.
         for (const size_t cut : {image.size() - 1, image.size() - 17, image.size() / 2,
@@ -63,8 +72,9 @@ TEST(PEImage, EveryRealImageIsWholeAndNoCutOneIs) {
 }
 
 // A certificate table whose size leaves out its padding may be followed by
-// the padding to its 8-byte alignment, and by nothing more.
-TEST(PEImage, OnlyTheCertificateTableIsFollowedByItsPadding) {
+// the padding to its 8-byte alignment, of any bytes; beyond it only by zeros
+// up to the file alignment, as after any last part of an image.
+TEST(PEImage, OnlyPaddingFollowsTheCertificateTable) {
     const std::string image = ReadWholeFile(FixturePath(L"QVHookInst32.exe"));
     const TLayout layout(image);
     ASSERT_EQ(Get32(image, layout.Directories + 4 * 8), 0u) << "an unsigned image";
@@ -78,7 +88,17 @@ TEST(PEImage, OnlyTheCertificateTableIsFollowedByItsPadding) {
         EXPECT_EQ(CheckPEImage(withTable + std::string(padded - size, '\0')),
                   TPEImageFault::pifNone)
             << size;
-        EXPECT_EQ(CheckPEImage(withTable + std::string(padded - size + 1, '\0')),
+        EXPECT_EQ(CheckPEImage(withTable + std::string(padded - size, 'p')), TPEImageFault::pifNone)
+            << size;
+        EXPECT_EQ(CheckPEImage(withTable + std::string(padded - size, '\0') + "x"),
+                  TPEImageFault::pifTrailingBytes)
+            << size;
+        const uint32_t alignment = Get32(image, layout.Optional + 36);
+        const size_t toAlignment = (alignment - (image.size() + padded) % alignment) % alignment;
+        EXPECT_EQ(CheckPEImage(withTable + std::string(padded - size + toAlignment, '\0')),
+                  TPEImageFault::pifNone)
+            << size;
+        EXPECT_EQ(CheckPEImage(withTable + std::string(padded - size + toAlignment + 1, '\0')),
                   TPEImageFault::pifTrailingBytes)
             << size;
     }
@@ -251,30 +271,35 @@ TEST(PEImage, EachRealImageIsOfItsKind) {
         std::nullopt);
 }
 
-// Every real image in the place of every other: only one of the same kind
-// may take it; where no image is installed, any whole one may.
-TEST(PEImage, OnlyAnImageOfTheSameKindReplacesAnother) {
-    std::vector<std::string> images;
-    for (const wchar_t* name : RealImages)
-        images.push_back(ReadWholeFile(FixturePath(name)));
-    for (size_t n = 0; n < images.size(); ++n) {
-        for (size_t i = 0; i < images.size(); ++i) {
-            const bool sameKind = PEImageKind(images[n]) == PEImageKind(images[i]);
-            EXPECT_EQ(CheckReplacementImage(images[n], images[i]),
-                      sameKind ? TPEImageFault::pifNone : TPEImageFault::pifOtherKind)
-                << WideToUtf8(RealImages[n]) << " for " << WideToUtf8(RealImages[i]);
+// Every real image in the place of every file: only one that suits the
+// file's kind may take it. A driver's library mark is not looked at: the
+// stand-in drivers have one (GNU ld marks the drivers it links so), the
+// kinds of driver files have none.
+TEST(PEImage, OnlyAnImageOfTheFilesKindReplacesIt) {
+    constexpr uint16_t amd64 = 0x8664, i386 = 0x14C;
+    const auto roleOf = [](TPEImageKind AKind) {
+        if (AKind.Driver)
+            AKind.Library = false;
+        return AKind;
+    };
+    for (const wchar_t* image : RealImages) {
+        const std::string bytes = ReadWholeFile(FixturePath(image));
+        const TPEImageKind kind = PEImageKind(bytes).value_or(TPEImageKind{});
+        for (const wchar_t* file : RealImages) {
+            const TPEImageKind role = roleOf(PEImageKind(ReadWholeFile(FixturePath(file))).value());
+            EXPECT_EQ(CheckReplacementImage(bytes, role),
+                      roleOf(kind) == role ? TPEImageFault::pifNone : TPEImageFault::pifOtherKind)
+                << WideToUtf8(image) << " for " << WideToUtf8(file);
         }
-        for (const std::string& installed :
-             {std::string(), std::string("a text file"), images[n].substr(0, 60)})
-            EXPECT_EQ(CheckReplacementImage(images[n], installed), TPEImageFault::pifNone)
-                << WideToUtf8(RealImages[n]) << " for " << installed.size() << " bytes";
         // What is no whole image is refused for what it is, not for its kind.
-        EXPECT_EQ(CheckReplacementImage(images[n] + "x", images[n]),
-                  TPEImageFault::pifTrailingBytes);
+        EXPECT_EQ(CheckReplacementImage(bytes + "x", kind), TPEImageFault::pifTrailingBytes);
+        EXPECT_EQ(CheckReplacementImage("<html>404</html>", kind), TPEImageFault::pifNoDOSHeader);
     }
-    // Each measure of kind on its own: the machine, a library, a driver.
-    const std::string library = images[1]; // QVHook64.dll
-    const TLayout layout(library);
+    // Each measure of kind on its own: the machine, a library, a driver; and
+    // a driver not marked as a library is still a driver.
+    const std::string library = ReadWholeFile(FixturePath(L"QVHook64.dll"));
+    const std::string driver = ReadWholeFile(FixturePath(L"QVHookDrv64.sys"));
+    const TLayout layout(library), driverLayout(driver);
     const std::function<void(std::string&)> changes[] = {
         [&](std::string& b) { Put(b, layout.FileHeader, 0xAA64, 2); },
         [&](std::string& b) {
@@ -286,9 +311,76 @@ TEST(PEImage, OnlyAnImageOfTheSameKindReplacesAnother) {
         std::string other = library;
         change(other);
         EXPECT_EQ(CheckPEImage(other), TPEImageFault::pifNone);
-        EXPECT_EQ(CheckReplacementImage(other, library), TPEImageFault::pifOtherKind);
-        EXPECT_EQ(CheckReplacementImage(library, other), TPEImageFault::pifOtherKind);
+        EXPECT_EQ(CheckReplacementImage(other, {amd64, true, false}), TPEImageFault::pifOtherKind);
     }
+    std::string unmarked = driver;
+    Put(unmarked, driverLayout.FileHeader + 18,
+        Get32(unmarked, driverLayout.FileHeader + 18) & 0xDFFF, 2);
+    EXPECT_EQ(CheckReplacementImage(unmarked, {amd64, false, true}), TPEImageFault::pifNone);
+    EXPECT_EQ(CheckReplacementImage(unmarked, {i386, false, true}), TPEImageFault::pifOtherKind);
+}
+
+// Where the last part of an image ends in the file: its sections' data, its
+// symbol and string tables, its certificate table; padding comes after it.
+size_t BodyEnd(const std::string& AImage) {
+    const TLayout layout(AImage);
+    size_t end = 0;
+    for (size_t i = 0; i < layout.SectionCount; ++i) {
+        const size_t header = layout.Sections + i * 40;
+        if (const uint32_t size = Get32(AImage, header + 16))
+            end = std::max<size_t>(end, Get32(AImage, header + 20) + size);
+    }
+    if (const uint32_t symbols = Get32(AImage, layout.FileHeader + 8)) {
+        const size_t strings = symbols + size_t{Get32(AImage, layout.FileHeader + 12)} * 18;
+        end = std::max<size_t>(end, strings + std::max<uint32_t>(Get32(AImage, strings), 4));
+    }
+    if (const uint32_t certificates = Get32(AImage, layout.Directories + 32))
+        end = std::max<size_t>(end, certificates + Get32(AImage, layout.Directories + 36));
+    return end;
+}
+
+// The same library (and a program) as each linker here lays it out, with
+// and without debug information, stripped, signed: each whole, however it
+// ends. LLVM's lld pads the file to its file alignment after the string
+// table; the padding may be cut off, but nothing else may follow or be cut.
+TEST(PEImage, WhatRealLinkersMakeIsWhole) {
+    const wchar_t* const linked[] = {
+        L"gnu-x64.dll",           L"gnu-x64-g.dll",         L"gnu-x64-s.dll",
+        L"gnu-x86-g.dll",         L"gnu-x64-g-signed.dll",  L"lld-x64.dll",
+        L"lld-x64-g.dll",         L"lld-x86.dll",           L"lld-x86-g.dll",
+        L"lld-x64.exe",           L"lld-x64-g-signed.dll",  L"lldlink-x64.dll",
+        L"lldlink-x64-debug.dll", L"lldlink-x64-dwarf.dll",
+    };
+    size_t padded = 0;
+    for (const wchar_t* name : linked) {
+        const std::string image = ReadWholeFile(FixturePath(std::wstring(L"linkers\\") + name));
+        ASSERT_FALSE(image.empty()) << WideToUtf8(name);
+        const std::string what = WideToUtf8(name);
+        EXPECT_EQ(CheckPEImage(image), TPEImageFault::pifNone) << what;
+        const TLayout layout(image);
+        const uint32_t alignment = Get32(image, layout.Optional + 36);
+        const size_t end = BodyEnd(image);
+        ASSERT_LE(end, image.size()) << what;
+        if (image.size() > end) {
+            ++padded;
+            EXPECT_EQ(image.size() % alignment, 0u) << what;
+            EXPECT_EQ(CheckPEImage(image.substr(0, end)), TPEImageFault::pifNone) << what;
+            EXPECT_EQ(CheckPEImage(image.substr(0, (end + image.size()) / 2)),
+                      TPEImageFault::pifNone)
+                << what;
+            std::string spoilt = image;
+            spoilt.back() = 'p';
+            EXPECT_EQ(CheckPEImage(spoilt), TPEImageFault::pifTrailingBytes) << what;
+        }
+        EXPECT_NE(CheckPEImage(image.substr(0, end - 1)), TPEImageFault::pifNone) << what;
+        EXPECT_EQ(CheckPEImage(image + "x"), TPEImageFault::pifTrailingBytes) << what;
+        EXPECT_EQ(CheckPEImage(image + std::string(alignment, '\0')),
+                  TPEImageFault::pifTrailingBytes)
+            << what;
+    }
+    // lld's images with a symbol table, unsigned, end in padding: those of
+    // the MinGW driver, and lld-link's with DWARF.
+    EXPECT_EQ(padded, 6u);
 }
 
 } // namespace

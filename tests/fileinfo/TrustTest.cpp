@@ -17,6 +17,7 @@
 #include "fileinfo/TrustChecker.h"
 #include "fileinfo/TrustCheckerInitialized.h"
 #include "fileinfo/TrustLibrary.h"
+#include "fileinfo/TrustWarmUp.h"
 #include "fixtures/fileidentity/TestCA.h"
 #include "platform/SystemMessage.h"
 #include "platform/WinText.h"
@@ -112,6 +113,7 @@ const std::vector<TTrustCase> TrustCases = {
 
 // What each check hands to the platform, seen on its way there.
 struct TVerifyCall {
+    HWND Window;
     DWORD StateAction;
     DWORD RevocationChecks;
     DWORD ProviderFlags;
@@ -121,7 +123,8 @@ TWinVerifyTrust PlatformWinVerifyTrust = nullptr;
 
 LONG WINAPI RecordingWinVerifyTrust(HWND AWindow, GUID* AAction, LPVOID AData) {
     const auto& data = *static_cast<const TWINTRUST_DATA*>(AData);
-    VerifyCalls.push_back({data.dwStateAction, data.fdwRevocationChecks, data.dwProvFlags});
+    VerifyCalls.push_back(
+        {AWindow, data.dwStateAction, data.fdwRevocationChecks, data.dwProvFlags});
     return PlatformWinVerifyTrust(AWindow, AAction, AData);
 }
 
@@ -156,11 +159,26 @@ TEST_F(Trust, EachSampleGivesItsResultAndStatus) {
     ASSERT_EQ(VerifyCalls.size(), 2 * 3 * static_cast<size_t>(opened));
     for (size_t i = 0; i < VerifyCalls.size(); ++i) {
         SCOPED_TRACE(i);
+        // No window to show anything in, and none fetched for the check.
+        EXPECT_EQ(VerifyCalls[i].Window, nullptr);
         EXPECT_EQ(VerifyCalls[i].StateAction, i % 2 == 0 ? 1u : 2u); // verify, close
         EXPECT_EQ(VerifyCalls[i].RevocationChecks, 0u);              // WTD_REVOKE_NONE
         // WTD_SAFER_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL
         EXPECT_EQ(VerifyCalls[i].ProviderFlags, 0x1100u);
     }
+}
+
+// The checks wait for the warm-up that runs beside them and then give what
+// they give without it; once it is over, waiting for it returns at once.
+TEST_F(Trust, ChecksMadeWhileTheWarmUpRunsGiveTheirResultsAsEver) {
+    TrustWarmUpStartUp();
+    TWinTrustChecker checker;
+    ASSERT_TRUE(checker.Init());
+    for (const TTrustCase& row : TrustCases)
+        EXPECT_EQ(checker.CheckFileTrustAPI(Sample(row.File)), row.Result) << row.Name;
+    TrustWarmUpShutDown();
+    WaitForTrustWarmUp();
+    EXPECT_EQ(checker.CheckFileTrustAPI(Sample(L"signed.exe")), 0);
 }
 
 TEST(TrustResult, CodesAreEightHexDigitsAndMessagesTheSystemsTextOrOurs) {

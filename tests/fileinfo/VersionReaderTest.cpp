@@ -44,6 +44,11 @@ TEST_P(VersionReader, ReadsTheFirstNonEmptyValueOfTheTranslations) {
     text = L"stale";
     EXPECT_EQ(TryReadProductVersion(path, text), *GetParam().ProductVersion != L'\0');
     EXPECT_EQ(text, GetParam().ProductVersion);
+
+    // Both from one read of the block, as each reader gives it.
+    const TVersionTexts texts = ReadVersionTexts(path);
+    EXPECT_EQ(texts.FileVersion, GetParam().FileVersion);
+    EXPECT_EQ(texts.ProductVersion, GetParam().ProductVersion);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, VersionReader, ::testing::ValuesIn(VersionCases),

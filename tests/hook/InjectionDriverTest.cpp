@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -10,7 +15,9 @@
 #include "hook/InjectionOutcomes.h"
 #include "hook/InjectionRecord.h"
 #include "hook/InjectionRules.h"
+#include "hook/ProcessAccess.h"
 #include "hook/ProcessModules.h"
+#include "hook/RemoteThreads.h"
 #include "hook/VexloHook.h"
 #include "platform/Handles.h"
 #include "platform/WinText.h"
@@ -148,6 +155,11 @@ TEST(InjectionOutcomes, EachAdmittedProcessEndsInOneOutcome) {
          iokFrozen},
         {"critical: passed over, also when frozen", facts([](TVisitFacts& f) {
              f.Critical = true;
+             f.Frozen = true;
+         }),
+         iokCritical, iokCritical},
+        {"protected: passed over as a critical one", facts([](TVisitFacts& f) {
+             f.Protected = true;
              f.Frozen = true;
          }),
          iokCritical, iokCritical},
@@ -563,6 +575,35 @@ TEST_F(Injection, AStuckProcessCostsOnlyItself) {
     EXPECT_TRUE(Holds(counts, L", late 2, ")) << WideToUtf8(counts);
 }
 
+// As many stuck processes as there are workers: were a worker held by one
+// until the time-out, the healthy processes after them would all be late.
+TEST_F(Injection, StuckProcessesHoldNoWorkerFromTheOthers) {
+    std::vector<std::unique_ptr<TTargetProcess>> stuck;
+    std::vector<std::unique_ptr<TTargetProcess>> healthy;
+    std::wstring mask;
+    for (size_t i = 0; i < RemoteWorkers; ++i) {
+        const std::wstring exe = FStem + L"S" + std::to_wstring(i) + L".exe";
+        stuck.push_back(std::make_unique<TTargetProcess>(FFolder, exe, tbStuck));
+        mask += exe + L"|";
+    }
+    for (size_t i = 0; i < 2; ++i) {
+        const std::wstring exe = FStem + L"H" + std::to_wstring(i) + L".exe";
+        healthy.push_back(std::make_unique<TTargetProcess>(FFolder, exe));
+        mask += exe + L"|";
+    }
+    TDebugLogCapture log;
+    EXPECT_FALSE(Inject(mask, nullptr, TRUE, 2000));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+    for (const auto& target : healthy)
+        EXPECT_TRUE(Reports(*target, FLoaded));
+    for (const auto& target : stuck)
+        EXPECT_FALSE(target->HasModule(FLoaded));
+    const std::wstring counts = CountsLine(log, L"InjInjectLibrary");
+    EXPECT_TRUE(
+        Holds(counts, L": loaded 2, refused 0, late " + std::to_wstring(stuck.size()) + L", "))
+        << WideToUtf8(counts);
+}
+
 TEST_F(Injection, ARefusedLoadIsCountedAndDoesNotFailTheCall) {
     const TTargetProcess healthy(FFolder, FExe);
     const TTargetProcess refusing(FFolder, FStem + L"R.exe", tbRefusing);
@@ -661,6 +702,133 @@ TEST_F(Injection, UninjectAllKeepsTheFirstFailuresError) {
     EXPECT_FALSE(InjUninjectAllLibraries(FDriver.Name(), nullptr, 5000));
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_FALSE(LoadedHere(FLoaded)) << "the later ones are still uninjected";
+}
+
+// --- Rights ---
+
+// The system's opening of processes, with every request recorded and the
+// standing of processes played from a table by process id (Wine has no
+// critical, protected or frozen processes); a process may also be refused
+// the opens beyond the first.
+class TRecordingProcessAccess : public TProcessAccess {
+public:
+    TKernelHandle Open(DWORD AAccess, DWORD AProcessId) override {
+        const std::lock_guard<std::mutex> lock(FLock);
+        FRequests[AProcessId].push_back(AAccess);
+        if (AAccess != AskAccess && FRefused.count(AProcessId) != 0) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return {};
+        }
+        return SystemProcessAccess().Open(AAccess, AProcessId);
+    }
+    TProcessStanding Standing(HANDLE AProcess) override {
+        const auto played = FStandings.find(::GetProcessId(AProcess));
+        return played == FStandings.end() ? SystemProcessAccess().Standing(AProcess)
+                                          : played->second;
+    }
+
+    void Play(DWORD AProcessId, TProcessStanding AStanding) { FStandings[AProcessId] = AStanding; }
+    void Refuse(DWORD AProcessId) { FRefused.insert(AProcessId); }
+    std::vector<DWORD> Requests(DWORD AProcessId) {
+        const std::lock_guard<std::mutex> lock(FLock);
+        return FRequests[AProcessId];
+    }
+    void Clear() {
+        const std::lock_guard<std::mutex> lock(FLock);
+        FRequests.clear();
+    }
+
+private:
+    std::mutex FLock;
+    std::map<DWORD, std::vector<DWORD>> FRequests;
+    std::map<DWORD, TProcessStanding> FStandings;
+    std::set<DWORD> FRefused;
+};
+
+std::string AccessText(const std::vector<DWORD>& ARequests) {
+    std::string text;
+    for (const DWORD access : ARequests) {
+        char number[16];
+        std::snprintf(number, sizeof(number), " 0x%lX", access);
+        text += number;
+    }
+    return text;
+}
+
+TEST_F(Injection, EachProcessIsOpenedOnlyForWhatIsDoneToIt) {
+    const std::vector<DWORD> asked = {AskAccess};
+    const std::vector<DWORD> read = {AskAccess, ReadAccess};
+    const struct {
+        const char* Kind;
+        const wchar_t* Suffix;
+        TProcessStanding Standing;
+        bool Refused; // every open beyond asking
+        bool Excluded;
+        std::vector<DWORD> Load;  // the opens of an injection
+        std::vector<DWORD> Again; // of a second one
+        std::vector<DWORD> Free;  // of the uninjection
+        bool Gets;
+    } kinds[] = {
+        {"ordinary",
+         L"O",
+         {},
+         false,
+         false,
+         {AskAccess, ReadAccess, LoadThreadAccess},
+         read,
+         {AskAccess, ReadAccess, FreeThreadAccess},
+         true},
+        {"critical", L"C", {true, false, false}, false, false, asked, asked, asked, false},
+        {"protected", L"P", {false, true, false}, false, false, asked, asked, asked, false},
+        {"frozen", L"F", {false, false, true}, false, false, asked, asked, asked, false},
+        {"excluded", L"X", {}, false, true, {}, {}, {}, false},
+        {"refused beyond asking", L"R", {}, true, false, read, read, read, false},
+    };
+    TRecordingProcessAccess access;
+    std::vector<std::unique_ptr<TTargetProcess>> targets;
+    std::wstring include;
+    std::wstring exclude;
+    for (const auto& kind : kinds) {
+        const std::wstring exe = FStem + kind.Suffix + L".exe";
+        targets.push_back(std::make_unique<TTargetProcess>(FFolder, exe));
+        access.Play(targets.back()->ProcessId(), kind.Standing);
+        if (kind.Refused)
+            access.Refuse(targets.back()->ProcessId());
+        include += exe + L"|";
+        if (kind.Excluded)
+            exclude += exe;
+    }
+    const auto press = [&](TInjectionDirection ADirection) {
+        access.Clear();
+        return RunInOtherProcesses(InjAllSessions, include.c_str(), exclude.c_str(), 5000,
+                                   LibraryWork(ADirection, FLibrary32), access);
+    };
+
+    const TInjectionCounts loaded = press(idLoad);
+    EXPECT_EQ(loaded[iokDone], 1u);
+    EXPECT_EQ(loaded[iokCritical], 2u) << "critical and protected";
+    EXPECT_EQ(loaded[iokFrozen], 1u);
+    EXPECT_EQ(loaded[iokNotOpened], 1u);
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const std::vector<DWORD> requests = access.Requests(targets[i]->ProcessId());
+        EXPECT_EQ(requests, kinds[i].Load) << kinds[i].Kind << ":" << AccessText(requests);
+        EXPECT_EQ(Reports(*targets[i], FLoaded), kinds[i].Gets) << kinds[i].Kind;
+    }
+
+    const TInjectionCounts again = press(idLoad);
+    EXPECT_EQ(again[iokDone], 1u);
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const std::vector<DWORD> requests = access.Requests(targets[i]->ProcessId());
+        EXPECT_EQ(requests, kinds[i].Again) << kinds[i].Kind << ":" << AccessText(requests);
+    }
+
+    const TInjectionCounts freed = press(idFree);
+    EXPECT_EQ(freed[iokDone], 1u);
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const std::vector<DWORD> requests = access.Requests(targets[i]->ProcessId());
+        EXPECT_EQ(requests, kinds[i].Free) << kinds[i].Kind << ":" << AccessText(requests);
+        EXPECT_FALSE(Reports(*targets[i], FLoaded)) << kinds[i].Kind;
+    }
 }
 
 // --- Module lookup ---

@@ -161,6 +161,35 @@ TEST_F(MadCodeHookImplementation, TheLayersLastErrorReachesTheCaller) {
     }
 }
 
+// The driver questions as the state test asks them: the layer's answer and
+// the last error it left go to the one rule (ServiceAnswer, tabled in
+// AnswerTest), read before anything else can change the error.
+TEST_F(MadCodeHookImplementation, TheDriverQuestionsKnowANoFromARefusal) {
+    const struct {
+        BOOL Answer;
+        DWORD Error;
+        TAnswer Expected;
+    } cases[] = {
+        {TRUE, ERROR_SUCCESS, TAnswer::Of(true)},
+        {FALSE, ERROR_SERVICE_DOES_NOT_EXIST, TAnswer::Of(false)},
+        {FALSE, ERROR_ACCESS_DENIED, TAnswer::Unknown(ERROR_ACCESS_DENIED)},
+    };
+    for (const auto& row : cases) {
+        const auto hook = NewHook();
+        SetDriverSettings(*hook);
+        FLayer->Answer = row.Answer;
+        FLayer->ErrorToLeave = row.Error;
+        EXPECT_EQ(hook->AskInjectionDriverInstalled(), row.Expected) << row.Error;
+        EXPECT_EQ(FTrace.back(), L"IsDriverInstalled(\"Drv\")");
+        EXPECT_EQ(hook->AskInjectionDriverRunning(), row.Expected) << row.Error;
+        EXPECT_EQ(FTrace.back(), L"IsDriverRunning(\"Drv\")");
+    }
+    const auto hook = NewHook();
+    FLayer->LoadedModules = {"l64.dll"};
+    SetDriverSettings(*hook);
+    EXPECT_EQ(hook->AskLibraryInjected(), TAnswer::Of(true));
+}
+
 TEST_F(MadCodeHookImplementation, PrivilegesComeFirstAndFailedOnesAreTriedAgain) {
     const std::vector<std::wstring> all = {
         L"Privilege(SeDebugPrivilege)", L"Privilege(SeTcbPrivilege)",

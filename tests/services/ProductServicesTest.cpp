@@ -127,6 +127,30 @@ TEST_F(FileScanServiceOperations, AMissingServiceLogsThePrimitiveThenTheOperatio
     }
 }
 
+// As the state test asks: a missing or stopped service is a "no", a manager
+// that refuses the question leaves the answer unknown with its code.
+TEST_F(FileScanServiceOperations, AQuestionTheManagerRefusesIsUnknownNotNo) {
+    EXPECT_EQ(AskFileScanServiceExists(), TAnswer::Of(false));
+    EXPECT_EQ(AskFileScanServiceRunning(), TAnswer::Of(false));
+    ASSERT_TRUE(FileScanServiceInstall());
+    EXPECT_EQ(AskFileScanServiceExists(), TAnswer::Of(true));
+    EXPECT_EQ(AskFileScanServiceRunning(), TAnswer::Of(false));
+
+    struct TDatabase {
+        TDatabase() { SetServiceDatabase(L"DerodoNoSuchDatabase"); }
+        ~TDatabase() { SetServiceDatabase(L""); }
+    } unknownDatabase;
+    for (TAnswer (*question)() : {&AskFileScanServiceExists, &AskFileScanServiceRunning}) {
+        FLog.Clear();
+        const TAnswer answer = question();
+        EXPECT_FALSE(answer.IsKnown());
+        ASSERT_EQ(FLog.Errors().size(), 2u) << "the primitive's line, then the operation's";
+        EXPECT_EQ(static_cast<long>(answer.Error), FLog.Errors().back().Code);
+        EXPECT_NE(answer.Error, 0u);
+    }
+    EXPECT_FALSE(FileScanServiceExists());
+}
+
 TEST_F(FileScanServiceOperations, InstallThenExistsRunningAndStartOnTheRealService) {
     ASSERT_TRUE(FileScanServiceInstall());
     EXPECT_EQ(FService.ReadText(L"ImagePath"), L"\"" + ProgramFolder() + L"QVFSSvc.exe\"");

@@ -1,5 +1,6 @@
 #include "tests/support/ScriptedHookControls.h"
 
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -34,4 +35,18 @@ bool TScriptedHookControls::Ask(const std::string& AOperation) {
 std::optional<TInjectionOutcome> TScriptedHookControls::TakeInjectionOutcome() {
     const std::lock_guard<std::mutex> lock(*FLock);
     return std::exchange(FOutcome, std::nullopt);
+}
+
+TAnswer TScriptedHookControls::AskAnswer(const std::string& AQuestion,
+                                         const std::function<bool()>& AAsk) {
+    std::optional<DWORD> error;
+    {
+        const std::lock_guard<std::mutex> lock(*FLock);
+        if (const auto unknown = Unknown.find(AQuestion); unknown != Unknown.end())
+            error = unknown->second;
+    }
+    if (!error)
+        return TAnswer::Of(AAsk());
+    Record(AQuestion);
+    return TAnswer::Unknown(*error);
 }

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,10 @@ public:
     std::set<std::string> Raising;
     // The thread's last error a false answer leaves, by operation (0 unless given).
     std::map<std::string, DWORD> Errors;
+    // Questions that cannot be answered, by name, with the error that keeps
+    // each answer: asked as the state test asks (AskInjectionDriverInstalled
+    // and the like), they answer unknown, recorded under the question's name.
+    std::map<std::string, DWORD> Unknown;
 
     bool IsInjectionDriverInstalled() override { return Ask("IsInjectionDriverInstalled"); }
     bool IsInjectionDriverRunning() override { return Ask("IsInjectionDriverRunning"); }
@@ -48,11 +53,24 @@ public:
     // for the next injection or uninjection, and not recorded.
     std::map<std::string, TInjectionOutcome> Outcomes;
     std::optional<TInjectionOutcome> TakeInjectionOutcome() override;
+    TAnswer AskInjectionDriverInstalled() override {
+        return AskAnswer("IsInjectionDriverInstalled",
+                         [this] { return IsInjectionDriverInstalled(); });
+    }
+    TAnswer AskInjectionDriverRunning() override {
+        return AskAnswer("IsInjectionDriverRunning", [this] { return IsInjectionDriverRunning(); });
+    }
+    TAnswer AskLibraryInjected() override {
+        return AskAnswer("IsLibraryInjected", [this] { return IsLibraryInjected(); });
+    }
 
     // Records AOperation and answers it from the script (or raises).
     bool Ask(const std::string& AOperation);
     // Records AOperation (with ADetail) and raises when it is to raise.
     void Record(const std::string& AOperation, const std::string& ADetail = {});
+    // The question AQuestion asked as the state test asks it: unknown when
+    // Unknown lists it (recorded), else AAsk's yes or no.
+    TAnswer AskAnswer(const std::string& AQuestion, const std::function<bool()>& AAsk);
 
 private:
     // The outcome of the last injection or uninjection answered, until taken.

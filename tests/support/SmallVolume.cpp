@@ -9,21 +9,9 @@
 
 #include "platform/Handles.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/UnixSide.h"
 
 namespace {
-
-// Wine starts a Unix program named by its Unix path; its end is seen in what
-// it does, not waited for.
-void Shell(std::wstring ACommand) {
-    std::wstring commandLine = L"/bin/sh -c \"" + ACommand + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &process)) {
-        TKernelHandle thread(process.hThread), handle(process.hProcess);
-    }
-}
 
 template <typename Predicate> void WaitUntil(Predicate APredicate) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -31,29 +19,23 @@ template <typename Predicate> void WaitUntil(Predicate APredicate) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-std::wstring WindowsPath(const std::wstring& AUnixPath) {
-    std::wstring path = L"Z:" + AUnixPath;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
-
 } // namespace
 
 TSmallVolume::TSmallVolume(const std::wstring& AName, const std::wstring& ASize)
     : FUnixFolder(L"/tmp/" + AName + L"-" + std::to_wstring(::GetCurrentProcessId())) {
     // A system that lets us mount nothing says so beside the folder.
-    Shell(L"mkdir -p " + FUnixFolder + L" && (mount -t tmpfs -o size=" + ASize + L" tmpfs " +
-          FUnixFolder + L" && touch " + FUnixFolder + L"/mounted || touch " + FUnixFolder +
-          L".refused)");
+    StartUnixShell(L"mkdir -p " + FUnixFolder + L" && (mount -t tmpfs -o size=" + ASize +
+                   L" tmpfs " + FUnixFolder + L" && touch " + FUnixFolder + L"/mounted || touch " +
+                   FUnixFolder + L".refused)");
     WaitUntil([&] { return Mounted() || Refused(); });
 }
 
 TSmallVolume::~TSmallVolume() {
     if (Refused()) {
-        Shell(L"rmdir " + FUnixFolder + L"; rm -f " + FUnixFolder + L".refused");
+        StartUnixShell(L"rmdir " + FUnixFolder + L"; rm -f " + FUnixFolder + L".refused");
         return;
     }
-    Shell(L"umount -l " + FUnixFolder + L" && rmdir " + FUnixFolder);
+    StartUnixShell(L"umount -l " + FUnixFolder + L" && rmdir " + FUnixFolder);
     WaitUntil([&] { return !Mounted(); });
 }
 
@@ -62,11 +44,11 @@ bool TSmallVolume::Mounted() const {
 }
 
 bool TSmallVolume::Refused() const {
-    return Exists(WindowsPath(FUnixFolder + L".refused"));
+    return Exists(WindowsPathOfUnix(FUnixFolder + L".refused"));
 }
 
 std::wstring TSmallVolume::Folder() const {
-    return WindowsPath(FUnixFolder + L"/");
+    return WindowsPathOfUnix(FUnixFolder + L"/");
 }
 
 void TSmallVolume::Fill(const std::wstring& AName) const {

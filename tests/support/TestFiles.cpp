@@ -95,3 +95,12 @@ void WriteWholeFile(const std::wstring& APath, std::string_view AContent) {
         written != AContent.size())
         throw std::runtime_error("cannot write a test file");
 }
+
+TMappedView MapAsImage(const std::wstring& APath) {
+    const TFileHandle file(::CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const TKernelHandle section(
+        file ? ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr)
+             : nullptr);
+    return TMappedView(section ? ::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+}

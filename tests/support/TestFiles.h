@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Handles.h"
+
 // An empty folder of the test's own in the temporary folder. At the end it
 // goes with everything in it, as far as nothing in it is still in use (a
 // library loaded or a program running from it stays).
@@ -37,3 +39,7 @@ bool Exists(const std::wstring& APath);
 std::string ReadWholeFile(const std::wstring& APath);
 // Creates or overwrites APath with AContent; raises when it cannot.
 void WriteWholeFile(const std::wstring& APath, std::string_view AContent);
+// APath mapped as the loader maps a program or library it runs: a view of
+// its image section, which stays when the file's own handle is closed. While
+// it is held, the file cannot be deleted. An empty view when it cannot be.
+TMappedView MapAsImage(const std::wstring& APath);

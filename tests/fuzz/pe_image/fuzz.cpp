@@ -1,8 +1,10 @@
 // The whole-image check on any bytes: it never reads outside them. An image it
-// takes for whole has a kind, may take its own place, and is whole no more
-// with bytes appended; bytes spoilt otherwise than by what follows their body
-// hold no whole image in all but their last byte either.
+// takes for whole has a kind, may take the place of a file of that kind, and
+// is whole no more with a byte that is no padding after it, nor with zeros
+// beyond any file alignment; bytes spoilt otherwise than by what follows
+// their body hold no whole image in all but their last byte either.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,11 +14,15 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     const std::string_view bytes(reinterpret_cast<const char*>(AData), ASize);
     const TPEImageFault fault = CheckPEImage(bytes);
-    Require(CheckReplacementImage(bytes, bytes) == fault);
     if (fault == TPEImageFault::pifNone) {
-        Require(PEImageKind(bytes).has_value());
+        const std::optional<TPEImageKind> kind = PEImageKind(bytes);
+        Require(kind.has_value());
+        Require(CheckReplacementImage(bytes, *kind) == TPEImageFault::pifNone);
+        // Past the certificate table's own padding, of at most 7 bytes.
+        Require(CheckPEImage(std::string(bytes) + std::string(8, '\0') + "x") ==
+                TPEImageFault::pifTrailingBytes);
         std::string longer(bytes);
-        longer.append(16, '\0');
+        longer.append(64 * 1024, '\0');
         Require(CheckPEImage(longer) == TPEImageFault::pifTrailingBytes);
     } else if (fault != TPEImageFault::pifTrailingBytes && !bytes.empty())
         Require(!IsCompletePEImage(bytes.substr(0, bytes.size() - 1)));
