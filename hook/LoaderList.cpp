@@ -113,11 +113,21 @@ TLoaderSearch FindLoadedModule(const TMemoryReader& ARead, const TLoaderLayout& 
     const size_t wantedBytes = wanted.size() * sizeof(char16_t);
 
     // Until the process's loader has run, its environment block has no loader
-    // data, or the data's list is not linked yet.
+    // data, or the data's list is not linked yet. The block itself is there
+    // as soon as the system gives its address: one that cannot be read then
+    // never will be (a 32-bit process under qemu's user-mode emulation, whose
+    // guest memory lies at an offset from the addresses it reports, answers
+    // every read with ERROR_NOACCESS).
     uint64_t ldr = 0;
     uint64_t first = 0;
     search.State = llsNotSetUp;
-    if (APeb == 0 || !ReadPointer(ARead, ALayout, APeb + ALayout.PebLdr, ldr) || ldr == 0)
+    if (APeb == 0)
+        return search;
+    search.State = llsUnreadable;
+    if (!ReadPointer(ARead, ALayout, APeb + ALayout.PebLdr, ldr))
+        return search;
+    search.State = llsNotSetUp;
+    if (ldr == 0)
         return search;
     const uint64_t head = ldr + ALayout.LdrInLoadOrder;
     search.State = llsUnreadable;

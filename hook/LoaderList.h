@@ -38,7 +38,8 @@ inline constexpr size_t MaxLoaderEntries = 8192;
 enum TLoaderListState {
     llsRead,       // walked to the module, or through the whole list
     llsNotSetUp,   // no loader data yet: the process has only just started
-    llsUnreadable, // a read failed, or the list is broken (a loop, a bad link)
+    llsUnreadable, // a read failed, the environment block's first, or the list
+                   // is broken (a loop, a bad link): asking again changes nothing
 };
 
 struct TLoaderSearch {

@@ -19,8 +19,8 @@ namespace {
 constexpr int MaxForwards = 8;
 
 // A process that has just been created has no module list until its loader
-// has set it up: its environment block holds no loader data yet (under Wine
-// the block itself may not be readable yet). It is asked again for this long.
+// has set it up: its environment block holds no loader data yet. It is asked
+// again for this long; a process whose memory cannot be read is not.
 constexpr DWORD NotSetUpRetryTime = 500;
 constexpr DWORD NotSetUpPause = 10;
 

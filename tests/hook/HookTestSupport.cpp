@@ -10,6 +10,7 @@
 #include "hook/InjectionDriver.h"
 #include "platform/WinText.h"
 #include "tests/automation/Automation.h"
+#include "tests/support/MachineLimits.h"
 
 std::wstring TestUniqueName(const std::wstring& APrefix) {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
@@ -59,6 +60,7 @@ TTargetProcess::TTargetProcess(const TScratchFolder& AFolder, const std::wstring
     const std::wstring program = AFolder.CopyFixture(
         ABitness == tb32 ? L"injectiontarget32.exe" : L"injectiontarget.exe", AExeName);
     FProgram = program;
+    FAnswerBound = ProcessAnswerBound(ABitness == tb32);
     const std::wstring eventName = L"Local\\" + TestUniqueName(L"ready") + AExeName;
     const TKernelHandle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
     FAsk.reset(::CreateEventW(nullptr, FALSE, FALSE, (eventName + L"-ask").c_str()));
@@ -83,7 +85,7 @@ TTargetProcess::TTargetProcess(const TScratchFolder& AFolder, const std::wstring
     const TKernelHandle thread(info.hThread);
     FProcessId = info.dwProcessId;
     const HANDLE waits[] = {ready.get(), FProcess.get()};
-    EXPECT_EQ(::WaitForMultipleObjects(2, waits, FALSE, 30000), WAIT_OBJECT_0)
+    EXPECT_EQ(::WaitForMultipleObjects(2, waits, FALSE, FAnswerBound), WAIT_OBJECT_0)
         << "the injection target did not come up";
 }
 
@@ -121,7 +123,7 @@ std::set<std::wstring> TTargetProcess::ReportedModules() const {
     ::DeleteFileW(report.c_str());
     const HANDLE waits[] = {FTold.get(), FProcess.get()};
     if (!::SetEvent(FAsk.get()) ||
-        ::WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0) {
+        ::WaitForMultipleObjects(2, waits, FALSE, FAnswerBound) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "the injection target did not report its modules";
         return modules;
     }

@@ -60,6 +60,8 @@ private:
     std::wstring FProgram;
     TKernelHandle FAsk;
     TKernelHandle FTold;
+    // How long the process is waited for, to come up or to answer.
+    DWORD FAnswerBound = 0;
 };
 
 // Points AHook at ADriver and at copies of the fixture hook libraries named

@@ -459,7 +459,7 @@ protected:
 };
 
 TEST_F(Injection, OneActivationReachesBothBitnessesAndUninjectLeavesBoth) {
-    SKIP_WITHOUT_32BIT_PROCESSES();
+    SKIP_WITHOUT_32BIT_INJECTION();
     const TTargetProcess target64(FFolder, FExe);
     const TTargetProcess target32(FFolder, FExe32, tbPlain, tb32);
     // The activation of the hook settings, with the product's flag and time-out.
@@ -507,7 +507,7 @@ class InjectionMasks : public Injection,
 TEST_P(InjectionMasks, DecideWhichOtherProcessesAreReached) {
     const auto& [c, bitness] = GetParam();
     if (bitness == tb32)
-        SKIP_WITHOUT_32BIT_PROCESSES();
+        SKIP_WITHOUT_32BIT_INJECTION();
     const TTargetProcess target(FFolder, FExe, tbPlain, bitness);
     const std::wstring exclude = WithTarget(c.Exclude, FExe);
     ASSERT_TRUE(Inject(WithTarget(c.Include, FExe), c.Exclude ? exclude.c_str() : nullptr,
@@ -552,7 +552,7 @@ TEST_F(Injection, FailsWhenTheLibraryDoesNotLoadHere) {
 }
 
 TEST_F(Injection, AStuckProcessCostsOnlyItself) {
-    SKIP_WITHOUT_32BIT_PROCESSES();
+    SKIP_WITHOUT_32BIT_INJECTION();
     // The stuck ones first, so that they come before the healthy ones.
     const TTargetProcess stuck(FFolder, FStem + L"S.exe", tbStuck);
     const TTargetProcess stuck2(FFolder, FStem + L"T.exe", tbStuck);
@@ -662,7 +662,7 @@ TEST_F(Injection, ItsOutcomeIsTheCountsLinesAndIsTakenOnce) {
 }
 
 TEST_F(Injection, UninjectAllRemovesEveryLibraryOfTheDriver) {
-    SKIP_WITHOUT_32BIT_PROCESSES();
+    SKIP_WITHOUT_32BIT_INJECTION();
     const TTargetProcess target(FFolder, FExe);
     const TTargetProcess target32(FFolder, FExe32, tbPlain, tb32);
     const std::wstring second = FFolder.CopyFixture(L"QVHook64.dll", FStem + L"Second.dll");
@@ -856,6 +856,26 @@ TEST(ModuleLookup, FindsAModuleOfTheCallingProcessByItsFileName) {
     EXPECT_TRUE(lookup.IsStillValid());
     ASSERT_TRUE(::FreeLibrary(module.release()));
     EXPECT_FALSE(lookup.IsStillValid());
+}
+
+// What can be done in a 32-bit process wherever one runs, emulated too:
+// its module list and its own kernel32's exports, read from its memory.
+TEST(ModuleLookup, ReadsTheModulesAndKernel32ExportsOfA32BitProcess) {
+    SKIP_WITHOUT_32BIT_PROCESSES();
+    const TScratchFolder folder;
+    const TTargetProcess target(folder, TestUniqueName(L"Lk") + L".exe", tbPlain, tb32);
+    const TKernelHandle process(
+        ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, target.ProcessId()));
+    ASSERT_TRUE(process);
+    EXPECT_EQ(LibraryKindOf(process.get()), pl32);
+    const HMODULE kernel32 = FindModuleIn(process.get(), L"kernel32.dll", pl32);
+    ASSERT_NE(kernel32, nullptr);
+    const auto base = reinterpret_cast<ULONG_PTR>(kernel32);
+    EXPECT_LT(base, 0x100000000ull) << "a module of the 32-bit address space";
+    const auto loadLibrary = reinterpret_cast<ULONG_PTR>(
+        reinterpret_cast<void*>(RemoteKernel32Routine(process.get(), pl32, "LoadLibraryW")));
+    EXPECT_GT(loadLibrary, base);
+    EXPECT_LT(loadLibrary, 0x100000000ull);
 }
 
 // A process that has just been created, before its loader has run: its

@@ -187,8 +187,8 @@ TEST_P(LoaderList, AListNotSetUpOrBrokenIsNeverTakenForAnAnswer) {
         TDamage Damage;
         TLoaderListState State;
     } cases[] = {
-        {"no environment block yet", [](TFakeProcess& P) { P.Punch(TFakeProcess::Peb, 0x1000); },
-         llsNotSetUp},
+        {"an environment block that cannot be read",
+         [](TFakeProcess& P) { P.Punch(TFakeProcess::Peb, 0x1000); }, llsUnreadable},
         {"no loader data yet",
          [layout](TFakeProcess& P) { P.Pointer(TFakeProcess::Peb + layout.PebLdr, 0); },
          llsNotSetUp},
