@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "diagnostics/CommandLineSwitch.h"
+#include "fileinfo/PEHeaders.h"
 #include "platform/Handles.h"
 #include "platform/StandardStream.h"
 #include "platform/WinText.h"
@@ -65,10 +66,13 @@ std::optional<std::wstring> FindCmdLineValue(const std::vector<std::wstring>& AA
 }
 
 bool IsConsoleProgram() {
-    const auto* base = reinterpret_cast<const BYTE*>(::GetModuleHandleW(nullptr));
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+    // The headers of the running program lie in its first page, which is
+    // always mapped.
+    const auto* base = reinterpret_cast<const char*>(::GetModuleHandleW(nullptr));
+    TPEHeaders headers;
+    return ReadPEHeaders(BytesPEReader(std::string_view(base, 4096)), headers) ==
+               TPEHeadersFault::phNone &&
+           headers.Subsystem == PESubsystemConsole;
 }
 
 // ---------------------------------------------------------------- parameter

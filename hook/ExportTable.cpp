@@ -3,29 +3,18 @@
 #include <cstring>
 #include <vector>
 
+#include "fileinfo/PEHeaders.h"
+
 namespace {
 
-// Offsets of the PE structures, in bytes.
-constexpr uint32_t DosMagic = 0x5A4D;           // "MZ"
-constexpr uint32_t DosNewHeaderOffset = 0x3C;   // e_lfanew
-constexpr uint32_t NtSignature = 0x00004550;    // "PE\0\0"
-constexpr uint32_t FileHeaderSize = 20;         // after the signature
-constexpr uint32_t FileHeaderMachine = 0;       // within the file header
-constexpr uint32_t FileHeaderSections = 2;      // NumberOfSections
-constexpr uint32_t FileHeaderOptionalSize = 16; // SizeOfOptionalHeader
-constexpr uint16_t OptionalMagic32 = 0x10B;     // PE32
-constexpr uint16_t OptionalMagic64 = 0x20B;     // PE32+
-constexpr uint32_t DirectoryCount32 = 92;       // NumberOfRvaAndSizes, PE32
-constexpr uint32_t DirectoryCount64 = 108;      // NumberOfRvaAndSizes, PE32+
-constexpr uint32_t SizeOfHeadersOffset = 60;    // the same in both kinds
-constexpr uint32_t SectionHeaderSize = 40;      // IMAGE_SECTION_HEADER
-constexpr uint32_t ExportDirectorySize = 40;    // IMAGE_EXPORT_DIRECTORY
-constexpr uint32_t ExportOrdinalBase = 16;      // Base
-constexpr uint32_t ExportFunctionCount = 20;    // NumberOfFunctions
-constexpr uint32_t ExportNameCount = 24;        // NumberOfNames
-constexpr uint32_t ExportFunctions = 28;        // AddressOfFunctions
-constexpr uint32_t ExportNames = 32;            // AddressOfNames
-constexpr uint32_t ExportNameOrdinals = 36;     // AddressOfNameOrdinals
+// Offsets in the export directory, in bytes.
+constexpr uint32_t ExportDirectorySize = 40; // IMAGE_EXPORT_DIRECTORY
+constexpr uint32_t ExportOrdinalBase = 16;   // Base
+constexpr uint32_t ExportFunctionCount = 20; // NumberOfFunctions
+constexpr uint32_t ExportNameCount = 24;     // NumberOfNames
+constexpr uint32_t ExportFunctions = 28;     // AddressOfFunctions
+constexpr uint32_t ExportNames = 32;         // AddressOfNames
+constexpr uint32_t ExportNameOrdinals = 36;  // AddressOfNameOrdinals
 // Ordinals are 16-bit: no table of the loader's holds more entries.
 constexpr uint32_t MaxExports = 0x10000;
 // Longer forwarders than this are not taken as text.
@@ -160,50 +149,28 @@ bool ValidSectionSpan(uint32_t AStart, uint32_t ASize, size_t AFileSize) {
     return static_cast<uint64_t>(AStart) + ASize <= AFileSize;
 }
 
+// The headers through an image reader: they lie at the start of the image,
+// where an offset is an RVA.
+TPEReader HeaderReader(const TImageReader& ARead) {
+    return [&ARead](uint64_t AOffset, void* ABuffer, size_t ASize) {
+        return AOffset <= UINT32_MAX && ARead(static_cast<uint32_t>(AOffset), ABuffer, ASize);
+    };
+}
+
 } // namespace
 
 bool ReadImageHeaders(const TImageReader& ARead, TImageHeaders& AHeaders) {
-    uint16_t magic = 0;
-    uint32_t ntOffset = 0;
-    if (!Read16(ARead, 0, magic) || magic != DosMagic ||
-        !Read32(ARead, DosNewHeaderOffset, ntOffset))
+    TPEHeaders headers;
+    if (ReadPEHeaders(HeaderReader(ARead), headers) != TPEHeadersFault::phNone)
         return false;
-    uint32_t signature = 0;
-    if (!Read32(ARead, ntOffset, signature) || signature != NtSignature)
-        return false;
-    const uint64_t fileHeader = static_cast<uint64_t>(ntOffset) + 4;
-    const uint64_t optional = fileHeader + FileHeaderSize;
-    uint16_t machine = 0;
-    uint16_t optionalSize = 0;
-    uint16_t optionalMagic = 0;
-    if (!Read16(ARead, fileHeader + FileHeaderMachine, machine) ||
-        !Read16(ARead, fileHeader + FileHeaderOptionalSize, optionalSize) ||
-        !Read16(ARead, optional, optionalMagic))
-        return false;
-    if (optionalMagic != OptionalMagic32 && optionalMagic != OptionalMagic64)
-        return false;
-    const bool is64Bit = optionalMagic == OptionalMagic64;
-    const uint32_t countOffset = is64Bit ? DirectoryCount64 : DirectoryCount32;
-    // The count and the first directory (8 bytes) lie within the optional header.
-    if (optionalSize < countOffset + 4)
-        return false;
-    uint32_t directories = 0;
-    if (!Read32(ARead, optional + countOffset, directories))
+    const TPEDirectory exports = headers.Directory(PEExportDirectory);
+    if (exports.Address != 0 && static_cast<uint64_t>(exports.Address) + exports.Size > UINT32_MAX)
         return false;
     AHeaders = TImageHeaders{};
-    AHeaders.Machine = machine;
-    AHeaders.Is64Bit = is64Bit;
-    if (directories == 0 || optionalSize < countOffset + 4 + 8)
-        return true;
-    uint32_t exportRva = 0;
-    uint32_t exportSize = 0;
-    if (!Read32(ARead, optional + countOffset + 4, exportRva) ||
-        !Read32(ARead, optional + countOffset + 8, exportSize))
-        return false;
-    if (exportRva != 0 && static_cast<uint64_t>(exportRva) + exportSize > UINT32_MAX)
-        return false;
-    AHeaders.ExportRva = exportRva;
-    AHeaders.ExportSize = exportRva ? exportSize : 0;
+    AHeaders.Machine = headers.Machine;
+    AHeaders.Is64Bit = headers.Is64Bit;
+    AHeaders.ExportRva = exports.Address;
+    AHeaders.ExportSize = exports.Address ? exports.Size : 0;
     return true;
 }
 
@@ -287,27 +254,20 @@ TImageReader FileImageReader(const uint8_t* AData, size_t ASize) {
     };
     std::vector<TSection> sections;
     uint32_t headersSize = 0;
-    const TImageReader raw = LoadedImageReader(AData, ASize);
-    uint32_t ntOffset = 0;
-    uint16_t sectionCount = 0;
-    uint16_t optionalSize = 0;
     // The headers lie at the same place in the file and in the image.
-    if (Read32(raw, DosNewHeaderOffset, ntOffset) &&
-        Read16(raw, static_cast<uint64_t>(ntOffset) + 4 + FileHeaderSections, sectionCount) &&
-        Read16(raw, static_cast<uint64_t>(ntOffset) + 4 + FileHeaderOptionalSize, optionalSize) &&
-        Read32(raw, static_cast<uint64_t>(ntOffset) + 4 + FileHeaderSize + SizeOfHeadersOffset,
-               headersSize)) {
-        const uint64_t table = static_cast<uint64_t>(ntOffset) + 4 + FileHeaderSize + optionalSize;
-        for (uint16_t i = 0; i < sectionCount; ++i) {
-            uint8_t header[SectionHeaderSize];
-            const uint64_t at = table + static_cast<uint64_t>(i) * SectionHeaderSize;
-            if (at > UINT32_MAX || !raw(static_cast<uint32_t>(at), header, sizeof(header)))
-                break;
-            const uint32_t virtualSize = Le32(header + 8);
-            const uint32_t rawSize = Le32(header + 16);
-            TSection section{Le32(header + 12),
-                             virtualSize < rawSize && virtualSize != 0 ? virtualSize : rawSize,
-                             Le32(header + 20)};
+    const TPEReader raw =
+        BytesPEReader(std::string_view(reinterpret_cast<const char*>(AData), ASize));
+    TPEHeaders headers;
+    std::vector<TPESection> table;
+    if (ReadPEHeaders(raw, headers) == TPEHeadersFault::phNone &&
+        ReadPESections(raw, headers, table)) {
+        headersSize = headers.SizeOfHeaders;
+        for (const TPESection& entry : table) {
+            TSection section{entry.VirtualAddress,
+                             entry.VirtualSize < entry.SizeOfRawData && entry.VirtualSize != 0
+                                 ? entry.VirtualSize
+                                 : entry.SizeOfRawData,
+                             entry.PointerToRawData};
             if (ValidSectionSpan(section.FileOffset, section.Size, ASize))
                 sections.push_back(section);
         }
