@@ -2,6 +2,16 @@
 // interface of the console's own: the product binds the real ones
 // (TSystemConsoleServices), tests bind fakes. Each operation joins this
 // interface together with the subsystem that provides it.
+//
+// Threads: every operation is called on the thread that owns the object (the
+// window's, or the /report mode's main thread), one at a time, except the
+// state test's questions (RunsElevated, Hook()'s Ask questions,
+// AskFileScanServiceExists and AskFileScanServiceRunning): the start-up
+// gathering asks those on a thread of its own while the installation
+// report's operations (the Windows version, the files' facts and the trust
+// checks) run on the owner's. An implementation makes those questions safe
+// beside the report's operations; no two of them are asked at once, and
+// nothing else is called off the owner's thread.
 #pragma once
 
 #include <cstdint>

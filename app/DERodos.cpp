@@ -23,13 +23,13 @@
 //   test on one jthread beside it (app/ReportGathering.cpp); each reads the system
 //   and fills facts of its own, and the state test's thread is joined before
 //   the lines are written. The /report mode does the same without a window.
-// - A download attempt (download/WinINet.cpp): each download's transfer runs
+// - A download attempt (download/DownloadRunner.cpp): each download's transfer runs
 //   on a jthread that writes only into its own attempt (stream, watch, result),
 //   while the window's thread waits for it with messages flowing. A transfer
 //   that passed its bound or was cancelled and whose platform call has not
 //   returned within the abandon grace is left behind: it logs nothing, nothing
 //   it receives is used, and it is joined when it ends (by the next download or
-//   the download module's shut-down, which waits the grace at most); the
+//   the download runner's shut-down, which waits the grace at most); the
 //   process's end takes one the platform still holds.
 // - The trust warm-up (fileinfo/TrustWarmUp.cpp): reads the root certificates
 //   and builds one chain, which leaves the system's chain engine made, and
