@@ -32,3 +32,19 @@ void TConsoleLog::LogFailure(const std::wstring& AText) {
 void TConsoleLog::LogResult(bool AOk, const std::wstring& AText) {
     AppendLine(ResultLine(AOk, AText));
 }
+
+void TConsoleLog::LogLines(const std::vector<std::wstring>& ALines) {
+    AppendLines(ALines);
+}
+
+void TConsoleLog::AppendLines(const std::vector<std::wstring>& ALines) {
+    for (const std::wstring& line : ALines)
+        AppendLine(line);
+}
+
+void LogReport(TConsoleLog& ALog, const std::vector<std::wstring>& ALines,
+               const std::exception_ptr& AError) {
+    ALog.LogLines(ALines);
+    if (AError)
+        std::rethrow_exception(AError);
+}

@@ -6,8 +6,12 @@
 
 #include "app/Application.h"
 #include "app/DownloadProgressText.h"
+#include "app/InstallationReport.h"
+#include "app/LiveProtectionActions.h"
 #include "app/LiveProtectionFiles.h"
+#include "app/ProgramRelocation.h"
 #include "app/ReportGathering.h"
+#include "app/StateTest.h"
 #include "platform/Deadline.h"
 #include "platform/FolderLock.h"
 #include "platform/ProgramPath.h"
@@ -106,6 +110,34 @@ TFormDERodos::TFormDERodos(TConsoleServices& AServices) : FServices(AServices) {
         alSettingsOnAccess[i].Info = ActionInfos[i];
     BindLiveProtectionActions();
     BindAlternativeFilesAction();
+}
+
+void TFormDERodos::BindLiveProtectionActions() {
+    for (const TActionId id : SingleStepActions())
+        Action(id).OnExecute = [this, id] { RunSingleStep(FServices, *this, id); };
+    Bind(TActionId::aTestDirect, &TFormDERodos::aTestDirectExecute);
+    Bind(TActionId::aTestService, &TFormDERodos::aTestServiceExecute);
+}
+
+void TFormDERodos::aTestDirectExecute(const TAction&) {
+    RunDirectTest(FServices, *this);
+}
+
+void TFormDERodos::aTestServiceExecute(const TAction&) {
+    RunServiceTest(FServices, *this);
+}
+
+void TFormDERodos::RunStateTest() {
+    ::RunStateTest(FServices, *this);
+}
+
+void TFormDERodos::ReportInstallation() {
+    ::ReportInstallation(FServices, *this);
+}
+
+void TFormDERodos::CheckProgramFolder() {
+    if (CheckThisProgramFolder(FHandle) == rlRelocated)
+        Terminate(RelocatedExitCode);
 }
 
 void TFormDERodos::Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAction&)) {
@@ -217,14 +249,7 @@ void TFormDERodos::FormShow() {
     // Asked only now: a start that relocates ends without waiting for the
     // answers, and nothing asked before the relocation check can be stale.
     const TGathered<TReportFacts> gathered = GatherStartUpFacts(FServices, TFactsFor::Log);
-    AppendReport(ReportLines(UnknownAnswersAsNo(gathered.Facts)), gathered.Error);
-}
-
-void TFormDERodos::AppendReport(const std::vector<std::wstring>& ALines,
-                                const std::exception_ptr& AError) {
-    AppendLines(ALines);
-    if (AError)
-        std::rethrow_exception(AError);
+    LogReport(*this, ReportLines(UnknownAnswersAsNo(gathered.Facts)), gathered.Error);
 }
 
 void TFormDERodos::AppendLine(const std::wstring& ALine) {

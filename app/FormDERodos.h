@@ -20,8 +20,6 @@
 #include "download/MemoryStream.h"
 #include "platform/Handles.h"
 
-struct TSingleStep;
-
 inline constexpr const wchar_t* FormCaption = L"Vexlo Live Protection Tests (v2)";
 inline constexpr const wchar_t* FormClassName = L"TFormDERodos";
 
@@ -99,7 +97,7 @@ protected:
     void AppendLine(const std::wstring& ALine) override;
     // Whole lines at the end of the window's log, in one piece; every line
     // written reaches the log here.
-    virtual void AppendLines(const std::vector<std::wstring>& ALines);
+    void AppendLines(const std::vector<std::wstring>& ALines) override;
 
     TConsoleServices& FServices;
 
@@ -109,9 +107,6 @@ private:
     void CreateComponents();
     void Relayout();
     void Execute(TActionId AId);
-    // Appends the lines of facts gathered, then raises the error that ended
-    // their gathering early, so the log shows what came before it.
-    void AppendReport(const std::vector<std::wstring>& ALines, const std::exception_ptr& AError);
     // While an action runs the panel's buttons are disabled and the wait
     // cursor shows; clicks and keys that reached the panel meanwhile are
     // dropped before the buttons come back, so none of them replays.
@@ -131,12 +126,6 @@ private:
     void EndDownloadProgress();
     void Bind(TActionId AId, void (TFormDERodos::*AHandler)(const TAction&));
     void BindLiveProtectionActions();
-    // The handler of every single-step Live Protection button.
-    void RunSingleStep(const TSingleStep& AStep);
-    void ForgetInjectionOutcome();
-    // After an injection's or uninjection's own lines: how many processes it
-    // did not reach, when it fell short (AFormat untranslated).
-    void LogInjectionShortfall(const wchar_t* AFormat);
     void BindAlternativeFilesAction();
 
     HWND FHandle = nullptr;

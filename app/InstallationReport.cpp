@@ -1,10 +1,9 @@
-// The installation report in the window's log: its facts gathered, then
-// written as lines.
-#include "app/FormDERodos.h"
+#include "app/InstallationReport.h"
+
 #include "app/ReportGathering.h"
 
-void TFormDERodos::ReportInstallation() {
+void ReportInstallation(TConsoleServices& AServices, TConsoleLog& ALog) {
     const TGathered<TInstallationFacts> gathered =
-        GatherInstallationFacts(FServices, TFactsFor::Log);
-    AppendReport(InstallationReportLines(gathered.Facts), gathered.Error);
+        GatherInstallationFacts(AServices, TFactsFor::Log);
+    LogReport(ALog, InstallationReportLines(gathered.Facts), gathered.Error);
 }

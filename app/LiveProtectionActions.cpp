@@ -1,15 +1,18 @@
-// The nine Live Protection buttons: seven single steps on the driver and the
-// hook library, one table driving one handler, and the two whole activation
-// tests. Each ends with the state test, so the state reached stands right
-// below the action.
+// The seven single steps are one table driving one handler.
+#include "app/LiveProtectionActions.h"
+
 #include <array>
 #include <exception>
 #include <optional>
+#include <string>
+#include <vector>
 
-#include "app/FormDERodos.h"
 #include "app/InjectionShortfall.h"
+#include "app/StateTest.h"
 #include "diagnostics/Translate.h"
 #include "hook/DirectActivation.h"
+
+namespace {
 
 // A button that takes one step: its operations (true when the step
 // succeeded), the lines that report a failure, whether a driver Windows
@@ -22,8 +25,6 @@ struct TSingleStep {
     bool DriverRefusalAdvice;
     const wchar_t* ShortfallFormat = nullptr;
 };
-
-namespace {
 
 // The failure lines of a message that may hold several, separated by "\n".
 std::vector<std::wstring> MessageLines(const std::wstring& AMessage) {
@@ -84,88 +85,101 @@ const TSingleStep SingleSteps[] = {
      false},
 };
 
-} // namespace
-
-void TFormDERodos::BindLiveProtectionActions() {
-    for (const TSingleStep& step : SingleSteps)
-        Action(step.Action).OnExecute = [this, &step] { RunSingleStep(step); };
-    Bind(TActionId::aTestDirect, &TFormDERodos::aTestDirectExecute);
-    Bind(TActionId::aTestService, &TFormDERodos::aTestServiceExecute);
-}
-
-void TFormDERodos::RunSingleStep(const TSingleStep& AStep) {
-    if (AStep.ShortfallFormat)
-        ForgetInjectionOutcome();
-    if (!AStep.Operation(FServices)) {
-        // Read before any line is written, which may change it.
-        const DWORD error = ::GetLastError();
-        for (const wchar_t* line : AStep.FailureLines) {
-            if (line)
-                LogFailure(line);
-        }
-        if (AStep.DriverRefusalAdvice) {
-            if (const std::wstring advice = DriverRefusalLine(error); !advice.empty())
-                LogFailure(advice);
-        }
-    }
-    if (AStep.ShortfallFormat)
-        LogInjectionShortfall(AStep.ShortfallFormat);
-    RunStateTest();
-}
-
-void TFormDERodos::ForgetInjectionOutcome() {
+void ForgetInjectionOutcome(TConsoleServices& AServices) {
     // An outcome left from before this press is not this press's.
-    FServices.Hook().TakeInjectionOutcome();
+    AServices.Hook().TakeInjectionOutcome();
 }
 
-void TFormDERodos::LogInjectionShortfall(const wchar_t* AFormat) {
-    if (const std::optional<TInjectionOutcome> outcome = FServices.Hook().TakeInjectionOutcome()) {
+// After an injection's or uninjection's own lines: how many processes it did
+// not reach, when it fell short (AFormat untranslated).
+void LogInjectionShortfall(TConsoleServices& AServices, TConsoleLog& ALog, const wchar_t* AFormat) {
+    if (const std::optional<TInjectionOutcome> outcome = AServices.Hook().TakeInjectionOutcome()) {
         if (const std::wstring line = InjectionShortfallLine(Translate(AFormat), *outcome);
             !line.empty())
-            LogFailure(line);
+            ALog.LogFailure(line);
     }
 }
 
-void TFormDERodos::aTestDirectExecute(const TAction&) {
-    LogSection(L"Run Test (Direct Method)");
+} // namespace
+
+const std::vector<TActionId>& SingleStepActions() {
+    static const std::vector<TActionId> actions = [] {
+        std::vector<TActionId> ids;
+        for (const TSingleStep& step : SingleSteps)
+            ids.push_back(step.Action);
+        return ids;
+    }();
+    return actions;
+}
+
+void RunSingleStep(TConsoleServices& AServices, TConsoleLog& ALog, TActionId AAction) {
+    const TSingleStep* found = nullptr;
+    for (const TSingleStep& step : SingleSteps) {
+        if (step.Action == AAction)
+            found = &step;
+    }
+    if (!found)
+        return;
+    const TSingleStep& step = *found;
+    if (step.ShortfallFormat)
+        ForgetInjectionOutcome(AServices);
+    if (!step.Operation(AServices)) {
+        // Read before any line is written, which may change it.
+        const DWORD error = ::GetLastError();
+        for (const wchar_t* line : step.FailureLines) {
+            if (line)
+                ALog.LogFailure(line);
+        }
+        if (step.DriverRefusalAdvice) {
+            if (const std::wstring advice = DriverRefusalLine(error); !advice.empty())
+                ALog.LogFailure(advice);
+        }
+    }
+    if (step.ShortfallFormat)
+        LogInjectionShortfall(AServices, ALog, step.ShortfallFormat);
+    RunStateTest(AServices, ALog);
+}
+
+void RunDirectTest(TConsoleServices& AServices, TConsoleLog& ALog) {
+    ALog.LogSection(L"Run Test (Direct Method)");
     // The state test runs even after an error; the error is shown after it.
     std::exception_ptr error;
     try {
-        ForgetInjectionOutcome();
+        ForgetInjectionOutcome(AServices);
         std::wstring message;
-        const bool active = FServices.InstallHook(message);
-        LogResult(active, L"InstallHook");
+        const bool active = AServices.InstallHook(message);
+        ALog.LogResult(active, L"InstallHook");
         if (!active) {
             for (const std::wstring& line : MessageLines(message))
-                LogFailure(line);
+                ALog.LogFailure(line);
         }
-        LogInjectionShortfall(InjectShortfall);
+        LogInjectionShortfall(AServices, ALog, InjectShortfall);
     } catch (...) {
         error = std::current_exception();
     }
-    RunStateTest();
+    RunStateTest(AServices, ALog);
     if (error)
         std::rethrow_exception(error);
 }
 
-void TFormDERodos::aTestServiceExecute(const TAction&) {
-    LogSection(L"Run Test (Service Method)");
-    if (FServices.FileScanServiceExists()) {
-        LogSuccess(L"Service installed.");
+void RunServiceTest(TConsoleServices& AServices, TConsoleLog& ALog) {
+    ALog.LogSection(L"Run Test (Service Method)");
+    if (AServices.FileScanServiceExists()) {
+        ALog.LogSuccess(L"Service installed.");
     } else {
-        LogInfo(L"Service not installed, trying to install...");
-        LogResult(FServices.FileScanServiceInstall(), L"Service Installation");
+        ALog.LogInfo(L"Service not installed, trying to install...");
+        ALog.LogResult(AServices.FileScanServiceInstall(), L"Service Installation");
     }
     // A start is tried also after a failed installation.
-    if (FServices.FileScanServiceRunning()) {
-        LogSuccess(L"Service running.");
+    if (AServices.FileScanServiceRunning()) {
+        ALog.LogSuccess(L"Service running.");
     } else {
-        LogInfo(L"Service not running, trying to start...");
-        LogResult(FServices.FileScanServiceStart(), L"Service Start");
+        ALog.LogInfo(L"Service not running, trying to start...");
+        ALog.LogResult(AServices.FileScanServiceStart(), L"Service Start");
     }
-    LogResult(FServices.FileScanServiceExists(), L"SERVICE PRESENCE");
-    LogResult(FServices.FileScanServiceRunning(), L"SERVICE RUNNING");
+    ALog.LogResult(AServices.FileScanServiceExists(), L"SERVICE PRESENCE");
+    ALog.LogResult(AServices.FileScanServiceRunning(), L"SERVICE RUNNING");
     // The answer is not shown: the state test below shows its effect.
-    FServices.WebServiceLPActivate();
-    RunStateTest();
+    AServices.WebServiceLPActivate();
+    RunStateTest(AServices, ALog);
 }

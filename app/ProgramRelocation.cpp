@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "app/FormDERodos.h"
 #include "app/LiveProtectionFiles.h"
 #include "platform/Handles.h"
 #include "platform/ProgramPath.h"
@@ -161,8 +160,7 @@ bool TSystemRelocation::Start(const std::wstring& AProgram, DWORD& AErrorCode) {
 
 // --- The window's start-up step ---
 
-void TFormDERodos::CheckProgramFolder() {
-    TSystemRelocation system(FHandle);
-    if (::CheckProgramFolder(system, ProgramFileName()) == rlRelocated)
-        Terminate(RelocatedExitCode);
+TRelocation CheckThisProgramFolder(HWND AOwner) {
+    TSystemRelocation system(AOwner);
+    return CheckProgramFolder(system, ProgramFileName());
 }

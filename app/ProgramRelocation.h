@@ -64,6 +64,8 @@ enum TRelocation { rlStayed, rlRelocated };
 // in every other case the start-up goes on in the current folder, after an
 // error dialog where the relocation was wanted but failed.
 TRelocation CheckProgramFolder(TRelocationSystem& ASystem, const std::wstring& AProgramFileName);
+// The same for this program, asking and answering in boxes owned by AOwner.
+TRelocation CheckThisProgramFolder(HWND AOwner);
 
 // The tool's files beside the program AProgramFileName, relative to its
 // folder: the program itself, its console twin (its name with ".com") when it

@@ -5,7 +5,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/FormDERodos.h"
 #include "app/ReportGathering.h"
 
 TStateVerdict StateVerdict(bool AInstalled, bool ARunning, bool AInjected) {
@@ -41,7 +40,7 @@ std::optional<TStateVerdict> StateVerdict(TAnswer AInstalled, TAnswer ARunning, 
 }
 
 // The window's questions answer no where they cannot find out.
-void TFormDERodos::RunStateTest() {
-    const TGathered<TStateFacts> gathered = GatherStateFacts(FServices);
-    AppendReport(StateTestLines(UnknownAnswersAsNo(gathered.Facts)), gathered.Error);
+void RunStateTest(TConsoleServices& AServices, TConsoleLog& ALog) {
+    const TGathered<TStateFacts> gathered = GatherStateFacts(AServices);
+    LogReport(ALog, StateTestLines(UnknownAnswersAsNo(gathered.Facts)), gathered.Error);
 }

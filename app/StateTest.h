@@ -3,6 +3,8 @@
 
 #include <optional>
 
+#include "app/ConsoleLog.h"
+#include "app/ConsoleServices.h"
 #include "platform/Answer.h"
 
 struct TStateVerdict {
@@ -19,3 +21,7 @@ TStateVerdict StateVerdict(bool AInstalled, bool ARunning, bool AInjected);
 // no in the place of the unknown answers gives, when they all give the same
 // one; none when the line would rest on a guess.
 std::optional<TStateVerdict> StateVerdict(TAnswer AInstalled, TAnswer ARunning, TAnswer AInjected);
+
+// The "State Test" section in ALog: file-scan service, driver and hook
+// library, and a verdict, every question asked afresh.
+void RunStateTest(TConsoleServices& AServices, TConsoleLog& ALog);
