@@ -4,8 +4,10 @@
 
 #include <wincrypt.h>
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <iterator>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -15,7 +17,23 @@ namespace {
 
 // Joined by the module's shut-down; GWarming is true while it runs.
 std::jthread GWarmUp;
-std::atomic<bool> GWarming = false;
+std::mutex GWarmingLock;
+std::condition_variable GWarmed;
+bool GWarming = false;
+
+// The longest a check waits for the warm-up, far beyond its usual tenths of
+// a second: a warm-up held up longer (a machine that swaps, a store on a slow
+// disk) no longer holds up the check, which builds its chain as it would
+// without one.
+constexpr std::chrono::seconds WarmUpWaitLimit{10};
+
+void SetWarming(bool AValue) {
+    {
+        const std::lock_guard<std::mutex> lock(GWarmingLock);
+        GWarming = AValue;
+    }
+    GWarmed.notify_all();
+}
 
 // A self-signed certificate of no standing, made for this alone: the
 // engine's stores are read whatever certificate a chain is built for, and one
@@ -76,21 +94,21 @@ void BuildFirstChain() {
 void TrustWarmUpStartUp() {
     if (GWarmUp.joinable())
         return;
-    GWarming = true;
+    SetWarming(true);
     try {
         GWarmUp = std::jthread([] {
             BuildFirstChain();
-            GWarming = false;
-            GWarming.notify_all();
+            SetWarming(false);
         });
     } catch (const std::system_error&) {
         // Without a thread the first check reads the certificates itself.
-        GWarming = false;
+        SetWarming(false);
     }
 }
 
-void WaitForTrustWarmUp() {
-    GWarming.wait(true);
+bool WaitForTrustWarmUp() {
+    std::unique_lock<std::mutex> lock(GWarmingLock);
+    return GWarmed.wait_for(lock, WarmUpWaitLimit, [] { return !GWarming; });
 }
 
 void TrustWarmUpShutDown() {

@@ -9,7 +9,8 @@
 void TrustWarmUpStartUp();
 void TrustWarmUpShutDown();
 
-// Returns once the warm-up is over, at once when none runs. A check that
-// builds a chain before it would make a chain engine of its own beside the
-// warm-up's, under Wine reading every store once more.
-void WaitForTrustWarmUp();
+// Returns once the warm-up is over, at once when none runs: true then. A
+// check that builds a chain before it would make a chain engine of its own
+// beside the warm-up's, under Wine reading every store once more. False when
+// it is not over within a bound of some seconds.
+bool WaitForTrustWarmUp();

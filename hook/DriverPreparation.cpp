@@ -3,12 +3,15 @@
 // signed with the signing tool.
 #include "hook/MadCodeHookImplementation.h"
 
+#include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
 #include "fileinfo/TrustChecker.h"
 #include "hook/ProcessRunner.h"
 #include "platform/ProgramPath.h"
+#include "platform/WholeOrNothing.h"
 
 namespace {
 
@@ -108,7 +111,12 @@ bool TMadCodeHookImplementation::BlendFiles() {
     const std::tuple<TBlendFileKind, TBlendFileKind, const wchar_t*> copies[] = {
         {bfkTemplate32, bfkDriver32, L"32"}, {bfkTemplate64, bfkDriver64, L"64"}};
     for (const auto& [from, to, bits] : copies) {
-        if (!::CopyFileW(GetFilename(from).c_str(), GetFilename(to).c_str(), FALSE))
+        // Whole or not at all: a copy cut short would be configured and
+        // started as a driver.
+        std::string driver;
+        if (ReadUnheldFile(GetFilename(from),
+                           [&driver](std::string_view AChunk) { driver += AChunk; }) != 0 ||
+            WriteWholeOrNothing(GetFilename(to), driver) != 0)
             return fail(std::wstring(L"Could not copy ") + bits + L" bit driver " +
                         GetFilename(from) + L" to " + GetFilename(to) + L"!");
         FLog.push_back(std::wstring(L"Fresh copy of ") + bits + L" bit driver created.");
