@@ -28,14 +28,14 @@ using TStreamWriter = std::function<void(const TMemoryStream&, const std::wstrin
 // at): a build of another kind never takes a file's place, whatever is
 // installed there now.
 inline constexpr std::array<TPEImageKind, 8> LiveProtectionFileKinds = {{
-    {MachineAMD64, false, false}, // QVFSSvc.exe, a 64-bit program
-    {MachineI386, true, false},   // QVHook32.dll, a 32-bit library
-    {MachineAMD64, true, false},  // QVHook64.dll, a 64-bit library
-    {MachineI386, false, true},   // QVHookDrv32.sys, a 32-bit driver
-    {MachineAMD64, false, true},  // QVHookDrv64.sys, a 64-bit driver
-    {MachineAMD64, false, false}, // QVHookHelper.exe, a 64-bit program
-    {MachineI386, false, false},  // QVHookInst32.exe, a 32-bit program
-    {MachineAMD64, false, false}, // QVHookInst64.exe, a 64-bit program
+    {PEMachineAMD64, false, false}, // QVFSSvc.exe, a 64-bit program
+    {PEMachineI386, true, false},   // QVHook32.dll, a 32-bit library
+    {PEMachineAMD64, true, false},  // QVHook64.dll, a 64-bit library
+    {PEMachineI386, false, true},   // QVHookDrv32.sys, a 32-bit driver
+    {PEMachineAMD64, false, true},  // QVHookDrv64.sys, a 64-bit driver
+    {PEMachineAMD64, false, false}, // QVHookHelper.exe, a 64-bit program
+    {PEMachineI386, false, false},  // QVHookInst32.exe, a 32-bit program
+    {PEMachineAMD64, false, false}, // QVHookInst64.exe, a 64-bit program
 }};
 
 // A build as written to the disk: its size and SHA-1.

@@ -35,14 +35,6 @@ constexpr uint64_t VirtualAddressAt = 12;
 constexpr uint64_t SizeOfRawDataAt = 16;
 constexpr uint64_t PointerToRawDataAt = 20;
 
-uint16_t U16(const unsigned char* AData) {
-    return static_cast<uint16_t>(AData[0] | AData[1] << 8);
-}
-
-uint32_t U32(const unsigned char* AData) {
-    return static_cast<uint32_t>(U16(AData)) | static_cast<uint32_t>(U16(AData + 2)) << 16;
-}
-
 } // namespace
 
 TPEReader BytesPEReader(std::string_view ABytes) {
@@ -56,27 +48,27 @@ TPEReader BytesPEReader(std::string_view ABytes) {
 
 TPEHeadersFault ReadPEHeaders(const TPEReader& ARead, TPEHeaders& AHeaders) {
     unsigned char dos[DOSHeaderSize];
-    if (!ARead(0, dos, sizeof(dos)) || U16(dos) != DOSMagic)
+    if (!ARead(0, dos, sizeof(dos)) || PEUInt16(dos) != DOSMagic)
         return TPEHeadersFault::phNoDOSHeader;
-    const uint64_t peOffset = U32(dos + PEHeaderOffsetAt);
+    const uint64_t peOffset = PEUInt32(dos + PEHeaderOffsetAt);
     unsigned char pe[SignatureSize + FileHeaderSize];
-    if (!ARead(peOffset, pe, sizeof(pe)) || U32(pe) != PESignature)
+    if (!ARead(peOffset, pe, sizeof(pe)) || PEUInt32(pe) != PESignature)
         return TPEHeadersFault::phNoPEHeader;
     const unsigned char* file = pe + SignatureSize;
     TPEHeaders headers;
-    headers.Machine = U16(file + MachineAt);
-    headers.NumberOfSections = U16(file + NumberOfSectionsAt);
-    headers.PointerToSymbolTable = U32(file + PointerToSymbolTableAt);
-    headers.NumberOfSymbols = U32(file + NumberOfSymbolsAt);
-    headers.SizeOfOptionalHeader = U16(file + SizeOfOptionalHeaderAt);
-    headers.Characteristics = U16(file + CharacteristicsAt);
+    headers.Machine = PEUInt16(file + MachineAt);
+    headers.NumberOfSections = PEUInt16(file + NumberOfSectionsAt);
+    headers.PointerToSymbolTable = PEUInt32(file + PointerToSymbolTableAt);
+    headers.NumberOfSymbols = PEUInt32(file + NumberOfSymbolsAt);
+    headers.SizeOfOptionalHeader = PEUInt16(file + SizeOfOptionalHeaderAt);
+    headers.Characteristics = PEUInt16(file + CharacteristicsAt);
 
     const uint64_t optionalAt = peOffset + SignatureSize + FileHeaderSize;
     const uint64_t optionalSize = headers.SizeOfOptionalHeader;
     std::vector<unsigned char> optional(static_cast<std::size_t>(optionalSize));
     if (optionalSize < 2 || !ARead(optionalAt, optional.data(), optional.size()))
         return TPEHeadersFault::phBadOptionalHeader;
-    const uint16_t magic = U16(optional.data());
+    const uint16_t magic = PEUInt16(optional.data());
     if (magic != Magic32 && magic != Magic64)
         return TPEHeadersFault::phBadOptionalHeader;
     headers.Is64Bit = magic == Magic64;
@@ -84,19 +76,19 @@ TPEHeadersFault ReadPEHeaders(const TPEReader& ARead, TPEHeaders& AHeaders) {
     const uint64_t directoriesAt = countAt + 4;
     if (optionalSize < directoriesAt)
         return TPEHeadersFault::phBadOptionalHeader;
-    const uint32_t declared = U32(&optional[countAt]);
+    const uint32_t declared = PEUInt32(&optional[countAt]);
     const uint32_t used = declared < PEMaxDirectories ? declared : PEMaxDirectories;
     // Those the loader looks at lie within the optional header.
     if (directoriesAt + uint64_t{used} * DirectorySize > optionalSize)
         return TPEHeadersFault::phBadOptionalHeader;
-    headers.SectionAlignment = U32(&optional[SectionAlignmentAt]);
-    headers.FileAlignment = U32(&optional[FileAlignmentAt]);
-    headers.SizeOfImage = U32(&optional[SizeOfImageAt]);
-    headers.SizeOfHeaders = U32(&optional[SizeOfHeadersAt]);
-    headers.Subsystem = U16(&optional[SubsystemAt]);
+    headers.SectionAlignment = PEUInt32(&optional[SectionAlignmentAt]);
+    headers.FileAlignment = PEUInt32(&optional[FileAlignmentAt]);
+    headers.SizeOfImage = PEUInt32(&optional[SizeOfImageAt]);
+    headers.SizeOfHeaders = PEUInt32(&optional[SizeOfHeadersAt]);
+    headers.Subsystem = PEUInt16(&optional[SubsystemAt]);
     for (uint32_t i = 0; i < used; ++i) {
         const unsigned char* entry = &optional[directoriesAt + i * DirectorySize];
-        headers.Directories.push_back({U32(entry), U32(entry + 4)});
+        headers.Directories.push_back({PEUInt32(entry), PEUInt32(entry + 4)});
     }
     headers.SectionTableAt = optionalAt + optionalSize;
     AHeaders = std::move(headers);
@@ -110,8 +102,9 @@ bool ReadPESections(const TPEReader& ARead, const TPEHeaders& AHeaders,
         unsigned char header[PESectionHeaderSize];
         if (!ARead(AHeaders.SectionTableAt + i * PESectionHeaderSize, header, sizeof(header)))
             return false;
-        sections.push_back({U32(header + VirtualSizeAt), U32(header + VirtualAddressAt),
-                            U32(header + SizeOfRawDataAt), U32(header + PointerToRawDataAt)});
+        sections.push_back({PEUInt32(header + VirtualSizeAt), PEUInt32(header + VirtualAddressAt),
+                            PEUInt32(header + SizeOfRawDataAt),
+                            PEUInt32(header + PointerToRawDataAt)});
     }
     ASections = std::move(sections);
     return true;

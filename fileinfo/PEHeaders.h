@@ -27,6 +27,23 @@ enum class TPEHeadersFault {
     phBadOptionalHeader, // cut, of an unknown kind, or too small for its directories
 };
 
+// Machine numbers of the PE file header.
+inline constexpr uint16_t PEMachineUnknown = 0;
+inline constexpr uint16_t PEMachineI386 = 0x014C;
+inline constexpr uint16_t PEMachineARMNT = 0x01C4;
+inline constexpr uint16_t PEMachineAMD64 = 0x8664;
+inline constexpr uint16_t PEMachineARM64 = 0xAA64;
+inline constexpr uint16_t PEMachineARM64EC = 0xA641;
+
+// The little-endian numbers every PE structure is made of.
+inline uint16_t PEUInt16(const unsigned char* AData) {
+    return static_cast<uint16_t>(AData[0] | AData[1] << 8);
+}
+inline uint32_t PEUInt32(const unsigned char* AData) {
+    return static_cast<uint32_t>(PEUInt16(AData)) | static_cast<uint32_t>(PEUInt16(AData + 2))
+                                                        << 16;
+}
+
 // The loader looks at no more than sixteen data directories.
 inline constexpr uint32_t PEMaxDirectories = 16;
 inline constexpr uint32_t PEExportDirectory = 0;

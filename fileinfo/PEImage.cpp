@@ -95,8 +95,7 @@ TPEImageFault CheckPEImage(std::string_view ABytes) {
         if (!Holds(ABytes, symbols, uint64_t{headers.NumberOfSymbols} * PESymbolSize) ||
             !read(strings, length, sizeof(length)))
             return TPEImageFault::pifSymbolsCut;
-        const uint64_t stringsSize = uint64_t{length[0]} | uint64_t{length[1]} << 8 |
-                                     uint64_t{length[2]} << 16 | uint64_t{length[3]} << 24;
+        const uint64_t stringsSize = PEUInt32(length);
         if (stringsSize > StringTableLengthSize && !Holds(ABytes, strings, stringsSize))
             return TPEImageFault::pifSymbolsCut;
         bodyEnd = std::max(bodyEnd, strings + std::max(stringsSize, StringTableLengthSize));

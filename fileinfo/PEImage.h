@@ -9,6 +9,8 @@
 #include <optional>
 #include <string_view>
 
+#include "fileinfo/PEHeaders.h"
+
 // What spoils an image, the first fault found in file order.
 enum class TPEImageFault {
     pifNone,              // a whole image
@@ -58,7 +60,3 @@ bool SuitsKind(const TPEImageKind& AImage, const TPEImageKind& AKind);
 // Whether ANew may take the place of a file of the kind AKind: a whole image
 // that suits that kind.
 TPEImageFault CheckReplacementImage(std::string_view ANew, const TPEImageKind& AKind);
-
-// The machines the Live Protection files are built for (IMAGE_FILE_MACHINE_*).
-inline constexpr uint16_t MachineI386 = 0x014C;
-inline constexpr uint16_t MachineAMD64 = 0x8664;

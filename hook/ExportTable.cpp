@@ -3,8 +3,6 @@
 #include <cstring>
 #include <vector>
 
-#include "fileinfo/PEHeaders.h"
-
 namespace {
 
 // Offsets in the export directory, in bytes.
@@ -20,20 +18,11 @@ constexpr uint32_t MaxExports = 0x10000;
 // Longer forwarders than this are not taken as text.
 constexpr size_t MaxForwarderLength = 512;
 
-uint16_t Le16(const uint8_t* AData) {
-    return static_cast<uint16_t>(AData[0] | (AData[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* AData) {
-    return static_cast<uint32_t>(AData[0]) | (static_cast<uint32_t>(AData[1]) << 8) |
-           (static_cast<uint32_t>(AData[2]) << 16) | (static_cast<uint32_t>(AData[3]) << 24);
-}
-
 bool Read16(const TImageReader& ARead, uint64_t ARva, uint16_t& AValue) {
     uint8_t bytes[2];
     if (ARva > UINT32_MAX || !ARead(static_cast<uint32_t>(ARva), bytes, sizeof(bytes)))
         return false;
-    AValue = Le16(bytes);
+    AValue = PEUInt16(bytes);
     return true;
 }
 
@@ -41,7 +30,7 @@ bool Read32(const TImageReader& ARead, uint64_t ARva, uint32_t& AValue) {
     uint8_t bytes[4];
     if (ARva > UINT32_MAX || !ARead(static_cast<uint32_t>(ARva), bytes, sizeof(bytes)))
         return false;
-    AValue = Le32(bytes);
+    AValue = PEUInt32(bytes);
     return true;
 }
 
@@ -66,12 +55,12 @@ bool ReadExportDirectory(const TImageReader& ARead, TExportDirectory& ADirectory
         return false;
     ADirectory.Rva = headers.ExportRva;
     ADirectory.Size = headers.ExportSize;
-    ADirectory.OrdinalBase = Le32(bytes + ExportOrdinalBase);
-    ADirectory.FunctionCount = Le32(bytes + ExportFunctionCount);
-    ADirectory.NameCount = Le32(bytes + ExportNameCount);
-    ADirectory.Functions = Le32(bytes + ExportFunctions);
-    ADirectory.Names = Le32(bytes + ExportNames);
-    ADirectory.NameOrdinals = Le32(bytes + ExportNameOrdinals);
+    ADirectory.OrdinalBase = PEUInt32(bytes + ExportOrdinalBase);
+    ADirectory.FunctionCount = PEUInt32(bytes + ExportFunctionCount);
+    ADirectory.NameCount = PEUInt32(bytes + ExportNameCount);
+    ADirectory.Functions = PEUInt32(bytes + ExportFunctions);
+    ADirectory.Names = PEUInt32(bytes + ExportNames);
+    ADirectory.NameOrdinals = PEUInt32(bytes + ExportNameOrdinals);
     return ADirectory.FunctionCount <= MaxExports && ADirectory.NameCount <= MaxExports;
 }
 

@@ -10,17 +10,11 @@
 #include <string>
 #include <string_view>
 
+#include "fileinfo/PEHeaders.h"
+
 // Reads ASize bytes of an image at the relative virtual address ARva into
 // ABuffer; false unless every one of them could be read.
 using TImageReader = std::function<bool(uint32_t ARva, void* ABuffer, size_t ASize)>;
-
-// Machine numbers of the PE file header.
-inline constexpr uint16_t PEMachineUnknown = 0;
-inline constexpr uint16_t PEMachineI386 = 0x014C;
-inline constexpr uint16_t PEMachineARMNT = 0x01C4;
-inline constexpr uint16_t PEMachineAMD64 = 0x8664;
-inline constexpr uint16_t PEMachineARM64 = 0xAA64;
-inline constexpr uint16_t PEMachineARM64EC = 0xA641;
 
 struct TImageHeaders {
     uint16_t Machine = PEMachineUnknown;
