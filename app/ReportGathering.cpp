@@ -1,5 +1,7 @@
 #include "app/ReportGathering.h"
 
+#include <windows.h>
+
 #include <cwchar>
 #include <cwctype>
 #include <iterator>
@@ -8,6 +10,7 @@
 
 #include "app/LiveProtectionFiles.h"
 #include "fileinfo/WindowsVersion.h"
+#include "platform/Handles.h"
 #include "platform/ProgramPath.h"
 #include "platform/SystemMessage.h"
 
@@ -128,6 +131,18 @@ template <class TFacts, class TGather> TGathered<TFacts> GatherKeepingError(TGat
     return gathered;
 }
 
+// Waits for AFinished while this thread answers the messages other threads
+// send it: the window's thread gathers, and a system call on the asking
+// thread that sends to a window of this thread's would otherwise wait for it
+// while it waits here. Nothing posted (a click, a key) is taken meanwhile.
+void WaitLettingSentMessagesThrough(HANDLE AFinished) {
+    while (::MsgWaitForMultipleObjects(1, &AFinished, FALSE, INFINITE, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1) {
+        MSG message;
+        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 } // namespace
 
 TGathered<TInstallationFacts> GatherInstallationFacts(TConsoleServices& AServices, TFactsFor AFor) {
@@ -144,8 +159,15 @@ TGathered<TReportFacts> GatherStartUpFacts(TConsoleServices& AServices, TFactsFo
     TGathered<TStateFacts> state;
     TGathered<TInstallationFacts> installation;
     {
-        std::jthread asking([&state, &AServices] { state = GatherStateFacts(AServices); });
+        const TKernelHandle asked(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        std::jthread asking([&state, &AServices, &asked] {
+            state = GatherStateFacts(AServices);
+            if (asked)
+                ::SetEvent(asked.get());
+        });
         installation = GatherInstallationFacts(AServices, AFor);
+        if (asked)
+            WaitLettingSentMessagesThrough(asked.get());
     }
     TGathered<TReportFacts> report;
     report.Facts.Installation = std::move(installation.Facts);
